@@ -1,0 +1,1 @@
+"""oskra: test-automation building blocks."""

@@ -1,0 +1,10 @@
+"""Entry-point discovery."""
+from importlib.metadata import entry_points
+
+
+def get_entry_points(group):
+    """Entry points registered under ``group``, in discovery order.
+
+    Each has ``name``, ``module`` and ``load()``.
+    """
+    return list(entry_points(group=group))
