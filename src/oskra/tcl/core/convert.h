@@ -12,4 +12,8 @@ PyObject *wordform_from_mapping(PyObject *mapping);
 PyObject *tclobj_from_sequence(PyObject *iterable);
 PyObject *tclobj_from_mapping(PyObject *mapping);
 
+// wordform(obj), always a str: a non-str returned by a __wordform__ method
+// is converted once more, and TypeError is raised if that is no str either.
+PyObject *wordform_text(PyObject *obj);
+
 }  // namespace oskra

@@ -1,0 +1,396 @@
+// Python value -> Tcl word/list text (wordform) and Tcl-ready value (tclobj).
+//
+// Exact built-in types (str, int, float, bool, None, tuple, list, dict and
+// the other built-in containers) cannot carry the conversion protocol
+// methods, so they take a fast path that skips the protocol lookup; all
+// other objects follow the rules in their order.
+#include "core/convert.h"
+
+#include "core/quote.h"
+
+namespace oskra {
+namespace {
+
+const char RECURSION_WHERE[] = " while converting a Python object for Tcl";
+
+struct Cache {
+    PyObject *sequence = nullptr;  // collections.abc.Sequence
+    PyObject *set = nullptr;       // collections.abc.Set
+    PyObject *mapping = nullptr;   // collections.abc.Mapping
+    PyObject *tcl_obj = nullptr;   // _tkinter.Tcl_Obj
+    PyObject *wordform_name = nullptr;
+    PyObject *tclobj_name = nullptr;
+    PyObject *true_str = nullptr;
+    PyObject *false_str = nullptr;
+    PyObject *empty_str = nullptr;
+    bool ready = false;
+};
+Cache C;
+
+PyObject *import_attr(const char *module, const char *name) {
+    PyObject *m = PyImport_ImportModule(module);
+    if (!m) return nullptr;
+    PyObject *a = PyObject_GetAttrString(m, name);
+    Py_DECREF(m);
+    return a;
+}
+
+// The cached objects live as long as the process.
+bool ensure_cache() {
+    if (C.ready) return true;
+    if (!C.sequence && !(C.sequence = import_attr("collections.abc", "Sequence"))) return false;
+    if (!C.set && !(C.set = import_attr("collections.abc", "Set"))) return false;
+    if (!C.mapping && !(C.mapping = import_attr("collections.abc", "Mapping"))) return false;
+    if (!C.tcl_obj && !(C.tcl_obj = import_attr("_tkinter", "Tcl_Obj"))) return false;
+    if (!C.wordform_name && !(C.wordform_name = PyUnicode_InternFromString("__wordform__"))) return false;
+    if (!C.tclobj_name && !(C.tclobj_name = PyUnicode_InternFromString("__tclobj__"))) return false;
+    if (!C.true_str && !(C.true_str = PyUnicode_InternFromString("true"))) return false;
+    if (!C.false_str && !(C.false_str = PyUnicode_InternFromString("false"))) return false;
+    if (!C.empty_str && !(C.empty_str = PyUnicode_New(0, 0))) return false;
+    C.ready = true;
+    return true;
+}
+
+inline PyObject *new_ref(PyObject *o) {
+    Py_INCREF(o);
+    return o;
+}
+
+// getattr(obj, name, None): 1 with a new reference in *out when present,
+// 0 when reading it raised AttributeError, -1 on any other error.
+inline int lookup_attr(PyObject *obj, PyObject *name, PyObject **out) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyObject_GetOptionalAttr(obj, name, out);
+#else
+    return _PyObject_LookupAttr(obj, name, out);
+#endif
+}
+
+// The protocol method `name` of obj, called, when it is present and
+// truthy: 1 with the result in *out, 0 when absent or falsy, -1 on error.
+int call_protocol(PyObject *obj, PyObject *name, PyObject **out) {
+    PyObject *method = nullptr;
+    int found = lookup_attr(obj, name, &method);
+    if (found <= 0) return found;
+    int truthy = PyObject_IsTrue(method);
+    if (truthy <= 0) {
+        Py_DECREF(method);
+        return truthy;
+    }
+    *out = PyObject_CallNoArgs(method);
+    Py_DECREF(method);
+    return *out ? 1 : -1;
+}
+
+// Owned references with a small inline buffer (kept small: it lives on the
+// stack of every nesting level).
+class ObjVec {
+public:
+    ObjVec() = default;
+    ObjVec(const ObjVec &) = delete;
+    ObjVec &operator=(const ObjVec &) = delete;
+    ~ObjVec() {
+        for (Py_ssize_t i = 0; i < n_; ++i) Py_DECREF(p_[i]);
+        if (p_ != inline_) PyMem_Free(p_);
+    }
+    // Takes the reference; returns false (reference dropped, MemoryError
+    // set) when out of memory.
+    bool push(PyObject *o) {
+        if (n_ == cap_ && !grow()) {
+            Py_DECREF(o);
+            return false;
+        }
+        p_[n_++] = o;
+        return true;
+    }
+    Py_ssize_t size() const { return n_; }
+    PyObject **data() { return p_; }
+    PyObject *&operator[](Py_ssize_t i) { return p_[i]; }
+    // Moves the references into a new tuple.
+    PyObject *to_tuple() {
+        PyObject *t = PyTuple_New(n_);
+        if (!t) return nullptr;
+        for (Py_ssize_t i = 0; i < n_; ++i) PyTuple_SET_ITEM(t, i, p_[i]);
+        n_ = 0;
+        return t;
+    }
+
+private:
+    bool grow() {
+        Py_ssize_t cap = cap_ * 2;
+        PyObject **p;
+        if (p_ == inline_) {
+            p = (PyObject **)PyMem_Malloc(sizeof(PyObject *) * (size_t)cap);
+            if (p) memcpy(p, inline_, sizeof inline_);
+        } else {
+            p = (PyObject **)PyMem_Realloc(p_, sizeof(PyObject *) * (size_t)cap);
+        }
+        if (!p) {
+            PyErr_NoMemory();
+            return false;
+        }
+        p_ = p;
+        cap_ = cap;
+        return true;
+    }
+    PyObject *inline_[8];
+    PyObject **p_ = inline_;
+    Py_ssize_t n_ = 0, cap_ = 8;
+};
+
+typedef PyObject *(*Convert)(PyObject *);
+
+// Pushes conv(e) for every element e of `iterable`, in iteration order.
+// A list is read by index with its length checked at every step, exactly
+// as its iterator would, so a conversion that changes the list is safe.
+bool collect(PyObject *iterable, Convert conv, ObjVec &out) {
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        bool is_list = PyList_CheckExact(iterable);
+        for (Py_ssize_t i = 0;; ++i) {
+            PyObject *item;
+            if (is_list) {
+                if (i >= PyList_GET_SIZE(iterable)) break;
+                item = PyList_GET_ITEM(iterable, i);
+            } else {
+                if (i >= PyTuple_GET_SIZE(iterable)) break;
+                item = PyTuple_GET_ITEM(iterable, i);
+            }
+            Py_INCREF(item);
+            PyObject *r = conv(item);
+            Py_DECREF(item);
+            if (!r || !out.push(r)) return false;
+        }
+        return true;
+    }
+    PyObject *it = PyObject_GetIter(iterable);
+    if (!it) return false;
+    PyObject *item;
+    while ((item = PyIter_Next(it))) {
+        PyObject *r = conv(item);
+        Py_DECREF(item);
+        if (!r || !out.push(r)) {
+            Py_DECREF(it);
+            return false;
+        }
+    }
+    Py_DECREF(it);
+    return !PyErr_Occurred();
+}
+
+// Pushes key1, value1, key2, value2, ... of a mapping, the values read by
+// indexing with each key.
+bool collect_pairs(PyObject *mapping, ObjVec &out) {
+    if (PyDict_CheckExact(mapping)) {
+        Py_ssize_t pos = 0;
+        PyObject *k, *v;
+        while (PyDict_Next(mapping, &pos, &k, &v)) {
+            if (!out.push(new_ref(k)) || !out.push(new_ref(v))) return false;
+        }
+        return true;
+    }
+    PyObject *it = PyObject_GetIter(mapping);
+    if (!it) return false;
+    PyObject *key;
+    while ((key = PyIter_Next(it))) {
+        PyObject *value = PyObject_GetItem(mapping, key);
+        if (!value || !out.push(key) || !out.push(value)) {
+            if (!value) Py_DECREF(key);
+            Py_DECREF(it);
+            return false;
+        }
+    }
+    Py_DECREF(it);
+    return !PyErr_Occurred();
+}
+
+// The Tcl form of an object that a __wordform__ method returned instead of
+// a str: converted once more, and it must then be a str.
+PyObject *second_pass(PyObject *w) {
+    PyObject *w2 = wordform(w);
+    if (!w2 || PyUnicode_Check(w2)) return w2;
+    PyErr_Format(PyExc_TypeError, "Tcl word form must be str, not %.200s", Py_TYPE(w2)->tp_name);
+    Py_DECREF(w2);
+    return nullptr;
+}
+
+// The list string of the word forms in `items` (non-str ones converted
+// once more).
+PyObject *list_text(ObjVec &items) {
+    for (Py_ssize_t i = 0; i < items.size(); ++i) {
+        PyObject *o = items[i];
+        if (PyUnicode_Check(o)) continue;
+        PyObject *s = second_pass(o);
+        if (!s) return nullptr;
+        items[i] = s;
+        Py_DECREF(o);
+    }
+    return quote::build_list(items.data(), items.size());
+}
+
+int is_sequence_or_set(PyObject *obj) {
+    int r = PyObject_IsInstance(obj, C.sequence);
+    if (r) return r;
+    return PyObject_IsInstance(obj, C.set);
+}
+
+// Exact built-in containers: no protocol methods possible.
+inline bool exact_builtin_sequence(PyObject *obj) {
+    return PyList_CheckExact(obj) || PyTuple_CheckExact(obj) || PyAnySet_CheckExact(obj) ||
+           PyBytes_CheckExact(obj) || PyByteArray_CheckExact(obj) || PyRange_Check(obj);
+}
+
+}  // namespace
+
+PyObject *wordform_text(PyObject *obj) {
+    PyObject *w = wordform(obj);
+    if (!w || PyUnicode_Check(w)) return w;
+    PyObject *s = second_pass(w);
+    Py_DECREF(w);
+    return s;
+}
+
+PyObject *wordform(PyObject *obj) {
+    if (!ensure_cache()) return nullptr;
+    PyTypeObject *tp = Py_TYPE(obj);
+    if (tp == &PyUnicode_Type) return new_ref(obj);
+    if (tp == &PyLong_Type || tp == &PyFloat_Type) return PyObject_Str(obj);
+    if (tp == &PyBool_Type) return new_ref(obj == Py_True ? C.true_str : C.false_str);
+    if (obj == Py_None) return new_ref(C.empty_str);
+    if (exact_builtin_sequence(obj)) return wordform_from_sequence(obj);
+    if (tp == &PyDict_Type) return wordform_from_mapping(obj);
+
+    PyObject *r = nullptr;
+    int found = call_protocol(obj, C.wordform_name, &r);
+    if (found) return found > 0 ? r : nullptr;
+    found = call_protocol(obj, C.tclobj_name, &r);
+    if (found < 0) return nullptr;
+    if (found) {
+        if (Py_EnterRecursiveCall(RECURSION_WHERE)) {
+            Py_DECREF(r);
+            return nullptr;
+        }
+        PyObject *w = wordform(r);
+        Py_LeaveRecursiveCall();
+        Py_DECREF(r);
+        return w;
+    }
+    if (PyUnicode_Check(obj)) return PyObject_Str(obj);
+    int is = is_sequence_or_set(obj);
+    if (is < 0) return nullptr;
+    if (is) return wordform_from_sequence(obj);
+    is = PyObject_IsInstance(obj, C.mapping);
+    if (is < 0) return nullptr;
+    if (is) return wordform_from_mapping(obj);
+    return PyObject_Str(obj);
+}
+
+PyObject *wordform_from_sequence(PyObject *iterable) {
+    if (!ensure_cache()) return nullptr;
+    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    PyObject *r = nullptr;
+    {
+        ObjVec items;
+        if (collect(iterable, wordform, items)) r = list_text(items);
+    }
+    Py_LeaveRecursiveCall();
+    return r;
+}
+
+PyObject *wordform_from_mapping(PyObject *mapping) {
+    if (!ensure_cache()) return nullptr;
+    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    PyObject *r = nullptr;
+    {
+        ObjVec items;
+        if (collect_pairs(mapping, items)) {
+            bool ok = true;
+            for (Py_ssize_t i = 0; ok && i < items.size(); ++i) {
+                PyObject *o = items[i];
+                if (PyUnicode_CheckExact(o)) continue;
+                PyObject *w = wordform(o);  // may be a non-str: see list_text
+                if (!w) {
+                    ok = false;
+                } else {
+                    items[i] = w;
+                    Py_DECREF(o);
+                }
+            }
+            if (ok) r = list_text(items);
+        }
+    }
+    Py_LeaveRecursiveCall();
+    return r;
+}
+
+PyObject *tclobj(PyObject *obj) {
+    if (!ensure_cache()) return nullptr;
+    PyTypeObject *tp = Py_TYPE(obj);
+    if (tp == &PyUnicode_Type || tp == &PyFloat_Type || tp == &PyBool_Type || tp == &PyBytes_Type)
+        return new_ref(obj);
+    if (obj == Py_None) return new_ref(C.empty_str);
+    if (tp == &PyLong_Type) {
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+        if (v == -1 && PyErr_Occurred()) return nullptr;
+        if (!overflow && v >= (long long)PY_SSIZE_T_MIN && v <= (long long)PY_SSIZE_T_MAX)
+            return new_ref(obj);
+        return wordform(obj);
+    }
+    if (tp == &PyList_Type || tp == &PyTuple_Type || PyAnySet_CheckExact(obj) ||
+        tp == &PyByteArray_Type || tp == &PyRange_Type)
+        return tclobj_from_sequence(obj);
+    if (tp == &PyDict_Type) return tclobj_from_mapping(obj);
+
+    PyObject *r = nullptr;
+    int found = call_protocol(obj, C.tclobj_name, &r);
+    if (found) return found > 0 ? r : nullptr;
+    if (PyBytes_Check(obj) || PyFloat_Check(obj) || PyUnicode_Check(obj) ||
+        PyObject_TypeCheck(obj, (PyTypeObject *)C.tcl_obj))
+        return new_ref(obj);
+    int is = is_sequence_or_set(obj);
+    if (is < 0) return nullptr;
+    if (is) return tclobj_from_sequence(obj);
+    is = PyObject_IsInstance(obj, C.mapping);
+    if (is < 0) return nullptr;
+    if (is) return tclobj_from_mapping(obj);
+    return wordform(obj);
+}
+
+PyObject *tclobj_from_sequence(PyObject *iterable) {
+    if (!ensure_cache()) return nullptr;
+    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    PyObject *r = nullptr;
+    {
+        ObjVec items;
+        if (collect(iterable, tclobj, items)) r = items.to_tuple();
+    }
+    Py_LeaveRecursiveCall();
+    return r;
+}
+
+PyObject *tclobj_from_mapping(PyObject *mapping) {
+    if (!ensure_cache()) return nullptr;
+    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    PyObject *r = nullptr;
+    {
+        ObjVec items;
+        if (collect_pairs(mapping, items)) {
+            bool ok = true;
+            for (Py_ssize_t i = 0; ok && i < items.size(); ++i) {
+                PyObject *o = items[i];
+                PyObject *t = tclobj(o);
+                if (!t) {
+                    ok = false;
+                } else {
+                    items[i] = t;
+                    Py_DECREF(o);
+                }
+            }
+            if (ok) r = items.to_tuple();
+        }
+    }
+    Py_LeaveRecursiveCall();
+    return r;
+}
+
+}  // namespace oskra

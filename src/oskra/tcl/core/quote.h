@@ -1,0 +1,31 @@
+// Tcl list quoting over str code points: the element scanner, the element
+// converter and the list builder. Inputs are str objects (exact or
+// subclass); every function reads the code points directly and writes its
+// result in one pass into a str of the right kind.
+#pragma once
+#include <Python.h>
+
+namespace oskra {
+namespace quote {
+
+// Quoting flags of one element.
+enum : unsigned {
+    USE_BRACES = 1u,        // the element may be enclosed in braces
+    DONT_USE_BRACES = 2u,   // braces must not be used: backslash form
+    BRACES_UNMATCHED = 4u,  // every brace is backslashed
+};
+
+// Scans one element and returns its flags.
+unsigned scan_element(PyObject *str);
+
+// The quoted element under `flags`. The converter may add BRACES_UNMATCHED
+// to `flags` (an element starting with "{" in backslash form).
+// New reference, or null with a Python error set.
+PyObject *convert_element(PyObject *str, unsigned &flags);
+
+// The Tcl list string of `n` str elements: each scanned, converted and
+// joined with single spaces. New reference, or null with an error set.
+PyObject *build_list(PyObject *const *items, Py_ssize_t n);
+
+}  // namespace quote
+}  // namespace oskra
