@@ -1,3 +1,387 @@
-#include <nanobind/nanobind.h>
+// oskra.tcl.interpreter: the Interpreter class (a tkinter.Tk without Tk),
+// its construction and start-up, evaluation, and the shared interpreter.
+#include <cstring>
+#include <string>
 
-NB_MODULE(interpreter, m) {}
+#include "interp_private.h"
+
+namespace oskra::interp {
+
+Globals g;
+
+// ---------------------------------------------------------------------------
+// Argument binding for the raw METH_FASTCALL|METH_KEYWORDS functions.
+
+bool bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+               const char *const *names, int n, int nrequired, PyObject **out) {
+    nargs = PyVectorcall_NARGS(nargs);
+    if (nargs > n) {
+        if (nrequired == n)
+            PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", fname, n,
+                         n == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
+        else
+            PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given",
+                         fname, nrequired, n, nargs);
+        return false;
+    }
+    for (int i = 0; i < n; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    if (kwnames) {
+        Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject *key = PyTuple_GET_ITEM(kwnames, k);
+            int i = 0;
+            for (; i < n; ++i)
+                if (PyUnicode_CompareWithASCIIString(key, names[i]) == 0) break;
+            if (i == n) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname, key);
+                return false;
+            }
+            if (out[i]) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fname, names[i]);
+                return false;
+            }
+            out[i] = args[nargs + k];
+        }
+    }
+    for (int i = 0; i < nrequired; ++i) {
+        if (!out[i]) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", fname, names[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature, const char *doc,
+                  bool is_static) {
+    PyMethodDef *def = new PyMethodDef;  // lives as long as the process
+    std::string *d = new std::string(std::string(name) + signature + "\n--\n\n" + doc);
+    def->ml_name = name;
+    def->ml_meth = (PyCFunction)(void (*)(void))fn;
+    def->ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    def->ml_doc = d->c_str();
+    nb::object fn_obj = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(MODULE_NAME).ptr()));
+    if (!fn_obj.is_valid()) throw nb::python_error();
+    nb::object wrapped = nb::steal(is_static ? PyStaticMethod_New(fn_obj.ptr()) : PyInstanceMethod_New(fn_obj.ptr()));
+    if (!wrapped.is_valid()) throw nb::python_error();
+    cb.set(name, wrapped);
+}
+
+namespace {
+
+nb::object module_global(const char *name) { return nb::borrow(g.module).attr(name); }
+
+// ---------------------------------------------------------------------------
+// Construction and start-up.
+
+PyObject *interp_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self"};
+    PyObject *a[1];
+    if (!bind_args("Interpreter.__init__", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    return guarded([&]() -> nb::object {
+        nb::handle self = a[0];
+        nb::object tk_cls = module_global("Tk");
+        tk_cls.attr("__init__")(self, nb::arg("useTk") = 0);
+        self.attr("history") = nb::handle(g.History)();
+        nb::object quick = nb::handle(g.Quick)(nb::arg("tcl") = self);
+        self.attr("Quick") = quick;
+        self.attr("quick") = quick;
+        self.attr("__callbacks__") = nb::dict();
+        nb::object global_ns = nb::handle(g.TclNamespace)("::", nb::arg("tcl") = self);
+        self.attr("global_ns") = global_ns;
+        nb::object local_ns = nb::handle(g.TclNamespace)(nb::none(), nb::arg("tcl") = self);
+        self.attr("local_ns") = local_ns;
+        self.attr("vars") = local_ns.attr("vars");
+        self.attr("objs") = local_ns.attr("objs");
+        nb::object gvars = global_ns.attr("vars");
+        gvars["argc"] = 0;
+        gvars["argv"] = nb::tuple();
+        gvars["argv0"] = "";
+        gvars["tcl_interactive"] = 0;
+        self.attr("tk").attr("eval")("package require Tclx");
+        self.attr("_load_entrypoint")();
+        return nb::none();
+    });
+}
+
+PyObject *interp_load_entrypoint(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self"};
+    PyObject *a[1];
+    if (!bind_args("Interpreter._load_entrypoint", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    return guarded([&]() -> nb::object {
+        nb::handle self = a[0];
+        nb::object eps = module_global("get_entry_points")(module_global("TCL_INIT_ENTRYPOINT"));
+        for (nb::handle ep : eps) {
+            nb::object name = ep.attr("name");
+            nb::object allowed = module_global("TCL_ALLOWED_ENTRYPOINT_KEYS");
+            int ok = PySequence_Contains(allowed.ptr(), name.ptr());
+            if (ok < 0) throw nb::python_error();
+            if (!ok) {
+                nb::str msg = nb::str("Unknown Tcl entrypoint: {} from {}").format(nb::str(name), nb::str(ep.attr("module")));
+                PyErr_SetObject(PyExc_ValueError, msg.ptr());
+                throw nb::python_error();
+            }
+            module_global("logger").attr("debug")("Loading Tcl-Init from %s", ep.attr("module"));
+            nb::object tcl_init = ep.attr("load")();
+            if (!PyCallable_Check(tcl_init.ptr())) {
+                nb::str msg = nb::str("Tcl-Init must be callable, got: {}").format(nb::repr(tcl_init));
+                PyErr_SetObject(PyExc_TypeError, msg.ptr());
+                throw nb::python_error();
+            }
+            tcl_init(self);
+        }
+        return nb::none();
+    });
+}
+
+PyObject *interp_getattr(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self", "attr"};
+    PyObject *a[2];
+    if (!bind_args("Interpreter.__getattr__", args, nargs, kwnames, names, 2, 2, a)) return nullptr;
+    PyObject *self = a[0], *attr = a[1];
+    if (!PyUnicode_Check(attr)) {
+        PyErr_SetString(PyExc_TypeError, "hasattr(): attribute name must be string");
+        return nullptr;
+    }
+    // `tk` itself is read without coming back here, so a half-built
+    // instance answers with AttributeError instead of endless recursion.
+    PyObject *tk = PyObject_GenericGetAttr(self, g.s_tk);
+    if (tk) {
+        PyObject *r = PyObject_GetAttr(tk, attr);
+        Py_DECREF(tk);
+        if (r || !PyErr_ExceptionMatches(PyExc_AttributeError)) return r;
+    } else if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        return nullptr;
+    }
+    PyErr_Clear();
+    PyErr_Format(PyExc_AttributeError, "'Interpreter' object has no attribute '%U'", attr);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Evaluation.
+
+PyTypeObject *tk_type = nullptr;  // the tkapp type whose eval is cached
+PyObject *tk_eval = nullptr;      // its method descriptor
+
+PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
+    PyObject *buf[3] = {nullptr, tk, code};
+    if (Py_TYPE(tk) != tk_type) {
+        PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), g.s_eval);
+        if (!descr) return nullptr;
+        if (tk_type == nullptr && Py_IS_TYPE(descr, &PyMethodDescr_Type)) {
+            tk_type = Py_TYPE(tk);
+            Py_INCREF(tk_type);
+            tk_eval = descr;
+        } else {
+            Py_DECREF(descr);
+            return PyObject_VectorcallMethod(g.s_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        }
+    }
+    return PyObject_Vectorcall(tk_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+// Re-raises the pending TclError as TclError(::errorInfo), from None.
+void raise_with_errorinfo(PyObject *self) {
+    PyObject *exc = PyErr_GetRaisedException();
+    PyObject *info = nullptr;
+    PyObject *vars = PyObject_GetAttr(self, g.s_vars);
+    if (vars) {
+        info = PyObject_GetItem(vars, g.s_errorInfo_abs);
+        Py_DECREF(vars);
+    }
+    PyObject *fresh = info ? PyObject_CallOneArg(g.TclError, info) : nullptr;
+    Py_XDECREF(info);
+    if (!fresh) {  // reading ::errorInfo failed: that failure propagates
+        PyObject *failure = PyErr_GetRaisedException();
+        PyException_SetContext(failure, exc);
+        PyErr_SetRaisedException(failure);
+        return;
+    }
+    PyException_SetContext(fresh, exc);
+    PyException_SetCause(fresh, nullptr);  // also sets __suppress_context__
+    PyErr_SetRaisedException(fresh);
+}
+
+PyObject *interp_eval(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
+    static const char *const names[] = {"self", "code", "typecast", "record"};
+    PyObject *a[4];
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (kwnames == nullptr && nargs >= 2 && nargs <= 4) {
+        for (int i = 0; i < 4; ++i) a[i] = i < nargs ? args[i] : nullptr;
+    } else if (!bind_args("Interpreter.eval", args, nargs, kwnames, names, 4, 2, a)) {
+        return nullptr;
+    }
+    PyObject *self = a[0], *code = a[1];
+    int record = a[3] ? PyObject_IsTrue(a[3]) : 1;
+    if (record < 0) return nullptr;
+    if (record) {
+        PyObject *history = PyObject_GetAttr(self, g.s_history);
+        if (!history) return nullptr;
+        PyObject *buf[3] = {nullptr, history, code};
+        PyObject *r = PyObject_VectorcallMethod(g.s_append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        Py_DECREF(history);
+        if (!r) return nullptr;
+        Py_DECREF(r);
+    }
+    PyObject *tk = PyObject_GetAttr(self, g.s_tk);
+    if (!tk) return nullptr;
+    PyObject *result = tk_eval_call(tk, code);
+    Py_DECREF(tk);
+    if (!result) {
+        if (PyErr_ExceptionMatches(g.TclError)) raise_with_errorinfo(self);
+        return nullptr;
+    }
+    int typecast = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (typecast <= 0) {
+        if (typecast < 0) Py_CLEAR(result);
+        return result;
+    }
+    PyObject *cast;
+    if (Py_TYPE(self) == (PyTypeObject *)g.Interpreter) {
+        cast = cast_any(self, result);
+    } else {
+        PyObject *buf[3] = {nullptr, self, result};
+        cast = PyObject_VectorcallMethod(g.s_cast_any, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    }
+    Py_DECREF(result);
+    return cast;
+}
+
+PyObject *interp_get_errorinfo(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self"};
+    PyObject *a[1];
+    if (!bind_args("Interpreter.get_errorInfo", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    Ref ns = Ref::steal(PyObject_GetAttr(a[0], g.s_global_ns));
+    if (!ns) return nullptr;
+    Ref vars = Ref::steal(PyObject_GetAttr(ns.get(), g.s_vars));
+    if (!vars) return nullptr;
+    return PyObject_GetItem(vars.get(), g.s_errorInfo);
+}
+
+void intern_names() {
+    struct {
+        PyObject **slot;
+        const char *text;
+    } table[] = {
+        {&g.s_tk, "tk"},
+        {&g.s_history, "history"},
+        {&g.s_append, "append"},
+        {&g.s_eval, "eval"},
+        {&g.s_vars, "vars"},
+        {&g.s_global_ns, "global_ns"},
+        {&g.s_cmds, "cmds"},
+        {&g.s_cast_any, "cast_any"},
+        {&g.s_cast_int, "cast_int"},
+        {&g.s_cast_double, "cast_double"},
+        {&g.s_getint, "getint"},
+        {&g.s_getdouble, "getdouble"},
+        {&g.s_getboolean, "getboolean"},
+        {&g.s_from_tcl, "from_tcl"},
+        {&g.s_items, "items"},
+        {&g.s_all_items, "all_items"},
+        {&g.s_array_get, "array_get"},
+        {&g.s_array_set, "array_set"},
+        {&g.s_errorInfo_abs, "::errorInfo"},
+        {&g.s_errorInfo, "errorInfo"},
+        {&g.s_callbacks, "__callbacks__"},
+        {&g.s_func, "__func__"},
+        {&g.s_name, "__name__"},
+        {&g.s_exists, "exists"},
+        {&g.s_createcommand, "createcommand"},
+        {&g.s_delete, "delete"},
+        {&g.s_rename, "rename"},
+        {&g.s_typecast, "typecast"},
+        {&g.s_record, "record"},
+        {&g.s_item_cast, "item_cast"},
+        {&g.s_tcl, "tcl"},
+    };
+    for (auto &e : table) {
+        *e.slot = PyUnicode_InternFromString(e.text);
+        if (!*e.slot) throw nb::python_error();
+    }
+}
+
+}  // namespace
+}  // namespace oskra::interp
+
+using namespace oskra;
+using namespace oskra::interp;
+
+NB_MODULE(interpreter, m) {
+    g.module = m.ptr();
+    intern_names();
+    g.zero_int = PyLong_FromLong(0);
+    g.one_int = PyLong_FromLong(1);
+    g.zero_float = PyFloat_FromDouble(0.0);
+    nb::dict standins;  // filled only if some collaborator name is missing
+    auto pick = [&](const char *modname, const char *name) -> nb::object {
+        nb::object mod = nb::module_::import_(modname);
+        if (nb::hasattr(mod, name)) return mod.attr(name);
+        if (standins.size() == 0) standins = load_standins();
+        return standins[name];
+    };
+    auto keep = [&](const char *name, nb::handle value) -> PyObject * {
+        m.attr(name) = value;
+        return value.inc_ref().ptr();  // lives as long as the process
+    };
+
+    // Module-level names, in their documented order.
+    m.attr("logging") = nb::module_::import_("logging");
+    nb::object tkinter = nb::module_::import_("tkinter");
+    m.attr("Tk") = tkinter.attr("Tk");
+    g.TclError = keep("TclError", tkinter.attr("TclError"));
+    g.Tcl_Obj = keep("Tcl_Obj", nb::module_::import_("_tkinter").attr("Tcl_Obj"));
+    g.NestMap = keep("NestMap", pick("oskra.tcl.nestmap", "NestMap"));
+    g.Array = keep("Array", nb::module_::import_("oskra.tcl.array").attr("Array"));
+    g.History = keep("History", pick("oskra.tcl.history", "History"));
+    g.tclobj = keep("tclobj", pick("oskra.tcl.wordform", "tclobj"));
+    g.tclobj_from_sequence = nb::handle(g.tclobj).attr("from_sequence").inc_ref().ptr();
+    g.GetListFromAny = keep("GetListFromAny", pick("oskra.tcl.internal", "GetListFromAny"));
+    keep("TclDLL", pick("oskra.tcl.internal", "TclDLL"));
+    g.TclNamespace = keep("TclNamespace", pick("oskra.tcl.namespace", "TclNamespace"));
+    g.TclCommand = keep("TclCommand", pick("oskra.tcl.namespace", "TclCommand"));
+    g.wordform = keep("wordform", pick("oskra.tcl.wordform", "wordform"));
+    g.Quick = keep("Quick", pick("oskra.tcl.quick", "Quick"));
+    m.attr("get_entry_points") = nb::module_::import_("oskra.utils.import_utils").attr("get_entry_points");
+    m.attr("TCL_INIT_ENTRYPOINT") = "oskra.tcl";
+    m.attr("TCL_ALLOWED_ENTRYPOINT_KEYS") = "tcl_init";
+    m.attr("logger") = nb::module_::import_("logging").attr("getLogger")(MODULE_NAME);
+
+    // The class, its body in definition order.
+    ClassBuilder cb(MODULE_NAME, "Interpreter",
+                    "A Tcl interpreter with TclX loaded (a tkinter.Tk that never loads Tk),\n"
+                    "with history, typecasting, namespaces and Python callbacks.");
+    cb.set("__MAX_HISTORY__", nb::int_(9999));
+    add_function(cb, "__init__", interp_init, "($self, /)", "Create and start a Tcl interpreter.");
+    add_function(cb, "_load_entrypoint", interp_load_entrypoint, "($self, /)",
+                 "Run the Tcl-Init entry points on this interpreter.");
+    add_function(cb, "__getattr__", interp_getattr, "($self, attr, /)",
+                 "Forward unknown attributes to the Tcl application object.");
+    add_callback_methods(cb);
+    add_function(cb, "eval", interp_eval, "($self, /, code, typecast=False, record=True)",
+                 "Record `code` in the history, evaluate it and return the result\n"
+                 "(typecast with cast_any when `typecast` is true).");
+    add_function(cb, "get_errorInfo", interp_get_errorinfo, "($self, /)",
+                 "The Tcl error trace of the last error (::errorInfo).");
+    add_variable_methods(cb);
+    add_cast_methods(cb);
+    nb::object cls = cb.build(nb::make_tuple(m.attr("Tk")));
+    g.Interpreter = keep("Interpreter", cls);
+
+    // The shared interpreter.
+    nb::object gi = cls();
+    nb::list all;
+    auto public_keys = [&](nb::handle mapping) {
+        for (nb::handle k : nb::steal(PyObject_GetIter(mapping.ptr()))) {
+            if (PyUnicode_Check(k.ptr()) && PyUnicode_GET_LENGTH(k.ptr()) > 0 &&
+                PyUnicode_READ_CHAR(k.ptr(), 0) == '_')
+                continue;
+            all.append(k);
+        }
+    };
+    public_keys(cls.attr("__dict__"));
+    public_keys(gi.attr("__dict__"));
+    gi.attr("__all__") = all;
+    m.attr("_global_interpreter") = gi;
+}

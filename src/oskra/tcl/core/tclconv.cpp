@@ -1,0 +1,140 @@
+// Quiet Tcl conversions for the casts (see tclconv.h).
+#include "core/tclconv.h"
+
+#include <climits>
+#include <cstring>
+
+namespace oskra {
+
+namespace {
+
+// Layouts of the two _tkinter objects we read. Only the leading fields
+// matter; both are stable across CPython 3.x.
+struct TkappHead {
+    PyObject_HEAD
+    Tcl_Interp *interp;
+};
+struct TclObjHead {
+    PyObject_HEAD
+    Tcl_Obj *value;
+};
+
+PyTypeObject *tkapp_type = nullptr;
+PyTypeObject *tclobj_type = nullptr;
+
+bool is_type(PyObject *obj, PyTypeObject *&cache, const char *name) {
+    PyTypeObject *t = Py_TYPE(obj);
+    if (t == cache) return true;
+    if (cache == nullptr && strcmp(t->tp_name, name) == 0) {
+        cache = t;
+        Py_INCREF(t);  // keep the cached type alive
+        return true;
+    }
+    return false;
+}
+
+bool is_bignum(Tcl_Obj *o) {
+    return o->typePtr != nullptr && strcmp(o->typePtr->name, "bignum") == 0;
+}
+
+// The UTF-8 text of an exact str, as tkinter hands it to Tcl; false (no
+// error set) when tkinter would refuse it or treat it specially.
+bool str_utf8(PyObject *value, const char **s, Py_ssize_t *n) {
+    if (!PyUnicode_CheckExact(value)) return false;
+    *s = PyUnicode_AsUTF8AndSize(value, n);
+    if (*s == nullptr) {  // lone surrogates
+        PyErr_Clear();
+        return false;
+    }
+    if (*n > INT_MAX) return false;
+    return strlen(*s) == (size_t)*n;  // an embedded NUL
+}
+
+}  // namespace
+
+Tcl_Interp *tkapp_interp(PyObject *tkapp) {
+    if (tkapp == nullptr || !is_type(tkapp, tkapp_type, "_tkinter.tkapp")) return nullptr;
+    return reinterpret_cast<TkappHead *>(tkapp)->interp;
+}
+
+bool tclobj_value(PyObject *obj, Tcl_Obj **out) {
+    if (!is_type(obj, tclobj_type, "_tkinter.Tcl_Obj")) return false;
+    *out = reinterpret_cast<TclObjHead *>(obj)->value;
+    return true;
+}
+
+const char *tclobj_typename(PyObject *obj) {
+    Tcl_Obj *v;
+    if (!tclobj_value(obj, &v)) return nullptr;
+    return v->typePtr ? v->typePtr->name : "";
+}
+
+ConvResult conv_int(PyObject *value, PyObject **out) {
+    Tcl_Obj *obj;
+    bool owned = false;
+    if (!tclobj_value(value, &obj)) {
+        const char *s;
+        Py_ssize_t n;
+        if (!str_utf8(value, &s, &n)) return CONV_UNSUPPORTED;
+        obj = Tcl_NewStringObj(s, (int)n);
+        Tcl_IncrRefCount(obj);
+        owned = true;
+    }
+    Tcl_WideInt w;
+    ConvResult r;
+    if (Tcl_GetWideIntFromObj(nullptr, obj, &w) == TCL_OK) {
+        // A bignum in the unsigned 64-bit range converts with wrap-around:
+        // leave every bignum to the exact path.
+        if (is_bignum(obj)) {
+            r = CONV_UNSUPPORTED;
+        } else {
+            *out = PyLong_FromLongLong((long long)w);
+            r = *out ? CONV_OK : CONV_UNSUPPORTED;
+            if (!*out) PyErr_Clear();
+        }
+    } else {
+        r = is_bignum(obj) ? CONV_UNSUPPORTED : CONV_NO;
+    }
+    if (owned) Tcl_DecrRefCount(obj);
+    return r;
+}
+
+ConvResult conv_double(PyObject *value, PyObject **out) {
+    double d;
+    Tcl_Obj *obj;
+    int rc;
+    if (tclobj_value(value, &obj)) {
+        rc = Tcl_GetDoubleFromObj(nullptr, obj, &d);
+    } else {
+        const char *s;
+        Py_ssize_t n;
+        if (!str_utf8(value, &s, &n)) return CONV_UNSUPPORTED;
+        rc = Tcl_GetDouble(nullptr, s, &d);
+    }
+    if (rc != TCL_OK) return CONV_NO;
+    *out = PyFloat_FromDouble(d);
+    if (*out == nullptr) {
+        PyErr_Clear();
+        return CONV_UNSUPPORTED;
+    }
+    return CONV_OK;
+}
+
+ConvResult conv_boolean(PyObject *value, PyObject **out) {
+    int b;
+    Tcl_Obj *obj;
+    int rc;
+    if (tclobj_value(value, &obj)) {
+        rc = Tcl_GetBooleanFromObj(nullptr, obj, &b);
+    } else {
+        const char *s;
+        Py_ssize_t n;
+        if (!str_utf8(value, &s, &n)) return CONV_UNSUPPORTED;
+        rc = Tcl_GetBoolean(nullptr, s, &b);
+    }
+    if (rc != TCL_OK) return CONV_NO;
+    *out = PyBool_FromLong(b);
+    return CONV_OK;
+}
+
+}  // namespace oskra

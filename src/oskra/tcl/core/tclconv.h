@@ -1,0 +1,36 @@
+// Tcl's own number and boolean syntax, read straight from Tcl's C library.
+//
+// These are the quiet conversions behind the casts: they never build an
+// error message. Each returns
+//   CONV_OK          with *out set to a new reference,
+//   CONV_NO          the text is not of that kind (no Python error set),
+//   CONV_UNSUPPORTED a value this fast path does not handle (a non-str type,
+//                    a str with NUL or lone surrogates, an integer beyond
+//                    64 bits, ...); no Python error set. The caller then takes
+//                    the tkinter path, which has the final word.
+// The accepted syntax is the one tkinter's getint/getdouble/getboolean use,
+// because the same Tcl functions are called on the same UTF-8 bytes.
+#pragma once
+#include <Python.h>
+#include <tcl.h>
+
+namespace oskra {
+
+enum ConvResult { CONV_OK = 0, CONV_NO = 1, CONV_UNSUPPORTED = 2 };
+
+// The Tcl interpreter of a _tkinter.tkapp object, or null (no error set)
+// for anything else.
+Tcl_Interp *tkapp_interp(PyObject *tkapp);
+
+// True for an exact _tkinter.Tcl_Obj, whose Tcl value is then *out.
+bool tclobj_value(PyObject *obj, Tcl_Obj **out);
+
+// The name of the Tcl type of a _tkinter.Tcl_Obj ("" when it has none),
+// or null when obj is not an exact Tcl_Obj.
+const char *tclobj_typename(PyObject *obj);
+
+ConvResult conv_int(PyObject *value, PyObject **out);
+ConvResult conv_double(PyObject *value, PyObject **out);
+ConvResult conv_boolean(PyObject *value, PyObject **out);
+
+}  // namespace oskra

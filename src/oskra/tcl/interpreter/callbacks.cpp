@@ -1,0 +1,129 @@
+// Python callables registered as Tcl commands.
+#include "interp_private.h"
+
+namespace oskra::interp {
+namespace {
+
+constexpr const char *BACKUP_PREFIX = "::pivotlib::_cbBkup::";
+
+// Where a command displaced by a forced registration waits.
+nb::str backup_name(nb::handle cmd_name) {
+    nb::object bare = cmd_name.attr("lstrip")(":");
+    return nb::str(nb::str(BACKUP_PREFIX) + nb::str(bare));
+}
+
+nb::object generate_name(nb::handle callback, bool mangle) {
+    nb::object cmd_name = nb::str("");
+    nb::object func = nb::borrow(callback);
+    PyObject *f = PyObject_GetAttr(callback.ptr(), g.s_func);
+    if (f) {
+        func = nb::steal(f);
+    } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+    } else {
+        throw nb::python_error();
+    }
+    PyObject *name = PyObject_GetAttr(func.ptr(), g.s_name);
+    if (name) {
+        cmd_name = nb::steal(name);
+    } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+    } else {
+        throw nb::python_error();
+    }
+    int truth = PyObject_IsTrue(cmd_name.ptr());
+    if (truth < 0) throw nb::python_error();
+    if (!truth || mangle) {
+        nb::object prefix = nb::str(nb::int_(reinterpret_cast<uintptr_t>(callback.ptr()))) + nb::str("_");
+        PyObject *joined = PyNumber_Add(prefix.ptr(), cmd_name.ptr());
+        if (!joined) throw nb::python_error();
+        cmd_name = nb::steal(joined);
+    }
+    return cmd_name;
+}
+
+nb::object global_cmds(nb::handle self) { return self.attr("global_ns").attr("cmds"); }
+
+PyObject *m_generate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"callback", "mangle_cmd_name"};
+    PyObject *a[2];
+    if (!bind_args("generate_callback_cmd_name", args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    int mangle = a[1] ? PyObject_IsTrue(a[1]) : 0;
+    if (mangle < 0) return nullptr;
+    return guarded([&] { return generate_name(a[0], mangle); });
+}
+
+PyObject *m_create(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self", "callback", "cmd_name", "force"};
+    PyObject *a[4];
+    if (!bind_args("Interpreter.create_callback", args, nargs, kwnames, names, 4, 2, a)) return nullptr;
+    return guarded([&]() -> nb::object {
+        nb::handle self = a[0], callback = a[1];
+        nb::object cmd_name = nb::borrow(a[2] ? a[2] : Py_None);
+        if (!nb::bool_(cmd_name)) cmd_name = generate_name(callback, false);
+        cmd_name = nb::str(cmd_name);
+        nb::object tclcmd = global_cmds(self)[cmd_name];
+        cmd_name = nb::str(tclcmd);
+        if (nb::bool_(tclcmd.attr("exists")())) {
+            if (!(a[3] && nb::bool_(nb::handle(a[3])))) {
+                nb::object msg = nb::str("Cannot create command '") + cmd_name + nb::str("': command already exists");
+                PyErr_SetObject(PyExc_ValueError, msg.ptr());
+                throw nb::python_error();
+            }
+            // A second object for the name: tclcmd keeps naming cmd_name.
+            global_cmds(self)[cmd_name].attr("rename")(backup_name(cmd_name));
+        }
+        tclcmd.attr("createcommand")(callback);
+        self.attr("__callbacks__")[cmd_name] = callback;
+        return tclcmd;
+    });
+}
+
+PyObject *m_remove(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self", "callback"};
+    PyObject *a[2];
+    if (!bind_args("Interpreter.remove_callback", args, nargs, kwnames, names, 2, 2, a)) return nullptr;
+    return guarded([&]() -> nb::object {
+        nb::handle self = a[0], callback = a[1];
+        nb::object tclcmd;
+        int is_cmd = PyObject_IsInstance(callback.ptr(), g.TclCommand);
+        if (is_cmd < 0) throw nb::python_error();
+        if (is_cmd) {
+            tclcmd = nb::borrow(callback);
+        } else {
+            nb::object name = PyCallable_Check(callback.ptr()) ? generate_name(callback, false) : nb::borrow(callback);
+            tclcmd = global_cmds(self)[name];
+        }
+        nb::object cmd_name = nb::str(tclcmd);
+        nb::object table = self.attr("__callbacks__");
+        int has = PySequence_Contains(table.ptr(), cmd_name.ptr());
+        if (has < 0) throw nb::python_error();
+        if (!has) {
+            nb::object msg = nb::str("No callback in this interpreter named '") + cmd_name + nb::str("'");
+            PyErr_SetObject(PyExc_ValueError, msg.ptr());
+            throw nb::python_error();
+        }
+        tclcmd.attr("delete")();
+        table.attr("__delitem__")(cmd_name);
+        nb::object bkupcmd = nb::handle(g.TclCommand)(backup_name(cmd_name), nb::arg("tcl") = self);
+        if (nb::bool_(bkupcmd.attr("exists")())) bkupcmd.attr("rename")(cmd_name);
+        return nb::none();
+    });
+}
+
+}  // namespace
+
+void add_callback_methods(ClassBuilder &cb) {
+    add_function(cb, "generate_callback_cmd_name", m_generate, "(callback, mangle_cmd_name=False)",
+                 "A Tcl command name for `callback`: its function's __name__, prefixed\n"
+                 "with its id when it has none or when `mangle_cmd_name` is true.",
+                 true);
+    add_function(cb, "create_callback", m_create, "($self, /, callback, cmd_name=None, force=False)",
+                 "Register `callback` as a Tcl command and return its TclCommand. With\n"
+                 "`force`, an existing command of that name is moved aside meanwhile.");
+    add_function(cb, "remove_callback", m_remove, "($self, /, callback)",
+                 "Remove a callback registered by create_callback (given as its\n"
+                 "TclCommand, its name or the callable) and restore what it displaced.");
+}
+
+}  // namespace oskra::interp

@@ -1,0 +1,84 @@
+// Shared state and helpers of the interpreter module's source files.
+#pragma once
+#include <Python.h>
+#include <nanobind/nanobind.h>
+
+#include "core/nbclass.h"
+#include "core/pyref.h"
+
+namespace oskra::interp {
+namespace nb = nanobind;
+
+inline constexpr const char *MODULE_NAME = "oskra.tcl.interpreter";
+
+// Objects the module works with, bound once at module init. C++ code uses
+// these directly instead of looking up module globals on every call.
+struct Globals {
+    PyObject *module = nullptr;        // oskra.tcl.interpreter (borrowed)
+    PyObject *Interpreter = nullptr;   // the class
+    PyObject *TclError = nullptr;
+    PyObject *Tcl_Obj = nullptr;
+    PyObject *NestMap = nullptr;
+    PyObject *Array = nullptr;
+    PyObject *History = nullptr;
+    PyObject *tclobj = nullptr;
+    PyObject *tclobj_from_sequence = nullptr;
+    PyObject *GetListFromAny = nullptr;
+    PyObject *TclNamespace = nullptr;
+    PyObject *TclCommand = nullptr;
+    PyObject *wordform = nullptr;
+    PyObject *Quick = nullptr;
+    PyObject *zero_int, *one_int, *zero_float;
+
+    // Interned attribute names.
+    PyObject *s_tk, *s_history, *s_append, *s_eval, *s_vars, *s_global_ns, *s_cmds;
+    PyObject *s_cast_any, *s_cast_int, *s_cast_double, *s_getint, *s_getdouble, *s_getboolean;
+    PyObject *s_from_tcl, *s_items, *s_all_items, *s_array_get, *s_array_set;
+    PyObject *s_errorInfo_abs, *s_errorInfo, *s_callbacks, *s_func, *s_name;
+    PyObject *s_exists, *s_createcommand, *s_delete, *s_rename, *s_typecast, *s_record;
+    PyObject *s_item_cast, *s_tcl;
+};
+extern Globals g;
+
+// Binds the arguments of a vectorcall to the parameter list `names`
+// (`n` names, the first `nrequired` without default) the way Python binds
+// them for a def: out[i] is a borrowed reference, or null for a default
+// that was not given. Sets TypeError and returns false on a mismatch.
+bool bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+               const char *const *names, int n, int nrequired, PyObject **out);
+
+// Runs cold code written with the nanobind API inside a raw function.
+template <typename F>
+PyObject *guarded(F &&f) {
+    try {
+        return f().release().ptr();
+    } catch (nb::python_error &e) {
+        e.restore();
+    } catch (std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+using FastKw = PyObject *(*)(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
+
+// A METH_FASTCALL|METH_KEYWORDS function put into the class namespace,
+// either as a method (self arrives as args[0]) or as a static method.
+void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature,
+                  const char *doc, bool is_static = false);
+
+// Method bodies (casts.cpp, callbacks.cpp): registered in definition order
+// by the class assembly in interpreter.cpp.
+void add_callback_methods(ClassBuilder &cb);
+void add_variable_methods(ClassBuilder &cb);
+void add_cast_methods(ClassBuilder &cb);
+
+// C++ entry points used across files. Each returns a new reference, or
+// null with a Python error set.
+PyObject *cast_any(PyObject *self, PyObject *value);
+PyObject *cast_list(PyObject *value, PyObject *item_cast);
+
+// Temporary stand-ins for collaborator modules still missing (standins.cpp).
+nb::dict load_standins();
+
+}  // namespace oskra::interp
