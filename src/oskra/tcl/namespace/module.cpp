@@ -1,3 +1,377 @@
+// The module oskra.tcl.namespace: its top level (imports, __all__, the
+// classes in definition order) and the helpers shared by its files.
 #include <nanobind/nanobind.h>
 
-NB_MODULE(namespace, m) {}
+#include <cstring>
+#include <deque>
+
+#include "core/tclapp.h"
+#include "namespace/ns_private.h"
+#include "namespace/parts.h"
+
+namespace oskra::ns {
+
+Classes classes;
+Names names;
+
+static const char MODULE_DOC[] =
+    "Abstraction of Tcl namespaces, variables and commands.\n"
+    "\n"
+    "Classes:\n"
+    "    TclVariable, TempTclVariable, TclArrayVariable, TempTclArrayVariable,\n"
+    "    TclCommand, TempTclCommand, TclNamespace, TempTclNamespace\n";
+
+static PyObject *intern(const char *s) {
+    PyObject *o = PyUnicode_InternFromString(s);
+    if (o) Py_INCREF(o);  // immortal for the life of the process
+    return o;
+}
+
+bool init_names() {
+    struct {
+        PyObject **slot;
+        const char *text;
+    } table[] = {
+        {&names.ns, "ns"},
+        {&names.tcl, "tcl"},
+        {&names.tk, "tk"},
+        {&names.call, "call"},
+        {&names.eval, "eval"},
+        {&names.vars, "vars"},
+        {&names.objs, "objs"},
+        {&names.procs, "procs"},
+        {&names.cmds, "cmds"},
+        {&names.cast_list, "cast_list"},
+        {&names.cast_boolean, "cast_boolean"},
+        {&names.startswith, "startswith"},
+        {&names.format, "format"},
+        {&names.cls, "cls"},
+        {&names.id, "id"},
+        {&names.get_str, "get_str"},
+        {&names.get_obj, "get_obj"},
+        {&names.set, "set"},
+        {&names.unset, "unset"},
+        {&names.array_get_str, "array_get_str"},
+        {&names.array_get_obj, "array_get_obj"},
+        {&names.array_set, "array_set"},
+        {&names.array_unset, "array_unset"},
+        {&names.array_names, "array_names"},
+        {&names.is_array, "is_array"},
+        {&names.exists, "exists"},
+        {&names.is_proc, "is_proc"},
+        {&names.createcommand, "createcommand"},
+        {&names.delete_, "delete"},
+        {&names.rename, "rename"},
+        {&names.origin, "origin"},
+        {&names.proc_body, "proc_body"},
+        {&names.proc_args, "proc_args"},
+        {&names.proc_arg_default, "proc_arg_default"},
+        {&names.get, "get"},
+        {&names.byref, "byref"},
+        {&names.current, "current"},
+        {&names.create, "create"},
+        {&names.dunder_init, "__init__"},
+        {&names.dunder_enter, "__enter__"},
+        {&names.dunder_exit, "__exit__"},
+        {&names.dunder_del, "__del__"},
+        {&names.dunder_class, "__class__"},
+        {&names.dunder_name, "__name__"},
+        {&names.dunder_wrapped, "__wrapped__"},
+        {&names.array_index, "array_index"},
+        {&names.nocomplain, "nocomplain"},
+        {&names.pattern, "pattern"},
+        {&names.var_type, "var_type"},
+        {&names.update_wrapper, "update_wrapper"},
+        {&names.empty, ""},
+        {&names.namespace_, "namespace"},
+        {&names.colons, "::"},
+    };
+    for (auto &e : table) {
+        if (!(*e.slot = intern(e.text))) return false;
+    }
+    Ref sys = Ref::steal(PyImport_ImportModule("sys"));
+    if (!sys) return false;
+    Ref flags = Ref::steal(PyObject_GetAttrString(sys.get(), "flags"));
+    if (!flags) return false;
+    Ref opt = Ref::steal(PyObject_GetAttrString(flags.get(), "optimize"));
+    if (!opt) return false;
+    int o = PyObject_IsTrue(opt.get());
+    if (o < 0) return false;
+    names.asserts_enabled = !o;
+    names.functools = PyImport_ImportModule("functools");
+    return names.functools != nullptr;
+}
+
+// Method objects --------------------------------------------------------
+
+static PyObject *make_function(const char *qualname, const char *name, FastKw f,
+                               const char *sig, const char *doc) {
+    // The definition lives as long as the process, like the class.
+    auto *text = new std::string(std::string(name) + sig + "\n--\n\n" + doc);
+    auto *def = new PyMethodDef{name, (PyCFunction)(void (*)(void))f,
+                                METH_FASTCALL | METH_KEYWORDS, text->c_str()};
+    Ref modname = Ref::steal(PyUnicode_FromString(MODULE_NAME));
+    if (!modname) return nullptr;
+    Ref fn = Ref::steal(PyCFunction_NewEx(def, nullptr, modname.get()));
+    if (!fn) return nullptr;
+    (void)qualname;
+    return fn.release();
+}
+
+PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig,
+                      const char *doc) {
+    Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
+    if (!fn) return nullptr;
+    return PyInstanceMethod_New(fn.get());
+}
+
+PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig,
+                      const char *doc) {
+    Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
+    if (!fn) return nullptr;
+    return PyStaticMethod_New(fn.get());
+}
+
+// Argument parsing ------------------------------------------------------
+
+bool parse_args(const char *fname, const char *const *pnames, int n, int nreq,
+                PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                Ref *star, Ref *starstar) {
+    for (int i = 0; i < n; i++) out[i] = nullptr;
+    if (nargs > n && !star) {
+        if (nreq == n)
+            PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given",
+                         fname, n, n == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
+        else
+            PyErr_Format(PyExc_TypeError,
+                         "%s() takes from %d to %d positional arguments but %zd %s given", fname,
+                         nreq, n, nargs, nargs == 1 ? "was" : "were");
+        return false;
+    }
+    Py_ssize_t npos = nargs < n ? nargs : n;
+    for (Py_ssize_t i = 0; i < npos; i++) out[i] = args[i];
+    if (star) {
+        *star = Ref::steal(nargs > n ? PyTuple_New(nargs - n) : PyTuple_New(0));
+        if (!*star) return false;
+        for (Py_ssize_t i = n; i < nargs; i++) {
+            Py_INCREF(args[i]);
+            PyTuple_SET_ITEM(star->get(), i - n, args[i]);
+        }
+    }
+    if (starstar) *starstar = Ref();
+    if (kwnames) {
+        Py_ssize_t nk = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nk; k++) {
+            PyObject *key = PyTuple_GET_ITEM(kwnames, k);
+            PyObject *val = args[nargs + k];
+            int j = 0;
+            for (; j < n; j++) {
+                if (PyUnicode_CompareWithASCIIString(key, pnames[j]) == 0) break;
+            }
+            if (j < n) {
+                if (out[j]) {
+                    PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
+                                 fname, pnames[j]);
+                    return false;
+                }
+                out[j] = val;
+            } else if (starstar) {
+                if (!*starstar) {
+                    *starstar = Ref::steal(PyDict_New());
+                    if (!*starstar) return false;
+                }
+                if (PyDict_SetItem(starstar->get(), key, val) < 0) return false;
+            } else {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                             fname, key);
+                return false;
+            }
+        }
+    }
+    for (int i = 0; i < nreq; i++) {
+        if (!out[i]) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", fname,
+                         pnames[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Small helpers ---------------------------------------------------------
+
+PyObject *wf(PyObject *obj) {
+    if (PyUnicode_CheckExact(obj)) return Py_NewRef(obj);
+    if (obj == Py_None) return Py_NewRef(names.empty);
+    // A namespace object of ours converts to its name (its __str__); the
+    // class defines neither conversion method.
+    PyTypeObject *t = Py_TYPE(obj);
+    if (classes.TclNamespace.is_valid() &&
+        ((PyObject *)t == classes.TclNamespace.ptr() ||
+         (PyObject *)t == classes.TempTclNamespace.ptr())) {
+        PyObject *name = PyObject_GetAttr(obj, names.ns);
+        if (!name) return nullptr;
+        if (PyUnicode_CheckExact(name)) return name;
+        Py_DECREF(name);
+    }
+    return oskra::wordform(obj);
+}
+
+PyObject *wf_str(PyObject *obj, const char *what) {
+    PyObject *s = wf(obj);
+    if (s && !PyUnicode_Check(s)) {
+        PyErr_Format(PyExc_TypeError, "%s: wordform() returned %.100s, not str", what,
+                     Py_TYPE(s)->tp_name);
+        Py_DECREF(s);
+        return nullptr;
+    }
+    return s;
+}
+
+PyObject *call_method(PyObject *self, PyObject *name, PyObject *const *args, size_t nargs,
+                      PyObject *kwnames) {
+    PyObject *stack[8];
+    size_t nkw = kwnames ? (size_t)PyTuple_GET_SIZE(kwnames) : 0;
+    if (nargs + nkw + 1 > 8) {
+        PyErr_SetString(PyExc_SystemError, "call_method: too many arguments");
+        return nullptr;
+    }
+    stack[0] = self;
+    for (size_t i = 0; i < nargs + nkw; i++) stack[i + 1] = args[i];
+    return PyObject_VectorcallMethod(name, stack, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                     kwnames);
+}
+
+PyObject *tk_of(PyObject *self) {
+    Ref tcl = Ref::steal(PyObject_GetAttr(self, names.tcl));
+    if (!tcl) return nullptr;
+    return PyObject_GetAttr(tcl.get(), names.tk);
+}
+
+PyObject *tk_call(PyObject *self, PyObject *arg) {
+    Ref tk = Ref::steal(tk_of(self));
+    if (!tk) return nullptr;
+    return call_method1(tk.get(), names.call, arg);
+}
+
+PyObject *tk_eval(PyObject *self, PyObject *arg) {
+    Ref tk = Ref::steal(tk_of(self));
+    if (!tk) return nullptr;
+    return call_method1(tk.get(), names.eval, arg);
+}
+
+bool error_is_tcl() {
+    PyObject *t = tcl_error_type();
+    if (!t) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyErr_ExceptionMatches(t);
+}
+
+PyObject *raise_key_error_from_current() {
+    PyObject *exc = PyErr_GetRaisedException();
+    if (!exc) return nullptr;
+    PyObject *ke = PyObject_CallOneArg(PyExc_KeyError, exc);
+    if (!ke) {
+        Py_DECREF(exc);
+        return nullptr;
+    }
+    // raise KeyError(exc) from exc: the cause and the context are both exc.
+    Py_INCREF(exc);
+    PyException_SetContext(ke, exc);
+    PyException_SetCause(ke, exc);  // steals; sets __suppress_context__
+    PyErr_SetRaisedException(ke);   // steals
+    return nullptr;
+}
+
+PyObject *tuple_of(std::initializer_list<PyObject *> items) {
+    PyObject *t = PyTuple_New((Py_ssize_t)items.size());
+    if (!t) return nullptr;
+    Py_ssize_t i = 0;
+    for (PyObject *o : items) {
+        Py_INCREF(o);
+        PyTuple_SET_ITEM(t, i++, o);
+    }
+    return t;
+}
+
+// The weak interpreter reference ----------------------------------------
+
+PyObject *interp_ref_raw(PyObject *tcl) {
+    Ref t;
+    int truth = tcl ? PyObject_IsTrue(tcl) : 0;
+    if (truth < 0) return nullptr;
+    if (!truth) {
+        // The package oskra.tcl stands in for the default interpreter.
+        Ref oskra = Ref::steal(PyImport_ImportModule("oskra.tcl"));
+        if (!oskra) return nullptr;
+        Ref top = Ref::steal(PyImport_ImportModule("oskra"));
+        if (!top) return nullptr;
+        t = Ref::steal(PyObject_GetAttr(top.get(), names.tcl));
+        if (!t) return nullptr;
+    } else {
+        t = Ref::borrow(tcl);
+    }
+    if (PyWeakref_CheckProxy(t.get())) return t.release();
+    return PyWeakref_NewProxy(t.get(), nullptr);
+}
+
+nb::object interp_ref(nb::handle tcl) {
+    PyObject *r = interp_ref_raw(tcl.ptr());
+    if (!r) throw nb::python_error();
+    return nb::steal(r);
+}
+
+}  // namespace oskra::ns
+
+using namespace oskra::ns;
+
+NB_MODULE(namespace, m) {
+    m.doc() = MODULE_DOC;
+    if (!init_names()) throw nb::python_error();
+
+    nb::module_ abc = nb::module_::import_("collections.abc");
+    nb::module_ wordform_mod = nb::module_::import_("oskra.tcl.wordform");
+    nb::module_ tkinter = nb::module_::import_("tkinter");
+    nb::module_ types = nb::module_::import_("types");
+
+    classes.MutableMapping = abc.attr("MutableMapping");
+    m.attr("MutableMapping") = classes.MutableMapping;
+    m.attr("wordform") = wordform_mod.attr("wordform");
+    m.attr("tclobj") = wordform_mod.attr("tclobj");
+    m.attr("TclError") = tkinter.attr("TclError");
+    m.attr("Tk") = tkinter.attr("Tk");
+    m.attr("MethodType") = types.attr("MethodType");
+    m.attr("weakref") = nb::module_::import_("weakref");
+    m.attr("sys") = nb::module_::import_("sys");
+    m.attr("functools") = nb::borrow(names.functools);
+    m.attr("__all__") = nb::make_tuple("TclVariable", "TempTclVariable", "TclArrayVariable",
+                                       "TempTclArrayVariable", "TclCommand", "TempTclCommand",
+                                       "TclNamespace", "TempTclNamespace");
+
+    classes.TclVariable = make_TclVariable();
+    m.attr("TclVariable") = classes.TclVariable;
+    classes.TempTclVariable = make_TempTclVariable();
+    m.attr("TempTclVariable") = classes.TempTclVariable;
+    classes.TclArrayVariable = make_TclArrayVariable();
+    m.attr("TclArrayVariable") = classes.TclArrayVariable;
+    classes.TempTclArrayVariable = make_TempTclArrayVariable();
+    m.attr("TempTclArrayVariable") = classes.TempTclArrayVariable;
+    classes.TclCommand = make_TclCommand();
+    m.attr("TclCommand") = classes.TclCommand;
+    classes.TempTclCommand = make_TempTclCommand();
+    m.attr("TempTclCommand") = classes.TempTclCommand;
+    classes.TclNamespace = make_TclNamespace();
+    m.attr("TclNamespace") = classes.TclNamespace;
+    classes.TempTclNamespace = make_TempTclNamespace();
+    m.attr("TempTclNamespace") = classes.TempTclNamespace;
+
+    // The classes live as long as the process: keep them past interpreter
+    // finalization order issues.
+    for (nb::object *c : {&classes.TclVariable, &classes.TempTclVariable, &classes.TclArrayVariable,
+                          &classes.TempTclArrayVariable, &classes.TclCommand,
+                          &classes.TempTclCommand, &classes.TclNamespace,
+                          &classes.TempTclNamespace, &classes.MutableMapping})
+        c->inc_ref();
+}

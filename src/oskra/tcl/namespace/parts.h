@@ -42,3 +42,24 @@ nb::object interp_ref(nb::handle tcl);
 nb::str ns_join(nb::handle string, nb::handle *args, size_t nargs);
 
 }  // namespace oskra::ns
+
+// Additions (nsviews) ------------------------------------------------------
+namespace oskra::ns {
+
+// interp_ref in the C API convention: new reference, or null with the
+// Python error set (e.g. ReferenceError when a given proxy is dead).
+PyObject *interp_ref_raw(PyObject *tcl);
+
+// TclNamespace.join(args[0], *args[1:]) in the C API convention (new
+// reference, or null with ValueError "Invalid Tcl namespace '...'" set).
+// nargs must be at least 1.
+PyObject *ns_join_raw(PyObject *const *args, size_t nargs);
+
+// The Tcl script text of a word list the package built itself:
+// wordform(words), except that a first word beginning with "#" is quoted
+// ({#name}, or \# where the word is written with backslashes), so that the
+// script runs the command instead of being one Tcl comment. New reference
+// or null with the Python error set.
+PyObject *words_script(PyObject *words);
+
+}  // namespace oskra::ns

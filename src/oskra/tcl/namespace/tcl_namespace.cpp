@@ -1,0 +1,760 @@
+// TclNamespace: the name algebra on Tcl namespace names (code point by code
+// point, one pass, no Python objects per component) and the wrappers around
+// Tcl's `namespace` command.
+#include <nanobind/nanobind.h>
+
+#include <utility>
+#include <vector>
+
+#include "namespace/ns_private.h"
+#include "namespace/parts.h"
+
+namespace oskra::ns {
+
+namespace {
+
+constexpr const char *QUAL = "TclNamespace";
+
+using Buffer = std::vector<Py_UCS4>;
+
+void append(Buffer &b, PyObject *s) {
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    int kind = PyUnicode_KIND(s);
+    const void *data = PyUnicode_DATA(s);
+    b.reserve(b.size() + (size_t)n);
+    for (Py_ssize_t i = 0; i < n; i++) b.push_back(PyUnicode_READ(kind, data, i));
+}
+
+bool starts_with_colons(PyObject *s) {
+    if (PyUnicode_GET_LENGTH(s) < 2) return false;
+    int kind = PyUnicode_KIND(s);
+    const void *data = PyUnicode_DATA(s);
+    return PyUnicode_READ(kind, data, 0) == ':' && PyUnicode_READ(kind, data, 1) == ':';
+}
+
+PyObject *invalid_name(const Buffer &b) {
+    Ref s = Ref::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, b.data(), (Py_ssize_t)b.size()));
+    if (s) PyErr_Format(PyExc_ValueError, "Invalid Tcl namespace '%U'", s.get());
+    return nullptr;
+}
+
+// The components of a name: [start, end) ranges of the non-empty pieces
+// between "::" separators (cut left to right, without overlap). False when
+// a piece holds a single ":".
+bool components(const Buffer &b, std::vector<std::pair<size_t, size_t>> &out, bool &absolute) {
+    size_t n = b.size();
+    absolute = n >= 2 && b[0] == ':' && b[1] == ':';
+    size_t i = 0, start = 0;
+    auto piece = [&](size_t a, size_t e) {
+        if (e <= a) return true;
+        for (size_t k = a; k < e; k++)
+            if (b[k] == ':') return false;
+        out.emplace_back(a, e);
+        return true;
+    };
+    while (i < n) {
+        if (b[i] == ':' && i + 1 < n && b[i + 1] == ':') {
+            if (!piece(start, i)) return false;
+            i += 2;
+            start = i;
+        } else {
+            i++;
+        }
+    }
+    return piece(start, n);
+}
+
+// normalize() of the text in `b`; `original` (may be null) is returned
+// itself when the normalized text equals it.
+PyObject *normalize_buffer(const Buffer &b, PyObject *original) {
+    std::vector<std::pair<size_t, size_t>> parts;
+    bool absolute;
+    if (!components(b, parts, absolute)) return invalid_name(b);
+    Buffer out;
+    out.reserve(b.size());
+    bool first = true;
+    for (auto &p : parts) {
+        if (absolute || !first) {
+            out.push_back(':');
+            out.push_back(':');
+        }
+        first = false;
+        out.insert(out.end(), b.begin() + (ptrdiff_t)p.first, b.begin() + (ptrdiff_t)p.second);
+    }
+    if (original && out.size() == b.size() && PyUnicode_CheckExact(original))
+        return Py_NewRef(original);  // already normal: out == b
+    return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), (Py_ssize_t)out.size());
+}
+
+// The single argument `string` of a name-algebra function, converted.
+PyObject *string_arg(const char *fname, PyObject *const *args, Py_ssize_t nargs,
+                     PyObject *kwnames) {
+    static const char *const kw[] = {"string"};
+    PyObject *string;
+    if (!parse_args(fname, kw, 1, 1, args, nargs, kwnames, &string)) return nullptr;
+    return wf_str(string, fname);
+}
+
+PyObject *split_impl(PyObject *s) {
+    Buffer b;
+    append(b, s);
+    std::vector<std::pair<size_t, size_t>> parts;
+    bool absolute;
+    if (!components(b, parts, absolute)) return invalid_name(b);
+    Ref list = Ref::steal(PyList_New((Py_ssize_t)parts.size() + (absolute ? 1 : 0)));
+    if (!list) return nullptr;
+    Py_ssize_t k = 0;
+    if (absolute) PyList_SET_ITEM(list.get(), k++, Py_NewRef(names.empty));
+    for (auto &p : parts) {
+        PyObject *c = PyUnicode_Substring(s, (Py_ssize_t)p.first, (Py_ssize_t)p.second);
+        if (!c) return nullptr;
+        PyList_SET_ITEM(list.get(), k++, c);
+    }
+    return list.release();
+}
+
+PyObject *split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref s = Ref::steal(string_arg("split", args, nargs, kwnames));
+    if (!s) return nullptr;
+    return split_impl(s.get());
+}
+
+PyObject *normalize(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref s = Ref::steal(string_arg("normalize", args, nargs, kwnames));
+    if (!s) return nullptr;
+    Buffer b;
+    append(b, s.get());
+    return normalize_buffer(b, s.get());
+}
+
+PyObject *qualifiers(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref s = Ref::steal(string_arg("qualifiers", args, nargs, kwnames));
+    if (!s) return nullptr;
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s.get());
+    Py_ssize_t p = PyUnicode_Find(s.get(), names.colons, 0, n, -1);
+    if (p == -2) return nullptr;
+    if (p < 0) return Py_NewRef(names.empty);
+    int kind = PyUnicode_KIND(s.get());
+    const void *data = PyUnicode_DATA(s.get());
+    while (p > 0 && PyUnicode_READ(kind, data, p - 1) == ':') p--;
+    return PyUnicode_Substring(s.get(), 0, p);
+}
+
+PyObject *tail(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref s = Ref::steal(string_arg("tail", args, nargs, kwnames));
+    if (!s) return nullptr;
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s.get());
+    Py_ssize_t p = PyUnicode_Find(s.get(), names.colons, 0, n, -1);
+    if (p == -2) return nullptr;
+    if (p < 0) return s.release();
+    return PyUnicode_Substring(s.get(), p + 2, n);
+}
+
+PyObject *join(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"string"};
+    PyObject *string;
+    Ref rest;
+    if (!parse_args("join", kw, 1, 1, args, nargs, kwnames, &string, &rest)) return nullptr;
+    if (nargs == 0) return ns_join_raw(&string, 1);  // given by keyword
+    return ns_join_raw(args, (size_t)nargs);
+}
+
+}  // namespace
+
+PyObject *ns_join_raw(PyObject *const *args, size_t nargs) {
+    // Convert every argument first, then find where the result starts: the
+    // last absolute argument, or the first non-empty one after an empty
+    // string. Only the pieces from there on are concatenated.
+    std::vector<Ref> conv;
+    conv.reserve(nargs);
+    for (size_t i = 0; i < nargs; i++) {
+        Ref s = Ref::steal(wf_str(args[i], "join"));
+        if (!s) return nullptr;
+        conv.push_back(std::move(s));
+    }
+    // Follow the algorithm: string = conv[0]; for each arg: if string is
+    // empty or arg is absolute, string = arg; elif arg: string += "::" + arg.
+    size_t start = 0;
+    bool empty = PyUnicode_GET_LENGTH(conv[0].get()) == 0;
+    std::vector<size_t> pieces;
+    pieces.push_back(0);
+    for (size_t i = 1; i < nargs; i++) {
+        PyObject *a = conv[i].get();
+        if (empty || starts_with_colons(a)) {
+            start = i;
+            pieces.clear();
+            pieces.push_back(i);
+            empty = PyUnicode_GET_LENGTH(a) == 0;
+        } else if (PyUnicode_GET_LENGTH(a) != 0) {
+            pieces.push_back(i);
+        }
+    }
+    (void)start;
+    Buffer b;
+    for (size_t k = 0; k < pieces.size(); k++) {
+        if (k) {
+            b.push_back(':');
+            b.push_back(':');
+        }
+        append(b, conv[pieces[k]].get());
+    }
+    return normalize_buffer(b, pieces.size() == 1 ? conv[pieces[0]].get() : nullptr);
+}
+
+nb::str ns_join(nb::handle string, nb::handle *args, size_t nargs) {
+    std::vector<PyObject *> all;
+    all.reserve(nargs + 1);
+    all.push_back(string.ptr());
+    for (size_t i = 0; i < nargs; i++) all.push_back(args[i].ptr());
+    PyObject *r = ns_join_raw(all.data(), all.size());
+    if (!r) throw nb::python_error();
+    return nb::steal<nb::str>(r);
+}
+
+PyObject *words_script(PyObject *words) {
+    Ref s = Ref::steal(wf(words));
+    if (!s || !PyUnicode_Check(s.get())) return s.release();
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s.get());
+    int kind = PyUnicode_KIND(s.get());
+    const void *data = PyUnicode_DATA(s.get());
+    if (n == 0 || PyUnicode_READ(kind, data, 0) != '#') return s.release();
+    // The first word is written bare or with backslashes (a braced or
+    // quoted word would not begin with "#"). Find its end.
+    Py_ssize_t i = 0;
+    bool backslashes = false;
+    while (i < n) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c == '\\') {
+            backslashes = true;
+            i += 2;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') break;
+        i++;
+    }
+    if (i > n) i = n;
+    if (backslashes) {
+        Ref bs = Ref::steal(PyUnicode_FromString("\\"));
+        if (!bs) return nullptr;
+        return PyUnicode_Concat(bs.get(), s.get());
+    }
+    // A bare word holds no braces or backslashes: bracing it is safe.
+    Ref head = Ref::steal(PyUnicode_Substring(s.get(), 0, i));
+    Ref rest = Ref::steal(PyUnicode_Substring(s.get(), i, n));
+    if (!head || !rest) return nullptr;
+    return PyUnicode_FromFormat("{%U}%U", head.get(), rest.get());
+}
+
+// TclNamespace methods -----------------------------------------------------
+
+namespace {
+
+// Constant leading words.
+struct Words {
+    PyObject *children, *code, *current, *delete_, *exists, *export_, *forget, *import_,
+        *origin, *parent, *which, *eval;  // each: ("namespace", <sub>)
+    PyObject *clear, *force, *command, *variable;
+} w;
+
+bool init_words() {
+    auto pair = [](const char *sub) -> PyObject * {
+        Ref s = Ref::steal(PyUnicode_InternFromString(sub));
+        if (!s) return nullptr;
+        return tuple_of({names.namespace_, s.get()});
+    };
+    struct {
+        PyObject **slot;
+        const char *sub;
+    } t[] = {{&w.children, "children"}, {&w.code, "code"},       {&w.current, "current"},
+             {&w.delete_, "delete"},     {&w.exists, "exists"},   {&w.export_, "export"},
+             {&w.forget, "forget"},      {&w.import_, "import"},  {&w.origin, "origin"},
+             {&w.parent, "parent"},      {&w.which, "which"},     {&w.eval, "eval"}};
+    for (auto &e : t)
+        if (!(*e.slot = pair(e.sub))) return false;
+    return (w.clear = PyUnicode_InternFromString("-clear")) &&
+           (w.force = PyUnicode_InternFromString("-force")) &&
+           (w.command = PyUnicode_InternFromString("-command")) &&
+           (w.variable = PyUnicode_InternFromString("-variable"));
+}
+
+// prefix + items, as a new tuple.
+PyObject *words_of(PyObject *prefix, std::initializer_list<PyObject *> items,
+                   PyObject *tail_tuple = nullptr) {
+    Py_ssize_t np = PyTuple_GET_SIZE(prefix);
+    Py_ssize_t nt = tail_tuple ? PyTuple_GET_SIZE(tail_tuple) : 0;
+    PyObject *t = PyTuple_New(np + (Py_ssize_t)items.size() + nt);
+    if (!t) return nullptr;
+    Py_ssize_t k = 0;
+    for (Py_ssize_t i = 0; i < np; i++) PyTuple_SET_ITEM(t, k++, Py_NewRef(PyTuple_GET_ITEM(prefix, i)));
+    for (PyObject *o : items) PyTuple_SET_ITEM(t, k++, Py_NewRef(o));
+    for (Py_ssize_t i = 0; i < nt; i++) PyTuple_SET_ITEM(t, k++, Py_NewRef(PyTuple_GET_ITEM(tail_tuple, i)));
+    return t;
+}
+
+PyObject *self_ns(PyObject *self) { return PyObject_GetAttr(self, names.ns); }
+
+PyObject *cast_list_of(PyObject *self, PyObject *value) {
+    Ref tcl = Ref::steal(tcl_of(self));
+    if (!tcl) return nullptr;
+    return call_method1(tcl.get(), names.cast_list, value);
+}
+
+// (tclcmd,) + extra when there are extra arguments, else tclcmd itself.
+PyObject *with_extra(PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra) {
+    if (nextra <= 0) return Py_NewRef(tclcmd);
+    PyObject *t = PyTuple_New(nextra + 1);
+    if (!t) return nullptr;
+    PyTuple_SET_ITEM(t, 0, Py_NewRef(tclcmd));
+    for (Py_ssize_t i = 0; i < nextra; i++) PyTuple_SET_ITEM(t, i + 1, Py_NewRef(extra[i]));
+    return t;
+}
+
+#define SELF_ONLY(fname)                                                            \
+    if (!parse_args(fname, nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) \
+        return nullptr;                                                             \
+    PyObject *self = args[0]
+
+#define ARGS_CHECK()                                                                   \
+    if (nargs < 1) {                                                                   \
+        PyErr_SetString(PyExc_TypeError, "TclNamespace method called without self"); \
+        return nullptr;                                                                \
+    }
+
+PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"ns", "tcl"};
+    PyObject *a[2];
+    if (!parse_args("TclNamespace", kw, 2, 1, args + 1, nargs - 1, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
+    Ref sup = Ref::steal(PyObject_CallFunctionObjArgs((PyObject *)&PySuper_Type,
+                                                      classes.TclNamespace.ptr(), self, nullptr));
+    if (!sup) return nullptr;
+    Ref r = Ref::steal(call_method0(sup.get(), names.dunder_init));
+    if (!r) return nullptr;
+    Ref ns = Ref::steal(wf(a[0]));
+    if (!ns || PyObject_SetAttr(self, names.ns, ns.get()) < 0) return nullptr;
+    Ref tcl = Ref::steal(interp_ref_raw(a[1]));
+    if (!tcl || PyObject_SetAttr(self, names.tcl, tcl.get()) < 0) return nullptr;
+    std::pair<PyObject *, PyObject *> vs[] = {{names.vars, views.VariablesView},
+                                              {names.objs, views.ObjectsView},
+                                              {names.procs, views.ProcsView},
+                                              {names.cmds, views.CommandsView}};
+    for (auto &v : vs) {
+        Ref view = Ref::steal(PyObject_CallOneArg(v.second, self));
+        if (!view || PyObject_SetAttr(self, v.first, view.get()) < 0) return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"pattern"};
+    PyObject *pattern;
+    if (!parse_args("children", kw, 1, 0, args + 1, nargs - 1, kwnames, &pattern)) return nullptr;
+    PyObject *self = args[0];
+    Ref words;
+    if (pattern && pattern != Py_None) {
+        Ref p = Ref::steal(wf(pattern));
+        if (!p) return nullptr;
+        words = Ref::steal(words_of(w.children, {p.get()}));
+    } else {
+        words = Ref::borrow(w.children);
+    }
+    if (!words) return nullptr;
+    Ref result = Ref::steal(ns_call(self, words.get()));
+    if (!result) return nullptr;
+    return cast_list_of(self, result.get());
+}
+
+PyObject *code(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"script"};
+    PyObject *script;
+    if (!parse_args("code", kw, 1, 1, args + 1, nargs - 1, kwnames, &script)) return nullptr;
+    Ref words = Ref::steal(words_of(w.code, {script}));
+    if (!words) return nullptr;
+    return ns_call(args[0], words.get());
+}
+
+PyObject *current_impl(PyObject *self) { return tk_call(self, w.current); }
+
+PyObject *current(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("current");
+    return current_impl(self);
+}
+
+PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra) {
+    bool built = nextra > 0 || PyTuple_Check(tclcmd);
+    Ref cmd = Ref::steal(with_extra(tclcmd, extra, nextra));
+    if (!cmd) return nullptr;
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int wrapped = PyObject_IsTrue(ns.get());
+    if (wrapped < 0) return nullptr;
+    Ref script;
+    if (wrapped) {
+        Ref inner = built ? Ref::steal(words_script(cmd.get())) : cmd;
+        if (!inner) return nullptr;
+        Ref outer = Ref::steal(words_of(w.eval, {ns.get(), inner.get()}));
+        if (!outer) return nullptr;
+        script = Ref::steal(wf(outer.get()));
+    } else {
+        script = Ref::steal(built ? words_script(cmd.get()) : wf(cmd.get()));
+    }
+    if (!script) return nullptr;
+    return tk_eval(self, script.get());
+}
+
+PyObject *create(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("create");
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    if (!t) {
+        PyErr_SetString(PyExc_ValueError, "Cannot create current namespace");
+        return nullptr;
+    }
+    Ref r = Ref::steal(eval_impl(self, names.empty, nullptr, 0));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// N for delete and exists: the name, or the current namespace for the
+// empty name.
+PyObject *name_or_current(PyObject *self) {
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    if (t) return ns.release();
+    return current_impl(self);
+}
+
+PyObject *delete_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("delete");
+    Ref n = Ref::steal(name_or_current(self));
+    if (!n) return nullptr;
+    Ref words = Ref::steal(words_of(w.delete_, {n.get()}));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(tk_call(self, words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *eval(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"tclcmd"};
+    PyObject *tclcmd;
+    Ref extra;
+    if (!parse_args("eval", kw, 1, 1, args + 1, nargs - 1, kwnames, &tclcmd, &extra))
+        return nullptr;
+    return eval_impl(args[0], tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
+                     PyTuple_GET_SIZE(extra.get()));
+}
+
+PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"tclcmd"};
+    PyObject *tclcmd;
+    Ref extra;
+    if (!parse_args("call", kw, 1, 1, args + 1, nargs - 1, kwnames, &tclcmd, &extra))
+        return nullptr;
+    Ref cmd = Ref::steal(with_extra(tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
+                                    PyTuple_GET_SIZE(extra.get())));
+    if (!cmd) return nullptr;
+    return ns_call(args[0], cmd.get());
+}
+
+PyObject *exists(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("exists");
+    Ref n = Ref::steal(name_or_current(self));
+    if (!n) return nullptr;
+    Ref words = Ref::steal(words_of(w.exists, {n.get()}));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(tk_call(self, words.get()));
+    if (!r) return nullptr;
+    Ref tcl = Ref::steal(tcl_of(self));
+    if (!tcl) return nullptr;
+    return call_method1(tcl.get(), names.cast_boolean, r.get());
+}
+
+// Shared by export and import_: (prefix, flag word if flag, *patterns).
+PyObject *flagged(PyObject *prefix, PyObject *flag, PyObject *word, PyObject *patterns,
+                  int *flag_true) {
+    int t = flag ? PyObject_IsTrue(flag) : 0;
+    if (t < 0) return nullptr;
+    *flag_true = t;
+    return t ? words_of(prefix, {word}, patterns) : words_of(prefix, {}, patterns);
+}
+
+PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"clear"};
+    PyObject *clear;
+    Ref patterns;
+    if (!parse_args("export", kw, 1, 0, args + 1, nargs - 1, kwnames, &clear, &patterns))
+        return nullptr;
+    PyObject *self = args[0];
+    int clear_true;
+    Ref words = Ref::steal(flagged(w.export_, clear, w.clear, patterns.get(), &clear_true));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(ns_call(self, words.get()));
+    if (!r) return nullptr;
+    if (!clear_true && PyTuple_GET_SIZE(patterns.get()) == 0) return cast_list_of(self, r.get());
+    Py_RETURN_NONE;
+}
+
+PyObject *forget(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    Ref patterns;
+    if (!parse_args("forget", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr, &patterns))
+        return nullptr;
+    Ref words = Ref::steal(words_of(w.forget, {}, patterns.get()));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(ns_call(args[0], words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"force"};
+    PyObject *force;
+    Ref patterns;
+    if (!parse_args("import_", kw, 1, 0, args + 1, nargs - 1, kwnames, &force, &patterns))
+        return nullptr;
+    int force_true;
+    Ref words = Ref::steal(flagged(w.import_, force, w.force, patterns.get(), &force_true));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(ns_call(args[0], words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *origin(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"command"};
+    PyObject *command;
+    if (!parse_args("origin", kw, 1, 1, args + 1, nargs - 1, kwnames, &command)) return nullptr;
+    Ref words = Ref::steal(words_of(w.origin, {command}));
+    if (!words) return nullptr;
+    return ns_call(args[0], words.get());
+}
+
+// is_absolute / is_relative: the empty name itself when it is false.
+PyObject *is_abs_impl(PyObject *self, bool want_absolute) {
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    if (!t) return ns.release();
+    int abs;
+    if (PyUnicode_Check(ns.get())) {
+        abs = starts_with_colons(ns.get());
+    } else {
+        Ref r = Ref::steal(call_method1(ns.get(), names.startswith, names.colons));
+        if (!r) return nullptr;
+        abs = PyObject_IsTrue(r.get());
+        if (abs < 0) return nullptr;
+    }
+    return PyBool_FromLong(want_absolute ? abs : !abs);
+}
+
+PyObject *parent(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"force_eval"};
+    PyObject *force_eval;
+    if (!parse_args("parent", kw, 1, 0, args + 1, nargs - 1, kwnames, &force_eval)) return nullptr;
+    PyObject *self = args[0];
+    int force = force_eval ? PyObject_IsTrue(force_eval) : 0;
+    if (force < 0) return nullptr;
+    if (force) {
+        Ref isabs = Ref::steal(is_abs_impl(self, true));
+        if (!isabs) return nullptr;
+        int t = PyObject_IsTrue(isabs.get());
+        if (t < 0) return nullptr;
+        if (t) {
+            Ref ns = Ref::steal(self_ns(self));
+            if (!ns) return nullptr;
+            Ref s = Ref::steal(wf_str(ns.get(), "split"));
+            if (!s) return nullptr;
+            Ref parts = Ref::steal(split_impl(s.get()));
+            if (!parts) return nullptr;
+            Py_ssize_t n = PyList_GET_SIZE(parts.get());
+            if (n <= 1) return Py_NewRef(names.empty);
+            if (n == 2) return Py_NewRef(names.colons);
+            Ref head = Ref::steal(PyList_GetSlice(parts.get(), 0, n - 1));
+            if (!head) return nullptr;
+            return PyUnicode_Join(names.colons, head.get());
+        }
+    }
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    Ref words = t ? Ref::steal(words_of(w.parent, {ns.get()})) : Ref::borrow(w.parent);
+    if (!words) return nullptr;
+    Ref obj = Ref::steal(oskra::tclobj(words.get()));
+    if (!obj) return nullptr;
+    return tk_call(self, obj.get());
+}
+
+PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    static const char *const kw[] = {"name", "command", "variable"};
+    PyObject *a[3];
+    if (!parse_args("which", kw, 3, 1, args + 1, nargs - 1, kwnames, a)) return nullptr;
+    int c = a[1] ? PyObject_IsTrue(a[1]) : 0;
+    if (c < 0) return nullptr;
+    int v = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (v < 0) return nullptr;
+    Ref words;
+    if (c && v)
+        words = Ref::steal(words_of(w.which, {w.command, w.variable, a[0]}));
+    else if (c)
+        words = Ref::steal(words_of(w.which, {w.command, a[0]}));
+    else if (v)
+        words = Ref::steal(words_of(w.which, {w.variable, a[0]}));
+    else
+        words = Ref::steal(words_of(w.which, {a[0]}));
+    if (!words) return nullptr;
+    return ns_call(args[0], words.get());
+}
+
+PyObject *is_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("is_absolute");
+    return is_abs_impl(self, true);
+}
+
+PyObject *is_relative(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("is_relative");
+    return is_abs_impl(self, false);
+}
+
+PyObject *absolute_impl(PyObject *self) {
+    Ref isabs = Ref::steal(is_abs_impl(self, true));
+    if (!isabs) return nullptr;
+    int t = PyObject_IsTrue(isabs.get());
+    if (t < 0) return nullptr;
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    if (t) return ns.release();
+    Ref cur = Ref::steal(current_impl(self));
+    if (!cur) return nullptr;
+    PyObject *pair[2] = {cur.get(), ns.get()};
+    return ns_join_raw(pair, 2);
+}
+
+PyObject *absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("absolute");
+    return absolute_impl(self);
+}
+
+PyObject *make_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("make_absolute");
+    Ref a = Ref::steal(absolute_impl(self));
+    if (!a || PyObject_SetAttr(self, names.ns, a.get()) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *str_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    ARGS_CHECK();
+    SELF_ONLY("__str__");
+    return self_ns(self);
+}
+
+}  // namespace
+
+PyObject *ns_call(PyObject *self, PyObject *tclcmd) {
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int wrapped = PyObject_IsTrue(ns.get());
+    if (wrapped < 0) return nullptr;
+    Ref cmd = wrapped ? Ref::steal(words_of(w.eval, {ns.get(), tclcmd})) : Ref::borrow(tclcmd);
+    if (!cmd) return nullptr;
+    Ref obj = Ref::steal(oskra::tclobj(cmd.get()));
+    if (!obj) return nullptr;
+    return tk_call(self, obj.get());
+}
+
+static const char TCLNAMESPACE_DOC[] =
+    "One Tcl namespace of one interpreter.\n"
+    "\n"
+    "TclNamespace(ns, tcl=None): `ns` is the namespace name (converted with\n"
+    "wordform; absolute, relative or empty), `tcl` the interpreter (held\n"
+    "through a weak proxy; the package's shared interpreter by default).\n"
+    "The views `vars`, `objs`, `procs` and `cmds` map the names of the\n"
+    "namespace's variables, procedures and commands.";
+
+nb::object make_TclNamespace() {
+    if (!init_words()) throw nb::python_error();
+    if (!make_views()) throw nb::python_error();
+    Ref ns = Ref::steal(PyDict_New());
+    if (!ns) throw nb::python_error();
+    auto put = [&](const char *key, PyObject *value) {
+        if (!value || PyDict_SetItemString(ns.get(), key, value) < 0) {
+            Py_XDECREF(value);
+            throw nb::python_error();
+        }
+        Py_DECREF(value);
+    };
+    put("__module__", PyUnicode_FromString(MODULE_NAME));
+    put("__qualname__", PyUnicode_FromString(QUAL));
+    put("__doc__", PyUnicode_FromString(TCLNAMESPACE_DOC));
+    struct M {
+        const char *name;
+        FastKw f;
+        const char *sig;
+    } methods[] = {
+        {"__init__", m_init, "($self, ns, tcl=None)"},
+        {"children", children, "($self, pattern=None)"},
+        {"code", code, "($self, script)"},
+        {"current", current, "($self)"},
+        {"create", create, "($self)"},
+        {"delete", delete_, "($self)"},
+        {"eval", eval, "($self, tclcmd, *args)"},
+        {"call", call, "($self, tclcmd, *args)"},
+        {"exists", exists, "($self)"},
+        {"export", export_, "($self, clear=False, *patterns)"},
+        {"forget", forget, "($self, *patterns)"},
+        {"import_", import_, "($self, force=False, *patterns)"},
+        {"origin", origin, "($self, command)"},
+        {"parent", parent, "($self, force_eval=False)"},
+        {"which", which, "($self, name, command=False, variable=False)"},
+        {"is_absolute", is_absolute, "($self)"},
+        {"is_relative", is_relative, "($self)"},
+        {"absolute", absolute, "($self)"},
+        {"make_absolute", make_absolute, "($self)"},
+        {"__str__", str_, "($self, /)"},
+    };
+    for (auto &m : methods) put(m.name, make_method(QUAL, m.name, m.f, m.sig));
+    M statics[] = {
+        {"qualifiers", qualifiers, "(string)"}, {"tail", tail, "(string)"},
+        {"join", join, "(string, *args)"},      {"split", split, "(string)"},
+        {"normalize", normalize, "(string)"},
+    };
+    for (auto &m : statics) put(m.name, make_static(QUAL, m.name, m.f, m.sig));
+    put("VariablesView", Py_NewRef(views.VariablesView));
+    put("ObjectsView", Py_NewRef(views.ObjectsView));
+    put("CommandsView", Py_NewRef(views.CommandsView));
+    put("ProcsView", Py_NewRef(views.ProcsView));
+    Ref name = Ref::steal(PyUnicode_FromString(QUAL));
+    if (!name) throw nb::python_error();
+    Ref bases = Ref::steal(PyTuple_Pack(1, (PyObject *)&PyBaseObject_Type));
+    if (!bases) throw nb::python_error();
+    PyObject *cls = PyObject_CallFunctionObjArgs((PyObject *)&PyType_Type, name.get(), bases.get(),
+                                                 ns.get(), nullptr);
+    if (!cls) throw nb::python_error();
+    return nb::steal(cls);
+}
+
+}  // namespace oskra::ns
