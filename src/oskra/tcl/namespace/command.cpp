@@ -1,0 +1,638 @@
+// TclCommand: a native type with its fields in C slots, callable through
+// vectorcall, and a descriptor so that it binds as a method.
+#include "namespace/parts.h"
+#include "namespace/varcmd.h"
+
+#include "core/convert.h"
+#include "core/tclapp.h"
+
+namespace oskra::ns {
+using vc::S;
+
+namespace {
+
+struct CmdObject {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    PyObject *tcl;
+    PyObject *cmd_name;
+    PyObject *args;
+    PyObject *keywords;
+    PyObject *cast;
+    PyObject *logger;
+    PyObject *dict;
+    PyObject *weakreflist;
+};
+
+PyTypeObject *cmd_type = nullptr;
+PyObject *own_call = nullptr;   // TclCommand.__dict__["call"] (borrowed)
+PyObject *own_build = nullptr;  // TclCommand.__dict__["build_tclcmd"] (borrowed)
+
+inline CmdObject *C(PyObject *o) { return reinterpret_cast<CmdObject *>(o); }
+
+#define FIELD(self, f) vc::field(self, C(self)->f, #f)
+
+// --- life cycle -------------------------------------------------------------
+
+int cmd_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(C(self)->tcl);
+    Py_VISIT(C(self)->cmd_name);
+    Py_VISIT(C(self)->args);
+    Py_VISIT(C(self)->keywords);
+    Py_VISIT(C(self)->cast);
+    Py_VISIT(C(self)->logger);
+    Py_VISIT(C(self)->dict);
+    return 0;
+}
+
+int cmd_clear(PyObject *self) {
+    Py_CLEAR(C(self)->tcl);
+    Py_CLEAR(C(self)->cmd_name);
+    Py_CLEAR(C(self)->args);
+    Py_CLEAR(C(self)->keywords);
+    Py_CLEAR(C(self)->cast);
+    Py_CLEAR(C(self)->logger);
+    Py_CLEAR(C(self)->dict);
+    return 0;
+}
+
+void cmd_dealloc(PyObject *self) {
+    PyTypeObject *tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (C(self)->weakreflist) PyObject_ClearWeakRefs(self);
+    cmd_clear(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames);
+
+PyObject *cmd_new(PyTypeObject *type, PyObject *, PyObject *) {
+    PyObject *self = type->tp_alloc(type, 0);
+    if (self) C(self)->vectorcall = cmd_vectorcall;
+    return self;
+}
+
+// cmd.build_tclcmd(*args) through the attribute, so an override applies.
+PyObject *other_words(PyObject *cmd, PyObject *args) {
+    Ref method = Ref::steal(PyObject_GetAttr(cmd, S.build_tclcmd));
+    if (!method) return nullptr;
+    return args ? PyObject_Call(method.get(), args, nullptr) : PyObject_CallNoArgs(method.get());
+}
+
+int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
+    static const char *kwlist[] = {"cmd", "args", "keywords", "tcl", "cast", "logger", nullptr};
+    PyObject *cmd, *args = Py_None, *keywords = Py_None, *tcl = Py_None, *cast = Py_None, *logger = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(a, kw, "O|OOOOO:TclCommand", const_cast<char **>(kwlist), &cmd, &args,
+                                     &keywords, &tcl, &cast, &logger))
+        return -1;
+    int t = vc::truthy(tcl);
+    if (t < 0) return -1;
+    PyObject *ref = interp_ref_raw(t ? tcl : Py_None);
+    if (!ref) return -1;
+    Py_XSETREF(C(self)->tcl, ref);
+
+    Ref words, first, rest;
+    if (args == Py_None) {
+        // The whole command line comes from cmd.
+        if (PyObject_TypeCheck(cmd, cmd_type))
+            words = Ref::steal(other_words(cmd, nullptr));
+        else if (!PyTuple_CheckExact(cmd))
+            words = Ref::steal(vc::cast_list(cmd));
+        else
+            words = Ref::borrow(cmd);
+        if (!words) return -1;
+        rest = Ref::steal(PySequence_GetSlice(words.get(), 1, PY_SSIZE_T_MAX));
+        if (!rest) return -1;
+        first = Ref::steal(PySequence_GetItem(words.get(), 0));
+        if (!first) return -1;
+    } else {
+        rest = Ref::steal(vc::cast_list(args));
+        if (!rest) return -1;
+        if (PyObject_TypeCheck(cmd, cmd_type)) {
+            if (!PyTuple_Check(rest.get())) {
+                rest = Ref::steal(PySequence_Tuple(rest.get()));
+                if (!rest) return -1;
+            }
+            words = Ref::steal(other_words(cmd, rest.get()));
+            if (!words) return -1;
+            rest = Ref::steal(PySequence_GetSlice(words.get(), 1, PY_SSIZE_T_MAX));
+            if (!rest) return -1;
+            first = Ref::steal(PySequence_GetItem(words.get(), 0));
+            if (!first) return -1;
+        } else {
+            first = Ref::borrow(cmd);
+        }
+    }
+    PyObject *name = wordform(first.get());
+    if (!name) return -1;
+    Py_XSETREF(C(self)->cmd_name, name);
+    PyObject *fixed = tclobj(rest.get());
+    if (!fixed) return -1;
+    Py_XSETREF(C(self)->args, fixed);
+
+    PyObject *options = PyDict_New();
+    if (!options) return -1;
+    Py_XSETREF(C(self)->keywords, options);
+    int k = vc::truthy(keywords);
+    if (k < 0) return -1;
+    if (k) {
+        Ref items = Ref::steal(PyObject_CallMethod(keywords, "items", nullptr));
+        if (!items) return -1;
+        Ref it = Ref::steal(PyObject_GetIter(items.get()));
+        if (!it) return -1;
+        while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+            Ref pair = Ref::steal(PySequence_Tuple(item.get()));
+            if (!pair) return -1;
+            if (PyTuple_GET_SIZE(pair.get()) != 2) {
+                PyErr_Format(PyExc_ValueError, "expected 2 values to unpack (got %zd)", PyTuple_GET_SIZE(pair.get()));
+                return -1;
+            }
+            Ref value = Ref::steal(tclobj(PyTuple_GET_ITEM(pair.get(), 1)));
+            if (!value || PyObject_SetItem(options, PyTuple_GET_ITEM(pair.get(), 0), value.get()) < 0) return -1;
+        }
+        if (PyErr_Occurred()) return -1;
+    }
+    Py_XSETREF(C(self)->cast, Py_NewRef(cast));
+    Py_XSETREF(C(self)->logger, Py_NewRef(logger));
+    return 0;
+}
+
+// --- the command line -------------------------------------------------------
+
+// A mapping of options as a dict (what **keywords would see).
+PyObject *as_dict(PyObject *mapping) {
+    if (PyDict_CheckExact(mapping)) return Py_NewRef(mapping);
+    Ref d = Ref::steal(PyDict_New());
+    if (!d || PyDict_Merge(d.get(), mapping, 1) < 0) return nullptr;
+    return d.release();
+}
+
+// (cmd_name,) + self.args + tclobj(args) + the dashed options of
+// self.keywords updated with kwargs, built in one tuple.
+PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    PyObject *fixed = FIELD(self, args);
+    if (!fixed) return nullptr;
+    if (!PyTuple_Check(fixed))
+        return PyErr_Format(PyExc_TypeError, "can only concatenate tuple (not \"%.200s\") to tuple",
+                            Py_TYPE(fixed)->tp_name);
+    Py_ssize_t nfixed = PyTuple_GET_SIZE(fixed);
+    Ref converted = Ref::steal(PyTuple_New(nargs));
+    if (!converted) return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        PyObject *v = tclobj(args[i]);
+        if (!v) return nullptr;
+        PyTuple_SET_ITEM(converted.get(), i, v);
+    }
+    PyObject *stored = FIELD(self, keywords);
+    if (!stored) return nullptr;
+    Ref options;
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    if (nkw) {
+        options = Ref::steal(PyDict_Copy(Ref::steal(as_dict(stored)).get()));
+        if (!options) return nullptr;
+        for (Py_ssize_t i = 0; i < nkw; ++i) {
+            Ref v = Ref::steal(tclobj(args[nargs + i]));
+            if (!v || PyDict_SetItem(options.get(), PyTuple_GET_ITEM(kwnames, i), v.get()) < 0) return nullptr;
+        }
+    } else {
+        options = Ref::steal(as_dict(stored));
+        if (!options) return nullptr;
+    }
+    Py_ssize_t nopt = PyDict_GET_SIZE(options.get());
+    PyObject *words = PyTuple_New(1 + nfixed + nargs + 2 * nopt);
+    if (!words) return nullptr;
+    Ref guard = Ref::steal(words);
+    PyTuple_SET_ITEM(words, 0, Py_NewRef(name));
+    Py_ssize_t pos = 1;
+    for (Py_ssize_t i = 0; i < nfixed; ++i) PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(fixed, i)));
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(converted.get(), i)));
+    Py_ssize_t it = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(options.get(), &it, &key, &value)) {
+        if (!PyUnicode_Check(key)) {
+            PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+            return nullptr;
+        }
+        PyObject *dashed = PyUnicode_Concat(S.dash, key);
+        if (!dashed) return nullptr;
+        PyTuple_SET_ITEM(words, pos++, dashed);
+        PyTuple_SET_ITEM(words, pos++, Py_NewRef(value));
+    }
+    return guard.release();
+}
+
+// self.build_tclcmd(*args, **kwargs), honouring an override.
+PyObject *build(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (vc::not_overridden(self, S.build_tclcmd, own_build, C(self)->dict))
+        return build_impl(self, args, nargs, kwnames);
+    Ref method = Ref::steal(PyObject_GetAttr(self, S.build_tclcmd));
+    if (!method) return nullptr;
+    return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
+}
+
+PyObject *cmd_build_tclcmd(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    return build_impl(self, args, nargs, kwnames);
+}
+
+PyObject *cmd_kwargs_to_dashed_args(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (nargs)
+        return PyErr_Format(PyExc_TypeError, "kwargs_to_dashed_args() takes 0 positional arguments but %zd %s given",
+                            nargs, nargs == 1 ? "was" : "were");
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    Ref out = Ref::steal(PyTuple_New(2 * nkw));
+    if (!out) return nullptr;
+    for (Py_ssize_t i = 0; i < nkw; ++i) {
+        PyObject *dashed = PyUnicode_Concat(S.dash, PyTuple_GET_ITEM(kwnames, i));
+        if (!dashed) return nullptr;
+        PyTuple_SET_ITEM(out.get(), 2 * i, dashed);
+        PyTuple_SET_ITEM(out.get(), 2 * i + 1, Py_NewRef(args[i]));
+    }
+    return out.release();
+}
+
+// result = cast(result) when the command's cast is truthy; steals result.
+PyObject *apply_cast(PyObject *self, PyObject *result) {
+    Ref r = Ref::steal(result);
+    if (!r) return nullptr;
+    PyObject *cast = FIELD(self, cast);
+    if (!cast) return nullptr;
+    int t = vc::truthy(cast);
+    if (t < 0) return nullptr;
+    return t ? PyObject_CallOneArg(cast, r.get()) : r.release();
+}
+
+PyObject *call_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref words = Ref::steal(build(self, args, nargs, kwnames));
+    if (!words) return nullptr;
+    PyObject *logger = FIELD(self, logger);
+    if (!logger) return nullptr;
+    int t = vc::truthy(logger);
+    if (t < 0) return nullptr;
+    if (t) {
+        Ref text = Ref::steal(wordform(words.get()));
+        if (!text) return nullptr;
+        Ref msg = Ref::steal(PyUnicode_FromFormat("Calling: %S", text.get()));
+        if (!msg) return nullptr;
+        Ref r = Ref::steal(PyObject_CallMethod(logger, "info", "O", msg.get()));
+        if (!r) return nullptr;
+    }
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    return apply_cast(self, vc::tk_call_words(tcl, words.get()));
+}
+
+PyObject *cmd_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    return call_impl(self, args, nargs, kwnames);
+}
+
+// __call__ is self.call(*args, **kwargs), looked up on the instance.
+PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (vc::not_overridden(self, S.call, own_call, C(self)->dict)) return call_impl(self, args, nargs, kwnames);
+    Ref method = Ref::steal(PyObject_GetAttr(self, S.call));
+    if (!method) return nullptr;
+    return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
+}
+
+PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref words = Ref::steal(build(self, args, nargs, kwnames));
+    if (!words) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref tk = Ref::steal(vc::tk_of(tcl));
+    if (!tk) return nullptr;
+    Ref script = Ref::steal(words_script(words.get()));
+    if (!script) return nullptr;
+    return apply_cast(self, vc::call_method1(tk.get(), S.eval, script.get()));
+}
+
+// --- inspection and management ----------------------------------------------
+
+// tk.call((w0, w1, cmd_name[, extra])).
+PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr) {
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref tk = Ref::steal(vc::tk_of(tcl));
+    if (!tk) return nullptr;
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref words = Ref::steal(extra ? PyTuple_Pack(4, w0, w1, name, extra) : PyTuple_Pack(3, w0, w1, name));
+    if (!words) return nullptr;
+    return vc::call_method1(tk.get(), S.call, words.get());
+}
+
+PyObject *truth_of(PyObject *result) {
+    Ref r = Ref::steal(result);
+    if (!r) return nullptr;
+    int t = PyObject_IsTrue(r.get());
+    return t < 0 ? nullptr : PyBool_FromLong(t);
+}
+
+PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref tk = Ref::steal(vc::tk_of(tcl));
+    if (!tk) return nullptr;
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref r = Ref::steal(vc::call_method2(tk.get(), S.createcommand, name, func));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *cmd_exists(PyObject *self, PyObject *) { return truth_of(info_call(self, S.info, S.commands)); }
+PyObject *cmd_is_proc(PyObject *self, PyObject *) { return truth_of(info_call(self, S.info, S.procs)); }
+
+PyObject *cmd_is_command(PyObject *self, PyObject *) {
+    Ref e = Ref::steal(cmd_exists(self, nullptr));
+    if (!e) return nullptr;
+    if (e.get() == Py_False) return e.release();
+    Ref p = Ref::steal(cmd_is_proc(self, nullptr));
+    if (!p) return nullptr;
+    return PyBool_FromLong(p.get() == Py_False);
+}
+
+PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref tk = Ref::steal(vc::tk_of(tcl));
+    if (!tk) return nullptr;
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    PyObject *renamed = wordform(new_name);
+    if (!renamed) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(3, S.rename, name, renamed));
+    if (!words) {
+        Py_DECREF(renamed);
+        return nullptr;
+    }
+    Ref r = Ref::steal(vc::call_method1(tk.get(), S.call, words.get()));
+    if (!r) {
+        Py_DECREF(renamed);
+        return nullptr;
+    }
+    Py_XSETREF(C(self)->cmd_name, renamed);
+    Py_RETURN_NONE;
+}
+
+PyObject *cmd_delete(PyObject *self, PyObject *) {
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(3, S.rename, name, S.empty));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(vc::tk_call_words(tcl, words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *cmd_origin(PyObject *self, PyObject *) { return info_call(self, S.namespace_, S.origin); }
+PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, S.info, S.body); }
+
+PyObject *cmd_proc_args(PyObject *self, PyObject *) {
+    Ref r = Ref::steal(info_call(self, S.info, S.args));
+    if (!r) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    return vc::call_method1(tcl, S.cast_list, r.get());
+}
+
+// The body of proc_arg_default: Tcl stores the default of arg_name, if
+// there is one, into the variable var; it is read back uncast.
+PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, PyObject *var) {
+    Ref tk = Ref::steal(vc::tk_of(tcl));
+    if (!tk) return nullptr;
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref arg = Ref::steal(wordform(arg_name));
+    if (!arg) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(5, S.info, S.default_, name, arg.get(), var));
+    if (!words) return nullptr;
+    Ref result = Ref::steal(vc::call_method1(tk.get(), S.call, words.get()));
+    if (!result) return nullptr;
+    Ref has = Ref::steal(vc::call_method1(tcl, S.cast_boolean, result.get()));
+    if (!has) return nullptr;
+    int t = PyObject_IsTrue(has.get());
+    if (t < 0) return nullptr;
+    if (!t) Py_RETURN_NONE;
+    return PyObject_CallMethodNoArgs(var, S.get);
+}
+
+PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref tcl_ref = Ref::borrow(tcl);  // self.tcl may be reassigned meanwhile
+    if (classes.TempTclVariable.is_valid()) {
+        // with TempTclVariable(tcl=self.tcl) as tmp_var: ...
+        static PyObject *kw = nullptr;
+        if (!kw && !(kw = Py_BuildValue("(s)", "tcl"))) return nullptr;
+        PyObject *stack[1] = {tcl};
+        Ref manager = Ref::steal(PyObject_Vectorcall(classes.TempTclVariable.ptr(), stack, 0, kw));
+        if (!manager) return nullptr;
+        Ref exit = Ref::steal(PyObject_GetAttr(manager.get(), S.exit));
+        if (!exit) return nullptr;
+        Ref var = Ref::steal(PyObject_CallMethodNoArgs(manager.get(), S.enter));
+        if (!var) return nullptr;
+        Ref result = Ref::steal(arg_default_into(self, tcl_ref.get(), arg_name, var.get()));
+        if (result) {
+            Ref r = Ref::steal(PyObject_CallFunctionObjArgs(exit.get(), Py_None, Py_None, Py_None, nullptr));
+            return r ? result.release() : nullptr;
+        }
+        Ref exc = Ref::steal(PyErr_GetRaisedException());
+        PyObject *exc_type = reinterpret_cast<PyObject *>(Py_TYPE(exc.get()));
+        Ref tb = Ref::steal(PyException_GetTraceback(exc.get()));
+        Ref r = Ref::steal(
+            PyObject_CallFunctionObjArgs(exit.get(), exc_type, exc.get(), tb ? tb.get() : Py_None, nullptr));
+        if (!r) return nullptr;  // the clean-up error, with the original as its context
+        int suppress = PyObject_IsTrue(r.get());
+        if (suppress < 0) return nullptr;
+        if (suppress) Py_RETURN_NONE;
+        PyErr_SetRaisedException(exc.release());
+        return nullptr;
+    }
+    // Without the temporaries, a scratch variable named after this call,
+    // unset in every case.
+    Ref name = Ref::steal(PyUnicode_FromFormat("::__oskra__proc_arg_default_%p_tmp", (void *)self));
+    if (!name) return nullptr;
+    static PyObject *kw = nullptr;
+    if (!kw && !(kw = Py_BuildValue("(s)", "tcl"))) return nullptr;
+    PyObject *stack[2] = {name.get(), tcl};
+    Ref var = Ref::steal(PyObject_Vectorcall(classes.TclVariable.ptr(), stack, 1, kw));
+    if (!var) return nullptr;
+    Ref result = Ref::steal(arg_default_into(self, tcl_ref.get(), arg_name, var.get()));
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    static PyObject *nkw = nullptr;
+    if (!nkw && !(nkw = Py_BuildValue("(s)", "nocomplain"))) return nullptr;
+    PyObject *ustack[2] = {var.get(), Py_True};
+    Ref r = Ref::steal(PyObject_VectorcallMethod(S.unset, ustack, 1, nkw));
+    if (!r) {
+        if (exc) _PyErr_ChainExceptions1(exc.release());
+        return nullptr;
+    }
+    if (exc) {
+        PyErr_SetRaisedException(exc.release());
+        return nullptr;
+    }
+    return result.release();
+}
+
+// --- names and text forms ---------------------------------------------------
+
+PyObject *cmd_absolute(PyObject *self, PyObject *) {
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    return tcl ? vc::absolute_name(tcl, name) : nullptr;
+}
+
+PyObject *cmd_make_absolute(PyObject *self, PyObject *) {
+    PyObject *name = cmd_absolute(self, nullptr);
+    if (!name) return nullptr;
+    Py_XSETREF(C(self)->cmd_name, name);
+    Py_RETURN_NONE;
+}
+
+// Appends ", <label>=" + repr(value) when value is truthy.
+int repr_part(PyObject *parts, const char *label, PyObject *value) {
+    if (!value) return 0;
+    int t = PyObject_IsTrue(value);
+    if (t <= 0) return t;
+    Ref part = Ref::steal(PyUnicode_FromFormat(", %s=%R", label, value));
+    return part ? PyList_Append(parts, part.get()) : -1;
+}
+
+PyObject *cmd_repr(PyObject *self) {
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref cls = Ref::steal(PyType_GetName(Py_TYPE(self)));
+    if (!cls) return nullptr;
+    Ref parts = Ref::steal(PyList_New(0));
+    if (!parts) return nullptr;
+    Ref head = Ref::steal(PyUnicode_FromFormat("%U(%R", cls.get(), name));
+    if (!head || PyList_Append(parts.get(), head.get()) < 0) return nullptr;
+    if (repr_part(parts.get(), "args", FIELD(self, args)) < 0) return nullptr;
+    if (repr_part(parts.get(), "keywords", FIELD(self, keywords)) < 0) return nullptr;
+    if (repr_part(parts.get(), "cast", FIELD(self, cast)) < 0) return nullptr;
+    if (PyErr_Occurred()) return nullptr;
+    Ref close = Ref::steal(PyUnicode_FromString(")"));
+    if (!close || PyList_Append(parts.get(), close.get()) < 0) return nullptr;
+    return PyUnicode_Join(S.empty, parts.get());
+}
+
+PyObject *cmd_str(PyObject *self) {
+    Ref words = Ref::steal(build(self, nullptr, 0, nullptr));
+    return words ? wordform(words.get()) : nullptr;
+}
+
+PyObject *cmd_tclobj(PyObject *self, PyObject *) { return build(self, nullptr, 0, nullptr); }
+
+PyObject *cmd_descr_get(PyObject *self, PyObject *instance, PyObject *) {
+    if (!instance || instance == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, instance);
+}
+
+#define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+
+PyMethodDef cmd_methods[] = {
+    {"createcommand", cmd_createcommand, METH_O,
+     "createcommand($self, func, /)\n--\n\nRegister the Python callable func as this Tcl command."},
+    {"exists", cmd_exists, METH_NOARGS,
+     "exists($self, /)\n--\n\nWhether a command matches the name (glob characters act as a pattern)."},
+    {"is_command", cmd_is_command, METH_NOARGS,
+     "is_command($self, /)\n--\n\nWhether the command exists and is not a procedure."},
+    {"is_proc", cmd_is_proc, METH_NOARGS, "is_proc($self, /)\n--\n\nWhether the command is a Tcl procedure."},
+    {"rename", cmd_rename, METH_O, "rename($self, new_name, /)\n--\n\nRename the command in Tcl and here."},
+    {"delete", cmd_delete, METH_NOARGS, "delete($self, /)\n--\n\nDelete the command from Tcl."},
+    {"origin", cmd_origin, METH_NOARGS, "origin($self, /)\n--\n\nThe command's origin (namespace origin)."},
+    {"proc_body", cmd_proc_body, METH_NOARGS, "proc_body($self, /)\n--\n\nThe procedure's body."},
+    {"proc_args", cmd_proc_args, METH_NOARGS, "proc_args($self, /)\n--\n\nThe procedure's argument names."},
+    {"proc_arg_default", cmd_proc_arg_default, METH_O,
+     "proc_arg_default($self, arg_name, /)\n--\n\nThe default of a procedure argument, or None."},
+    {"build_tclcmd", FASTKW(cmd_build_tclcmd), METH_FASTCALL | METH_KEYWORDS,
+     "build_tclcmd($self, /, *args, **kwargs)\n--\n\nThe word tuple of a call with these arguments."},
+    {"kwargs_to_dashed_args", FASTKW(cmd_kwargs_to_dashed_args), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "kwargs_to_dashed_args(**kwargs)\n--\n\nThe pairs (\"-\" + key, value) in order, values untouched."},
+    {"call", FASTKW(cmd_call), METH_FASTCALL | METH_KEYWORDS,
+     "call($self, /, *args, **kwargs)\n--\n\nRun the command; keyword arguments become dashed options."},
+    {"eval", FASTKW(cmd_eval), METH_FASTCALL | METH_KEYWORDS,
+     "eval($self, /, *args, **kwargs)\n--\n\nRun the command line as a Tcl script (words as text)."},
+    {"absolute", cmd_absolute, METH_NOARGS,
+     "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
+    {"make_absolute", cmd_make_absolute, METH_NOARGS, "make_absolute($self, /)\n--\n\nMake cmd_name absolute."},
+    {"__tclobj__", cmd_tclobj, METH_NOARGS, "__tclobj__($self, /)\n--\n\nThe whole command line as a word tuple."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef cmd_members[] = {
+    {"tcl", T_OBJECT_EX, offsetof(CmdObject, tcl), 0, "The interpreter (a weak proxy)."},
+    {"cmd_name", T_OBJECT_EX, offsetof(CmdObject, cmd_name), 0, "The command word."},
+    {"args", T_OBJECT_EX, offsetof(CmdObject, args), 0, "Fixed positional arguments (a tuple)."},
+    {"keywords", T_OBJECT_EX, offsetof(CmdObject, keywords), 0, "Fixed keyword options (a dict)."},
+    {"cast", T_OBJECT_EX, offsetof(CmdObject, cast), 0, "Applied to results when truthy."},
+    {"logger", T_OBJECT_EX, offsetof(CmdObject, logger), 0, "When truthy, call logs each command line."},
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(CmdObject, vectorcall), READONLY, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(CmdObject, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(CmdObject, weakreflist), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef cmd_getset[] = {
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot cmd_slots[] = {
+    {Py_tp_doc, (void *)"TclCommand(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)\n--\n\n"
+                        "A Tcl command of one interpreter, with fixed arguments and keyword options."},
+    {Py_tp_new, (void *)cmd_new},
+    {Py_tp_init, (void *)cmd_init},
+    {Py_tp_dealloc, (void *)cmd_dealloc},
+    {Py_tp_traverse, (void *)cmd_traverse},
+    {Py_tp_clear, (void *)cmd_clear},
+    {Py_tp_call, (void *)PyVectorcall_Call},
+    {Py_tp_descr_get, (void *)cmd_descr_get},
+    {Py_tp_methods, cmd_methods},
+    {Py_tp_members, cmd_members},
+    {Py_tp_getset, cmd_getset},
+    {Py_tp_repr, (void *)cmd_repr},
+    {Py_tp_str, (void *)cmd_str},
+    {0, nullptr},
+};
+
+PyType_Spec cmd_spec = {
+    "oskra.tcl.namespace.TclCommand",
+    sizeof(CmdObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL,
+    cmd_slots,
+};
+
+}  // namespace
+
+nb::object make_TclCommand() {
+    if (!vc::init_strings()) throw nb::python_error();
+    PyObject *tp = PyType_FromSpec(&cmd_spec);
+    if (!tp) throw nb::python_error();
+    cmd_type = reinterpret_cast<PyTypeObject *>(tp);
+    Py_INCREF(tp);  // cmd_type lives as long as the process
+    nb::object cls = nb::steal(tp);
+    own_call = PyDict_GetItemString(cmd_type->tp_dict, "call");
+    own_build = PyDict_GetItemString(cmd_type->tp_dict, "build_tclcmd");
+    static const char *const order[] = {
+        "__init__", "createcommand", "exists", "is_command", "is_proc", "rename", "delete", "origin",
+        "proc_body", "proc_args", "proc_arg_default", "build_tclcmd", "kwargs_to_dashed_args", "call",
+        "__call__", "eval", "absolute", "make_absolute", "__repr__", "__str__", "__tclobj__", "__get__",
+        nullptr};
+    // The vectorcall offset is layout, not an attribute.
+    if (PyDict_DelItemString(cmd_type->tp_dict, "__vectorcalloffset__") < 0) PyErr_Clear();
+    if (vc::order_type_dict(cmd_type, order) < 0) throw nb::python_error();
+    return cls;
+}
+
+}  // namespace oskra::ns

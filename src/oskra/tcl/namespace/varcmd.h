@@ -1,0 +1,144 @@
+// Helpers shared by variable.cpp and command.cpp: interned names, argument
+// binding for METH_FASTCALL | METH_KEYWORDS functions, calls into the Tcl
+// layer, and the small pieces of class assembly the native types need.
+// Every function returns null (or -1) with a Python error set on failure.
+#pragma once
+#include <Python.h>
+#include <structmember.h>
+
+#include "core/pyref.h"
+
+namespace oskra::ns::vc {
+
+// Interned strings, created once by init_strings().
+struct Strings {
+    // attribute and method names
+    PyObject *tk, *call, *eval, *getvar, *setvar, *unsetvar, *createcommand;
+    PyObject *cast_list, *cast_boolean, *cast_array, *build_tclcmd, *array_names;
+    PyObject *get, *unset, *enter, *exit;
+    // Tcl words
+    PyObject *info, *array, *namespace_, *rename, *namespace_word, *current;
+    PyObject *commands, *procs, *body, *args, *default_, *exists, *origin;
+    PyObject *set, *size, *names, *empty, *dash;
+};
+extern Strings S;
+bool init_strings();
+
+// Binds the arguments of a METH_FASTCALL | METH_KEYWORDS call to `n` named
+// parameters, positional ones first. out[i] is a borrowed reference, or
+// null when the parameter was not given. Returns -1 with TypeError set.
+inline int bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                     const char *const *names, int n, int required, PyObject **out) {
+    for (int i = 0; i < n; ++i) out[i] = nullptr;
+    if (nargs > n) {
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %d positional argument%s (%zd given)", fname, n,
+                     n == 1 ? "" : "s", nargs);
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+    if (kwnames) {
+        Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject *key = PyTuple_GET_ITEM(kwnames, k);
+            int found = -1;
+            for (int i = 0; i < n; ++i) {
+                if (PyUnicode_CompareWithASCIIString(key, names[i]) == 0) {
+                    found = i;
+                    break;
+                }
+            }
+            if (found < 0) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", fname, key);
+                return -1;
+            }
+            if (out[found]) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fname, names[found]);
+                return -1;
+            }
+            out[found] = args[nargs + k];
+        }
+    }
+    for (int i = 0; i < required; ++i) {
+        if (!out[i]) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", fname, names[i]);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// Refuses keyword arguments (for functions that take positional ones only).
+inline int no_kwargs(const char *fname, PyObject *kwnames) {
+    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
+        PyErr_Format(PyExc_TypeError, "%s() takes no keyword arguments", fname);
+        return -1;
+    }
+    return 0;
+}
+
+// A C field exposed as an attribute: borrowed, or AttributeError as a
+// Python object raises for an attribute that was never set or was deleted.
+inline PyObject *field(PyObject *self, PyObject *value, const char *name) {
+    if (!value)
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name, name);
+    return value;
+}
+
+// Python truth of an optional value (null counts as false).
+inline int truthy(PyObject *o) {
+    if (!o || o == Py_None) return 0;
+    if (o == Py_True) return 1;
+    if (o == Py_False) return 0;
+    return PyObject_IsTrue(o);
+}
+
+// The Tcl application object of an interpreter (or of its weak proxy).
+inline PyObject *tk_of(PyObject *tcl) { return PyObject_GetAttr(tcl, S.tk); }
+
+inline PyObject *call_method1(PyObject *obj, PyObject *name, PyObject *a) {
+    PyObject *stack[2] = {obj, a};
+    return PyObject_VectorcallMethod(name, stack, 2, nullptr);
+}
+
+inline PyObject *call_method2(PyObject *obj, PyObject *name, PyObject *a, PyObject *b) {
+    PyObject *stack[3] = {obj, a, b};
+    return PyObject_VectorcallMethod(name, stack, 3, nullptr);
+}
+
+inline PyObject *call_method3(PyObject *obj, PyObject *name, PyObject *a, PyObject *b, PyObject *c) {
+    PyObject *stack[4] = {obj, a, b, c};
+    return PyObject_VectorcallMethod(name, stack, 4, nullptr);
+}
+
+// tk.call(words): the Tcl layer takes a lone tuple as the list of words.
+inline PyObject *tk_call_words(PyObject *tcl, PyObject *words) {
+    Ref tk = Ref::steal(tk_of(tcl));
+    if (!tk) return nullptr;
+    return call_method1(tk.get(), S.call, words);
+}
+
+// The Tcl layer's "namespace current" joined with a relative name (the
+// absolute() of commands and variables); an absolute name comes back as is.
+PyObject *absolute_name(PyObject *tcl, PyObject *name);
+
+// The list cast of the package: the elements of a Tcl list as a tuple, a
+// malformed list raising ValueError(exc) from the TclError exc.
+PyObject *cast_list(PyObject *value);
+
+// Puts the members of a finished native type into definition order:
+// __module__ and __doc__, then `order` (null-terminated), then the rest.
+int order_type_dict(PyTypeObject *tp, const char *const *order);
+
+// A METH_FASTCALL (| METH_KEYWORDS) C function as a method of a class
+// assembled by type(): the function receives self as args[0].
+PyObject *instance_method(const char *module, const char *name, void *fn, int flags, const char *doc);
+
+// Whether `self.<name>` would find `own` (the member of our native type),
+// that is, neither a subclass nor the instance dict overrides it.
+inline bool not_overridden(PyObject *self, PyObject *name, PyObject *own, PyObject *dict) {
+    if (dict && PyDict_GetItemWithError(dict, name)) return false;
+    if (PyErr_Occurred()) PyErr_Clear();
+    return _PyType_Lookup(Py_TYPE(self), name) == own;
+}
+
+}  // namespace oskra::ns::vc
