@@ -52,9 +52,10 @@ int debug_enabled(PyObject *log) {
         }
     }
     if (g_logger_dict && PyDict_CheckExact(g_logger_dict)) {
+        // (A miss is checked for an error only when it happens.)
         PyObject *disabled = PyDict_GetItemWithError(g_logger_dict, s_disabled);
         PyObject *cache = disabled ? PyDict_GetItemWithError(g_logger_dict, s_cache) : nullptr;
-        if (PyErr_Occurred()) return -1;
+        if (!cache && PyErr_Occurred()) return -1;
         if (cache && PyDict_CheckExact(cache)) {
             if (disabled != Py_False) {
                 int d = disabled == Py_True ? 1 : PyObject_IsTrue(disabled);
@@ -63,7 +64,7 @@ int debug_enabled(PyObject *log) {
             PyObject *v = PyDict_GetItemWithError(cache, s_debug_level);
             if (v == Py_True) return 1;
             if (v == Py_False) return 0;
-            if (PyErr_Occurred()) return -1;
+            if (!v && PyErr_Occurred()) return -1;
         }
     }
     PyObject *args[2] = {log, s_debug_level};
@@ -118,13 +119,21 @@ int capture_clock(EntryObject *e) {
         return -1;
     }
     time_t secs = ts.tv_sec;
-    struct tm tm;
-    errno = 0;
-    if (!localtime_r(&secs, &tm)) {
-        if (errno == 0) errno = EINVAL;
-        PyErr_SetFromErrno(PyExc_OSError);
-        return -1;
+    // The local breakdown of a second is computed once (calls come in
+    // bursts); the cache lives at most until the clock moves on.
+    static time_t cached_secs = (time_t)-1;
+    static struct tm cached_tm;
+    if (secs != cached_secs) {
+        errno = 0;
+        if (!localtime_r(&secs, &cached_tm)) {
+            cached_secs = (time_t)-1;
+            if (errno == 0) errno = EINVAL;
+            PyErr_SetFromErrno(PyExc_OSError);
+            return -1;
+        }
+        cached_secs = secs;
     }
+    const struct tm &tm = cached_tm;
     e->epoch = (int64_t)secs;
     e->usec = (int32_t)(ts.tv_nsec / 1000);
     e->year = tm.tm_year + 1900;
