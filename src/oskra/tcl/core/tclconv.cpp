@@ -1,37 +1,14 @@
 // Quiet Tcl conversions for the casts (see tclconv.h).
 #include "core/tclconv.h"
 
+#include "core/tclapp.h"
+
 #include <climits>
 #include <cstring>
 
 namespace oskra {
 
 namespace {
-
-// Layouts of the two _tkinter objects we read. Only the leading fields
-// matter; both are stable across CPython 3.x.
-struct TkappHead {
-    PyObject_HEAD
-    Tcl_Interp *interp;
-};
-struct TclObjHead {
-    PyObject_HEAD
-    Tcl_Obj *value;
-};
-
-PyTypeObject *tkapp_type = nullptr;
-PyTypeObject *tclobj_type = nullptr;
-
-bool is_type(PyObject *obj, PyTypeObject *&cache, const char *name) {
-    PyTypeObject *t = Py_TYPE(obj);
-    if (t == cache) return true;
-    if (cache == nullptr && strcmp(t->tp_name, name) == 0) {
-        cache = t;
-        Py_INCREF(t);  // keep the cached type alive
-        return true;
-    }
-    return false;
-}
 
 bool is_bignum(Tcl_Obj *o) {
     return o->typePtr != nullptr && strcmp(o->typePtr->name, "bignum") == 0;
@@ -53,13 +30,22 @@ bool str_utf8(PyObject *value, const char **s, Py_ssize_t *n) {
 }  // namespace
 
 Tcl_Interp *tkapp_interp(PyObject *tkapp) {
-    if (tkapp == nullptr || !is_type(tkapp, tkapp_type, "_tkinter.tkapp")) return nullptr;
-    return reinterpret_cast<TkappHead *>(tkapp)->interp;
+    Tcl_Interp *interp = interp_of_tkapp(tkapp);
+    if (!interp) PyErr_Clear();
+    return interp;
 }
 
 bool tclobj_value(PyObject *obj, Tcl_Obj **out) {
-    if (!is_type(obj, tclobj_type, "_tkinter.Tcl_Obj")) return false;
-    *out = reinterpret_cast<TclObjHead *>(obj)->value;
+    static PyObject *type = nullptr;
+    if (type == nullptr) {
+        type = tcl_obj_type();
+        if (type == nullptr) {
+            PyErr_Clear();
+            return false;
+        }
+    }
+    if ((PyObject *)Py_TYPE(obj) != type) return false;
+    *out = tcl_obj_value(obj);
     return true;
 }
 

@@ -1,6 +1,8 @@
 // Variable readers and writers, and the casts from Tcl values to Python.
 #include <cstring>
 
+#include "core/convert.h"
+#include "core/listsplit.h"
 #include "core/tclconv.h"
 #include "interp_private.h"
 
@@ -388,7 +390,7 @@ METHOD(m_cast_any) {
 }  // namespace
 
 PyObject *cast_list(PyObject *value, PyObject *item_cast) {
-    PyObject *result = PyObject_CallOneArg(g.GetListFromAny, value);
+    PyObject *result = split_list(value);
     if (!result) {
         if (!PyErr_ExceptionMatches(g.TclError)) return nullptr;
         PyObject *exc = PyErr_GetRaisedException();
@@ -403,12 +405,25 @@ PyObject *cast_list(PyObject *value, PyObject *item_cast) {
         return nullptr;
     }
     if (item_cast == nullptr || item_cast == Py_None) return result;
-    PyObject *mapped = PyObject_CallFunctionObjArgs((PyObject *)&PyMap_Type, item_cast, result, nullptr);
+    Py_ssize_t n = PyTuple_GET_SIZE(result);
+    PyObject *out = PyTuple_New(n);
+    if (!out) {
+        Py_DECREF(result);
+        return nullptr;
+    }
+    bool native = item_cast == g.wordform;  // the module's own wordform: call it directly
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *item = PyTuple_GET_ITEM(result, i);
+        PyObject *cast = native ? wordform(item) : PyObject_CallOneArg(item_cast, item);
+        if (!cast) {
+            Py_DECREF(out);
+            Py_DECREF(result);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(out, i, cast);
+    }
     Py_DECREF(result);
-    if (!mapped) return nullptr;
-    PyObject *tuple = PySequence_Tuple(mapped);
-    Py_DECREF(mapped);
-    return tuple;
+    return out;
 }
 
 PyObject *cast_any(PyObject *self, PyObject *value) {
