@@ -286,6 +286,12 @@ PyObject *wordform(PyObject *obj) {
 
 PyObject *wordform_from_sequence(PyObject *iterable) {
     if (!ensure_cache()) return nullptr;
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        // A list or tuple of plain strings: quoted straight from its items.
+        PyObject *r = quote::build_list_of_exact_str(PySequence_Fast_ITEMS(iterable),
+                                                     PySequence_Fast_GET_SIZE(iterable));
+        if (r || PyErr_Occurred()) return r;
+    }
     if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
     PyObject *r = nullptr;
     {

@@ -229,35 +229,109 @@ PyObject *convert_element(PyObject *str, unsigned &flags) {
     return out;
 }
 
-PyObject *build_list(PyObject *const *items, Py_ssize_t n) {
-    if (n == 0) return PyUnicode_New(0, 0);
-    unsigned small[64];
-    std::vector<unsigned> big;
-    unsigned *flags = small;
-    if (n > 64) {
-        big.resize((size_t)n);
-        flags = big.data();
+namespace {
+
+// The list text under construction, in the narrowest kind that holds every
+// character so far. Each element is scanned and written while it is still
+// in cache; the text is copied into its str once at the end.
+class Buffer {
+public:
+    ~Buffer() { PyMem_Free(p_); }
+    Py_ssize_t length() const { return len_; }
+    Py_UCS4 max_char() const { return maxc_; }
+    bool reserve_hint(Py_ssize_t chars) { return reserve(chars, kind_); }
+
+    bool append(PyObject *str, unsigned flags, bool space) {
+        Py_ssize_t need = length_of(str, flags) + space;
+        Py_UCS4 m = PyUnicode_MAX_CHAR_VALUE(str);
+        if (m > maxc_) maxc_ = m;
+        int kind = maxc_ < 256 ? 1 : maxc_ < 65536 ? 2 : 4;
+        if (need > PY_SSIZE_T_MAX / 4 - len_) {
+            PyErr_NoMemory();
+            return false;
+        }
+        if (!reserve(len_ + need, kind)) return false;
+        switch (kind_) {
+        case 1: put((Py_UCS1 *)p_, str, flags, space); break;
+        case 2: put((Py_UCS2 *)p_, str, flags, space); break;
+        default: put((Py_UCS4 *)p_, str, flags, space); break;
+        }
+        return true;
     }
-    Py_ssize_t total = n - 1;
-    Py_UCS4 maxc = 127;
+
+    PyObject *finish() {
+        PyObject *out = PyUnicode_New(len_, maxc_);
+        if (out && len_) std::memcpy(PyUnicode_DATA(out), p_, (size_t)len_ * kind_);
+        return out;
+    }
+
+private:
+    template <typename D>
+    void put(D *base, PyObject *str, unsigned flags, bool space) {
+        D *d = base + len_;
+        if (space) *d++ = ' ';
+        len_ = write_any(str, flags, d) - base;
+    }
+
+    template <typename From, typename To>
+    static void widen(const From *src, To *dst, Py_ssize_t n) {
+        for (Py_ssize_t i = 0; i < n; ++i) dst[i] = src[i];
+    }
+
+    bool reserve(Py_ssize_t chars, int kind) {
+        if (chars <= cap_ && kind == kind_) return true;
+        Py_ssize_t cap = cap_;
+        while (cap < chars) cap = cap < 64 ? 64 : cap + cap / 2;
+        if (cap > PY_SSIZE_T_MAX / 4) cap = chars;
+        if (kind == kind_) {
+            void *p = PyMem_Realloc(p_, (size_t)cap * kind);
+            if (!p) {
+                PyErr_NoMemory();
+                return false;
+            }
+            p_ = p;
+        } else {
+            void *p = PyMem_Malloc((size_t)cap * kind);
+            if (!p) {
+                PyErr_NoMemory();
+                return false;
+            }
+            if (kind_ == 1 && kind == 2) widen((Py_UCS1 *)p_, (Py_UCS2 *)p, len_);
+            else if (kind_ == 1) widen((Py_UCS1 *)p_, (Py_UCS4 *)p, len_);
+            else widen((Py_UCS2 *)p_, (Py_UCS4 *)p, len_);
+            PyMem_Free(p_);
+            p_ = p;
+            kind_ = kind;
+        }
+        cap_ = cap;
+        return true;
+    }
+
+    void *p_ = nullptr;
+    Py_ssize_t len_ = 0, cap_ = 0;
+    int kind_ = 1;
+    Py_UCS4 maxc_ = 127;
+};
+
+// The list builder; with `only_exact_str`, returns null with no error set
+// as soon as an item is not an exact str.
+PyObject *build(PyObject *const *items, Py_ssize_t n, bool only_exact_str) {
+    if (n == 0) return PyUnicode_New(0, 0);
+    Buffer buf;
+    if (n < PY_SSIZE_T_MAX / 64 && !buf.reserve_hint(n * 8)) return nullptr;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *s = items[i];
-        flags[i] = scan_element(s);
-        Py_ssize_t len = length_of(s, flags[i]);
-        if (len > PY_SSIZE_T_MAX - total) return PyErr_NoMemory();
-        total += len;
-        Py_UCS4 m = PyUnicode_MAX_CHAR_VALUE(s);
-        if (m > maxc) maxc = m;
+        if (only_exact_str && !PyUnicode_CheckExact(s)) return nullptr;
+        if (!buf.append(s, scan_element(s), i > 0)) return nullptr;
     }
-    PyObject *out = PyUnicode_New(total, maxc);
-    if (!out) return nullptr;
-    Py_ssize_t pos = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (i) PyUnicode_WRITE(PyUnicode_KIND(out), PyUnicode_DATA(out), pos++, ' ');
-        pos = write_into(out, pos, items[i], flags[i]);
-    }
-    return out;
+    return buf.finish();
 }
+
+}  // namespace
+
+PyObject *build_list(PyObject *const *items, Py_ssize_t n) { return build(items, n, false); }
+
+PyObject *build_list_of_exact_str(PyObject *const *items, Py_ssize_t n) { return build(items, n, true); }
 
 }  // namespace quote
 }  // namespace oskra

@@ -27,5 +27,9 @@ PyObject *convert_element(PyObject *str, unsigned &flags);
 // joined with single spaces. New reference, or null with an error set.
 PyObject *build_list(PyObject *const *items, Py_ssize_t n);
 
+// The same when every item is an exact str; null with no error set as soon
+// as one is not (nothing is then allocated). Runs no Python code.
+PyObject *build_list_of_exact_str(PyObject *const *items, Py_ssize_t n);
+
 }  // namespace quote
 }  // namespace oskra
