@@ -222,6 +222,8 @@ PyObject *var_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
 }
 
 PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
+    PyObject *tcl_error = tcl_error_type();  // before any error is set
+    if (!tcl_error) return nullptr;
     PyObject *tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
     Ref tk = Ref::steal(vc::tk_of(tcl));
@@ -237,8 +239,7 @@ PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
         result = Ref::steal(vc::call_method2(tk.get(), S.unsetvar, name, w.get()));
     }
     if (result) Py_RETURN_NONE;
-    PyObject *tcl_error = tcl_error_type();
-    if (!tcl_error || !PyErr_ExceptionMatches(tcl_error)) return nullptr;
+    if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
     Ref exc = Ref::steal(PyErr_GetRaisedException());
     int quiet = vc::truthy(nocomplain);
     if (quiet < 0) return nullptr;  // the new error replaces the Tcl one
@@ -723,10 +724,11 @@ PyObject *absolute_name(PyObject *tcl, PyObject *name) {
 }
 
 PyObject *cast_list(PyObject *value) {
+    PyObject *tcl_error = tcl_error_type();  // before any error is set
+    if (!tcl_error) return nullptr;
     PyObject *result = split_list(value);
     if (result) return result;
-    PyObject *tcl_error = tcl_error_type();
-    if (!tcl_error || !PyErr_ExceptionMatches(tcl_error)) return nullptr;
+    if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
     // raise ValueError(exc) from exc
     PyObject *exc = PyErr_GetRaisedException();
     PyObject *error = PyObject_CallOneArg(PyExc_ValueError, exc);
