@@ -1,3 +1,499 @@
+// Quick calls: `interp.quick.ns_a.proc(x, opt=y)` calls the Tcl command
+// ns_a::proc with the words x -opt y.
+//
+// `Quick` (the root an interpreter holds) and `Quick_Code` (the name being
+// collected, and the call) are native heap types. Attribute access falls
+// back to a name segment only when ordinary lookup finds nothing; that
+// lookup runs without raising, so a miss costs no exception. The call is a
+// vectorcall: words, history record, tk.call, error translation, cast.
 #include <nanobind/nanobind.h>
 
-NB_MODULE(quick, m) {}
+#include <Python.h>
+#include <structmember.h>
+
+#include "core/convert.h"
+#include "core/tclapp.h"
+
+namespace nb = nanobind;
+
+namespace {
+
+PyObject *s_history, *s_tk, *s_vars, *s_call, *s_cast_any, *s_append, *s_errorInfo, *s_cast_, *s_sep, *s_dash,
+    *s_str, *s_code_fmt, *s_invalid_command;
+PyObject *g_weakref_proxy;
+PyTypeObject *QuickType, *CodeType;
+
+// ---------------------------------------------------------------- helpers
+
+// The interpreter behind a reference (a weak proxy is looked through), as a
+// new reference; ReferenceError once a proxied interpreter is gone.
+PyObject *resolve(PyObject *tcl) {
+    if (PyWeakref_CheckProxy(tcl)) {
+        PyObject *target = PyWeakref_GetObject(tcl);
+        if (!target) return nullptr;
+        if (target == Py_None) {
+            PyErr_SetString(PyExc_ReferenceError, "weakly-referenced object no longer exists");
+            return nullptr;
+        }
+        return Py_NewRef(target);
+    }
+    return Py_NewRef(tcl);
+}
+
+// The interpreter reference kept by a Quick: a weak proxy as it is, anything
+// else wrapped in one; no interpreter means the package top level.
+PyObject *weak_interpreter(PyObject *tcl) {
+    if (tcl == Py_None) {
+        PyObject *top = PyImport_ImportModule("oskra.tcl");
+        if (!top) return nullptr;
+        PyObject *p = PyObject_CallOneArg(g_weakref_proxy, top);
+        Py_DECREF(top);
+        return p;
+    }
+    if (PyWeakref_CheckProxy(tcl)) return Py_NewRef(tcl);
+    return PyObject_CallOneArg(g_weakref_proxy, tcl);
+}
+
+PyObject *missing(PyObject *self, const char *name) {
+    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name, name);
+    return nullptr;
+}
+
+// Replaces the pending TclError by TclError(interp.vars["::errorInfo"]),
+// raised as `raise ... from None` would: no cause, context suppressed.
+// A failure to read the variable propagates instead, in the context of the
+// original error.
+void translate_tcl_error(PyObject *interp) {
+    PyObject *orig = PyErr_GetRaisedException();
+    PyObject *info = nullptr, *exc = nullptr;
+    PyObject *vars = PyObject_GetAttr(interp, s_vars);
+    if (vars) {
+        info = PyObject_GetItem(vars, s_errorInfo);
+        Py_DECREF(vars);
+    }
+    if (info) {
+        exc = PyObject_CallOneArg(oskra::tcl_error_type(), info);
+        Py_DECREF(info);
+    }
+    if (exc) {
+        PyException_SetContext(exc, orig);  // steals
+        PyException_SetCause(exc, nullptr);  // sets __suppress_context__
+        PyErr_SetRaisedException(exc);
+        return;
+    }
+    exc = PyErr_GetRaisedException();
+    if (exc) PyException_SetContext(exc, orig);
+    else Py_XDECREF(orig);
+    PyErr_SetRaisedException(exc);
+}
+
+// ---------------------------------------------------------------- Quick_Code
+
+struct CodeObject {
+    PyObject_HEAD
+    PyObject *tcl;
+    PyObject *cmd;
+    vectorcallfunc vectorcall;
+    PyObject *dict;
+    PyObject *weakrefs;
+};
+
+inline CodeObject *C(PyObject *o) { return reinterpret_cast<CodeObject *>(o); }
+
+PyObject *Code_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames);
+
+PyObject *code_create(PyObject *name, PyObject *tcl) {
+    PyObject *self = CodeType->tp_alloc(CodeType, 0);
+    if (!self) return nullptr;
+    CodeObject *c = C(self);
+    c->vectorcall = Code_vectorcall;
+    c->tcl = Py_NewRef(tcl);
+    c->cmd = PyList_New(1);
+    if (!c->cmd) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    PyList_SET_ITEM(c->cmd, 0, Py_NewRef(name));
+    return self;
+}
+
+PyObject *Code_new(PyTypeObject *type, PyObject *args, PyObject *kwds) {
+    PyObject *self = PyType_GenericNew(type, args, kwds);
+    if (self) C(self)->vectorcall = Code_vectorcall;
+    return self;
+}
+
+int Code_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    PyObject *tcl = nullptr;
+    if (kwds) {
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        while (PyDict_Next(kwds, &pos, &key, &value)) {
+            if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "tcl") == 0) {
+                tcl = value;
+            } else {
+                PyErr_Format(PyExc_TypeError, "Quick_Code.__init__() got an unexpected keyword argument '%S'", key);
+                return -1;
+            }
+        }
+    }
+    if (!tcl) {
+        PyErr_SetString(PyExc_TypeError, "Quick_Code.__init__() missing 1 required keyword-only argument: 'tcl'");
+        return -1;
+    }
+    PyObject *cmd = PySequence_List(args);
+    if (!cmd) return -1;
+    Py_XSETREF(C(self)->tcl, Py_NewRef(tcl));
+    Py_XSETREF(C(self)->cmd, cmd);
+    return 0;
+}
+
+// Quick_Code.__getattr__: one more name segment, on this same object.
+PyObject *code_add_segment(PyObject *self, PyObject *name) {
+    PyObject *cmd = C(self)->cmd;
+    if (!cmd) return missing(self, "cmd");
+    if (PyList_CheckExact(cmd)) {
+        if (PyList_Append(cmd, name) < 0) return nullptr;
+    } else {
+        PyObject *r = PyObject_CallMethodOneArg(cmd, s_append, name);
+        if (!r) return nullptr;
+        Py_DECREF(r);
+    }
+    return Py_NewRef(self);
+}
+
+PyObject *Code_getattro(PyObject *self, PyObject *name) {
+    PyObject *r = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+    if (r || PyErr_Occurred()) return r;
+    return code_add_segment(self, name);
+}
+
+PyObject *Code_getattr_method(PyObject *self, PyObject *name) {
+    if (!PyUnicode_Check(name)) {
+        PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'", Py_TYPE(name)->tp_name);
+        return nullptr;
+    }
+    return code_add_segment(self, name);
+}
+
+// "::".join(cmd); a single plain segment is the name itself.
+PyObject *command_name(PyObject *self) {
+    PyObject *cmd = C(self)->cmd;
+    if (!cmd) return missing(self, "cmd");
+    if (PyList_CheckExact(cmd) && PyList_GET_SIZE(cmd) == 1 && PyUnicode_CheckExact(PyList_GET_ITEM(cmd, 0)))
+        return Py_NewRef(PyList_GET_ITEM(cmd, 0));
+    return PyUnicode_Join(s_sep, cmd);
+}
+
+PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    // The reserved keyword cast_ decides the result conversion only.
+    PyObject *cast = nullptr;
+    Py_ssize_t cast_at = -1;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject *key = PyTuple_GET_ITEM(kwnames, k);
+        if (key == s_cast_ || PyUnicode_Compare(key, s_cast_) == 0) {
+            cast = args[nargs + k];
+            cast_at = k;
+        }
+    }
+    Py_ssize_t nwords = 1 + nargs + 2 * (nkw - (cast_at >= 0));
+    PyObject *words = PyList_New(nwords);
+    if (!words) return nullptr;
+    PyObject *interp = nullptr, *result = nullptr, *out = nullptr;
+    Py_ssize_t i = 0;
+    {
+        PyObject *name = command_name(self);
+        if (!name) goto done;
+        PyList_SET_ITEM(words, i++, name);
+    }
+    for (Py_ssize_t a = 0; a < nargs; ++a) {
+        PyObject *w = oskra::wordform(args[a]);
+        if (!w) goto done;
+        PyList_SET_ITEM(words, i++, w);
+    }
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        if (k == cast_at) continue;
+        PyObject *opt = PyUnicode_Concat(s_dash, PyTuple_GET_ITEM(kwnames, k));
+        if (!opt) goto done;
+        PyList_SET_ITEM(words, i++, opt);
+        PyObject *w = oskra::wordform(args[nargs + k]);
+        if (!w) goto done;
+        PyList_SET_ITEM(words, i++, w);
+    }
+    if (!C(self)->tcl) {
+        missing(self, "tcl");
+        goto done;
+    }
+    if (!(interp = resolve(C(self)->tcl))) goto done;
+    {
+        // Recorded before the call, so that failed calls are recorded too.
+        PyObject *history = PyObject_GetAttr(interp, s_history);
+        if (!history) goto done;
+        PyObject *hargs[2] = {history, words};
+        PyObject *r = PyObject_VectorcallMethod(s_append, hargs, 2, nullptr);
+        Py_DECREF(history);
+        if (!r) goto done;
+        Py_DECREF(r);
+    }
+    {
+        PyObject *tk = PyObject_GetAttr(interp, s_tk);
+        if (!tk) goto done;
+        // The words as separate arguments of one command (the list may have
+        // been changed by the history: its contents now are what is sent).
+        PyObject *argv = PyList_AsTuple(words);
+        if (!argv) {
+            Py_DECREF(tk);
+            goto done;
+        }
+        PyObject *call = PyObject_GetAttr(tk, s_call);
+        Py_DECREF(tk);
+        if (call) {
+            result = PyObject_Call(call, argv, nullptr);
+            Py_DECREF(call);
+        }
+        Py_DECREF(argv);
+        if (!result) {
+            PyObject *tcl_error = oskra::tcl_error_type();
+            if (tcl_error && PyErr_ExceptionMatches(tcl_error)) translate_tcl_error(interp);
+            goto done;
+        }
+    }
+    {
+        int want = cast ? PyObject_IsTrue(cast) : 1;
+        if (want < 0) goto done;
+        if (want) {
+            PyObject *cargs[2] = {interp, result};
+            out = PyObject_VectorcallMethod(s_cast_any, cargs, 2, nullptr);
+        } else {
+            out = PyObject_Str(result);
+        }
+    }
+done:
+    // Unfilled slots of a partly built list are null, which list dealloc skips.
+    Py_DECREF(words);
+    Py_XDECREF(interp);
+    Py_XDECREF(result);
+    return out;
+}
+
+PyObject *Code_str(PyObject *self) {
+    PyObject *cmd = C(self)->cmd;
+    if (!cmd) return missing(self, "cmd");
+    PyObject *name = PyUnicode_Join(s_sep, cmd);
+    if (!name) return nullptr;
+    PyObject *r = PyUnicode_Format(s_code_fmt, name);
+    Py_DECREF(name);
+    return r;
+}
+
+// __repr__ returns self.__str__().
+PyObject *Code_repr(PyObject *self) { return PyObject_CallMethodNoArgs(self, s_str); }
+
+int Code_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(C(self)->tcl);
+    Py_VISIT(C(self)->cmd);
+    Py_VISIT(C(self)->dict);
+    return 0;
+}
+
+int Code_clear(PyObject *self) {
+    Py_CLEAR(C(self)->tcl);
+    Py_CLEAR(C(self)->cmd);
+    Py_CLEAR(C(self)->dict);
+    return 0;
+}
+
+void Code_dealloc(PyObject *self) {
+    PyTypeObject *tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (C(self)->weakrefs) PyObject_ClearWeakRefs(self);
+    Code_clear(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+PyMethodDef Code_methods[] = {
+    {"__getattr__", Code_getattr_method, METH_O,
+     "__getattr__($self, name, /)\n--\n\nAppend a name segment; returns this same object."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef Code_members[] = {
+    {"tcl", T_OBJECT_EX, offsetof(CodeObject, tcl), 0, "The interpreter reference."},
+    {"cmd", T_OBJECT_EX, offsetof(CodeObject, cmd), 0, "The name segments collected so far."},
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(CodeObject, vectorcall), READONLY, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(CodeObject, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(CodeObject, weakrefs), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot Code_slots[] = {
+    {Py_tp_doc, (void *)"Quick_Code(*cmd, tcl)\n--\n\n"
+                        "A Tcl command name being collected attribute by attribute; calling it runs "
+                        "the command. The keyword cast_=False returns the plain string result."},
+    {Py_tp_new, (void *)Code_new},
+    {Py_tp_init, (void *)Code_init},
+    {Py_tp_call, (void *)PyVectorcall_Call},
+    {Py_tp_getattro, (void *)Code_getattro},
+    {Py_tp_repr, (void *)Code_repr},
+    {Py_tp_str, (void *)Code_str},
+    {Py_tp_dealloc, (void *)Code_dealloc},
+    {Py_tp_traverse, (void *)Code_traverse},
+    {Py_tp_clear, (void *)Code_clear},
+    {Py_tp_methods, Code_methods},
+    {Py_tp_members, Code_members},
+    {0, nullptr},
+};
+
+PyType_Spec Code_spec = {
+    "oskra.tcl.quick.Quick_Code", sizeof(CodeObject), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL, Code_slots,
+};
+
+// ---------------------------------------------------------------- Quick
+
+struct QuickObject {
+    PyObject_HEAD
+    PyObject *tcl;
+    PyObject *dict;
+    PyObject *weakrefs;
+};
+
+inline QuickObject *Q(PyObject *o) { return reinterpret_cast<QuickObject *>(o); }
+
+int Quick_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    static const char *kwlist[] = {"tcl", nullptr};
+    PyObject *tcl;
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "O:Quick", const_cast<char **>(kwlist), &tcl)) return -1;
+    PyObject *ref = weak_interpreter(tcl);
+    if (!ref) return -1;
+    Py_XSETREF(Q(self)->tcl, ref);
+    return 0;
+}
+
+// Quick.__getattr__: a new Quick_Code(name, tcl=self.tcl).
+PyObject *quick_new_code(PyObject *self, PyObject *name) {
+    PyObject *tcl = Q(self)->tcl;
+    if (!tcl) return missing(self, "tcl");
+    return code_create(name, tcl);
+}
+
+PyObject *Quick_getattro(PyObject *self, PyObject *name) {
+    PyObject *r = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+    if (r || PyErr_Occurred()) return r;
+    return quick_new_code(self, name);
+}
+
+PyObject *Quick_getattr_method(PyObject *self, PyObject *name) {
+    if (!PyUnicode_Check(name)) {
+        PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'", Py_TYPE(name)->tp_name);
+        return nullptr;
+    }
+    return quick_new_code(self, name);
+}
+
+// The root names no command.
+PyObject *Quick_call(PyObject *, PyObject *, PyObject *) {
+    PyObject *tcl_error = oskra::tcl_error_type();
+    if (tcl_error) PyErr_SetObject(tcl_error, s_invalid_command);
+    return nullptr;
+}
+
+int Quick_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(Q(self)->tcl);
+    Py_VISIT(Q(self)->dict);
+    return 0;
+}
+
+int Quick_clear(PyObject *self) {
+    Py_CLEAR(Q(self)->tcl);
+    Py_CLEAR(Q(self)->dict);
+    return 0;
+}
+
+void Quick_dealloc(PyObject *self) {
+    PyTypeObject *tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (Q(self)->weakrefs) PyObject_ClearWeakRefs(self);
+    Quick_clear(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+PyMethodDef Quick_methods[] = {
+    {"__getattr__", Quick_getattr_method, METH_O,
+     "__getattr__($self, name, /)\n--\n\nA new Quick_Code starting with the segment `name`."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef Quick_members[] = {
+    {"tcl", T_OBJECT_EX, offsetof(QuickObject, tcl), 0, "Weak proxy of the interpreter."},
+    {"__dictoffset__", T_PYSSIZET, offsetof(QuickObject, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(QuickObject, weakrefs), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot Quick_slots[] = {
+    {Py_tp_doc, (void *)"Quick(tcl)\n--\n\n"
+                        "Attribute-style calls of Tcl commands: quick.ns_a.proc(x, opt=y) runs "
+                        "ns_a::proc x -opt y and returns the typecast result."},
+    {Py_tp_new, (void *)PyType_GenericNew},
+    {Py_tp_init, (void *)Quick_init},
+    {Py_tp_call, (void *)Quick_call},
+    {Py_tp_getattro, (void *)Quick_getattro},
+    {Py_tp_dealloc, (void *)Quick_dealloc},
+    {Py_tp_traverse, (void *)Quick_traverse},
+    {Py_tp_clear, (void *)Quick_clear},
+    {Py_tp_methods, Quick_methods},
+    {Py_tp_members, Quick_members},
+    {0, nullptr},
+};
+
+PyType_Spec Quick_spec = {
+    "oskra.tcl.quick.Quick", sizeof(QuickObject), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, Quick_slots,
+};
+
+PyObject *intern(const char *s) {
+    PyObject *o = PyUnicode_InternFromString(s);
+    if (!o) throw nb::python_error();
+    return o;
+}
+
+}  // namespace
+
+NB_MODULE(quick, m) {
+    s_history = intern("history");
+    s_tk = intern("tk");
+    s_vars = intern("vars");
+    s_call = intern("call");
+    s_cast_any = intern("cast_any");
+    s_append = intern("append");
+    s_errorInfo = intern("::errorInfo");
+    s_cast_ = intern("cast_");
+    s_sep = intern("::");
+    s_dash = intern("-");
+    s_str = intern("__str__");
+    s_code_fmt = intern("<tcl.Quick magic, referring Tcl code ::%s>");
+    s_invalid_command = intern("invalid command name \"\"");
+
+    nb::module_ weakref = nb::module_::import_("weakref");
+    g_weakref_proxy = Py_NewRef(weakref.attr("proxy").ptr());
+    if (!oskra::tcl_error_type()) throw nb::python_error();
+    m.attr("weakref") = weakref;
+    m.attr("TclError") = nb::module_::import_("tkinter").attr("TclError");
+    m.attr("wordform") = nb::module_::import_("oskra.tcl.wordform").attr("wordform");
+
+    PyObject *quick = PyType_FromModuleAndSpec(m.ptr(), &Quick_spec, nullptr);
+    if (!quick) throw nb::python_error();
+    QuickType = (PyTypeObject *)quick;
+    PyObject *code = PyType_FromModuleAndSpec(m.ptr(), &Code_spec, nullptr);
+    if (!code) throw nb::python_error();
+    CodeType = (PyTypeObject *)code;
+    m.attr("Quick") = nb::borrow(quick);
+    m.attr("Quick_Code") = nb::borrow(code);
+}
