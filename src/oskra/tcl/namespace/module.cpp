@@ -5,7 +5,6 @@
 #include <cstring>
 #include <deque>
 
-#include "core/tclapp.h"
 #include "namespace/ns_private.h"
 #include "namespace/parts.h"
 
@@ -99,7 +98,11 @@ bool init_names() {
     if (o < 0) return false;
     names.asserts_enabled = !o;
     names.functools = PyImport_ImportModule("functools");
-    return names.functools != nullptr;
+    if (!names.functools) return false;
+    Ref tkinter = Ref::steal(PyImport_ImportModule("tkinter"));
+    if (!tkinter) return false;
+    names.TclError = PyObject_GetAttrString(tkinter.get(), "TclError");
+    return names.TclError != nullptr;
 }
 
 // Method objects --------------------------------------------------------
@@ -260,14 +263,7 @@ PyObject *tk_eval(PyObject *self, PyObject *arg) {
     return call_method1(tk.get(), names.eval, arg);
 }
 
-bool error_is_tcl() {
-    PyObject *t = tcl_error_type();
-    if (!t) {
-        PyErr_Clear();
-        return false;
-    }
-    return PyErr_ExceptionMatches(t);
-}
+bool error_is_tcl() { return PyErr_ExceptionMatches(names.TclError); }
 
 PyObject *raise_key_error_from_current() {
     PyObject *exc = PyErr_GetRaisedException();

@@ -28,6 +28,7 @@ struct Names {
         *update_wrapper, *empty, *namespace_, *colons;
     bool asserts_enabled;               // false when Python runs with -O
     PyObject *functools;                // the functools module
+    PyObject *TclError;                 // tkinter.TclError
 };
 extern Names names;
 bool init_names();

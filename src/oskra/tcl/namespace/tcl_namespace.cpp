@@ -346,22 +346,35 @@ PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
     Py_RETURN_NONE;
 }
 
+PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra);
+
 PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     ARGS_CHECK();
     static const char *const kw[] = {"pattern"};
     PyObject *pattern;
     if (!parse_args("children", kw, 1, 0, args + 1, nargs - 1, kwnames, &pattern)) return nullptr;
     PyObject *self = args[0];
-    Ref words;
+    Ref result;
     if (pattern && pattern != Py_None) {
+        // `namespace children` reads a single argument as a namespace name,
+        // not as a pattern: name this namespace explicitly, as Tcl sees it
+        // from inside, and give the pattern as the second argument.
         Ref p = Ref::steal(wf(pattern));
         if (!p) return nullptr;
-        words = Ref::steal(words_of(w.children, {p.get()}));
+        Ref one = Ref::steal(PyTuple_Pack(1, p.get()));
+        if (!one) return nullptr;
+        Ref quoted = Ref::steal(wf(one.get()));
+        if (!quoted || !PyUnicode_Check(quoted.get())) {
+            if (quoted) PyErr_SetString(PyExc_TypeError, "children: pattern is not a word");
+            return nullptr;
+        }
+        Ref script = Ref::steal(
+            PyUnicode_FromFormat("namespace children [namespace current] %U", quoted.get()));
+        if (!script) return nullptr;
+        result = Ref::steal(eval_impl(self, script.get(), nullptr, 0));
     } else {
-        words = Ref::borrow(w.children);
+        result = Ref::steal(ns_call(self, w.children));
     }
-    if (!words) return nullptr;
-    Ref result = Ref::steal(ns_call(self, words.get()));
     if (!result) return nullptr;
     return cast_list_of(self, result.get());
 }

@@ -392,8 +392,24 @@ PyObject *list_names(PyObject *view, PyObject *words) {
     if (!tcl) return nullptr;
     Ref list = Ref::steal(call_method1(tcl.get(), names.cast_list, result.get()));
     if (!list) return nullptr;
-    if (PyTuple_CheckExact(list.get())) return list.release();
-    return PySequence_Tuple(list.get());
+    Ref items = Ref::steal(PySequence_Tuple(list.get()));
+    if (!items) return nullptr;
+    // The Tcl layer hands some names back as Tcl objects (a variable name
+    // has its own Tcl type): the names are yielded as strings.
+    Py_ssize_t n = PyTuple_GET_SIZE(items.get());
+    Py_ssize_t first = 0;
+    while (first < n && PyUnicode_CheckExact(PyTuple_GET_ITEM(items.get(), first))) first++;
+    if (first == n) return items.release();
+    Ref out = Ref::steal(PyTuple_New(n));
+    if (!out) return nullptr;
+    for (Py_ssize_t i = 0; i < n; i++) {
+        PyObject *e = PyTuple_GET_ITEM(items.get(), i);
+        PyObject *s = PyUnicode_CheckExact(e) ? Py_NewRef(e) : PyObject_Str(e);
+        if (!s) return nullptr;
+        PyTuple_SET_ITEM(out.get(), i, s);
+    }
+    items = out;
+    return items.release();
 }
 
 PyObject *ni_next(PyObject *o) {
