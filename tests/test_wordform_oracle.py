@@ -11,7 +11,7 @@ wordform = wf.wordform
 # Characters that matter to Tcl's list and script syntax, mixed with
 # arbitrary text. tkinter cannot pass lone surrogates, and its splitlist
 # refuses NUL; both are left to the example tests below.
-SPECIAL = list("{}[]$;\\\"# \t\n\r\f\v") + ["\\\n", "\\x7b", "\\u007d", "\\0", "\\U0001F600"]
+SPECIAL = list("{}[]$;\\\"# \t\n\r\f\v") + ["\\{", "\\}", "\\\n", "\\x7b", "\\u007d", "\\0", "\\U0001F600"]
 chars = st.characters(exclude_categories=("Cs",), exclude_characters="\0")
 text = st.lists(st.one_of(st.sampled_from(SPECIAL), chars), max_size=12).map("".join)
 nested = st.recursive(text, lambda inner: st.lists(inner, max_size=5), max_leaves=25)
@@ -62,7 +62,7 @@ def test_words_reach_a_command_literally(tcl, words):
 
 
 @pytest.mark.parametrize("element", [
-    "a\0b", "{\0", "\0}", "[exit]", "$x", "a\\\nb", "\\", "}{", '"', "\U0001F600{", "\\U0001F600}",
+    "a\0b", "{\0", "\0}", "a\\{b}", "{a\\}", "[exit]", "$x", "a\\\nb", "\\", "}{", '"', "\U0001F600{", "\\U0001F600}",
 ])
 def test_examples_through_tcl_objects(tcl, element):
     s = wordform([element, "z"])
