@@ -2,6 +2,7 @@
 // its construction and start-up, evaluation, and the shared interpreter.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "interp_private.h"
 
@@ -308,7 +309,9 @@ void intern_names() {
 using namespace oskra;
 using namespace oskra::interp;
 
-NB_MODULE(interpreter, m) {
+// The module body runs inside nanobind's module set-up (see the end of this
+// file for how its errors reach the importer).
+NB_MODULE(_interpreter_body, m) {
     g.module = m.ptr();
     intern_names();
     g.zero_int = PyLong_FromLong(0);
@@ -384,4 +387,50 @@ NB_MODULE(interpreter, m) {
     public_keys(gi.attr("__dict__"));
     gi.attr("__all__") = all;
     m.attr("_global_interpreter") = gi;
+}
+
+// The import of this module starts the shared interpreter, and a failure
+// there (a Tcl-Init entry point refused or raising, TclX missing, ...) must
+// reach the importer as it was raised. nanobind's set-up would wrap it in an
+// ImportError; the module's exec slot unwraps it again.
+namespace {
+PyModuleDef interp_def;
+int (*body_exec)(PyObject *) = nullptr;
+
+int interp_exec(PyObject *m) {
+    int rc = body_exec(m);
+    if (rc < 0 && PyErr_ExceptionMatches(PyExc_ImportError)) {
+        PyObject *exc = PyErr_GetRaisedException();
+        PyObject *cause = PyException_GetCause(exc);  // new reference or null
+        if (cause) {
+            Py_DECREF(exc);
+            PyErr_SetRaisedException(cause);
+        } else {
+            PyErr_SetRaisedException(exc);
+        }
+    }
+    return rc;
+}
+}  // namespace
+
+extern "C" NB_EXPORT PyObject *PyInit_interpreter(void) {
+    static std::vector<PyModuleDef_Slot> slots;
+    if (slots.empty()) {
+        PyObject *body = PyInit__interpreter_body();
+        if (!body) return nullptr;
+        const PyModuleDef *def = reinterpret_cast<PyModuleDef *>(body);
+        interp_def = *def;
+        interp_def.m_name = "interpreter";
+        for (PyModuleDef_Slot *slot = def->m_slots; slot && slot->slot != 0; ++slot) {
+            PyModuleDef_Slot copy = *slot;
+            if (copy.slot == Py_mod_exec) {
+                body_exec = reinterpret_cast<int (*)(PyObject *)>(copy.value);
+                copy.value = reinterpret_cast<void *>(interp_exec);
+            }
+            slots.push_back(copy);
+        }
+        slots.push_back({0, nullptr});
+        interp_def.m_slots = slots.data();
+    }
+    return PyModuleDef_Init(&interp_def);
 }

@@ -1,0 +1,208 @@
+"""The Interpreter class: construction, attribute fallback, eval, errorInfo."""
+import gc
+import inspect
+import tkinter
+import weakref
+
+import pytest
+
+import oskra.tcl.interpreter as module
+from oskra.tcl.interpreter import Interpreter
+
+MODULE_NAMES = [
+    "logging", "Tk", "TclError", "Tcl_Obj", "NestMap", "Array", "History", "tclobj",
+    "GetListFromAny", "TclDLL", "TclNamespace", "TclCommand", "wordform", "Quick",
+    "get_entry_points", "TCL_INIT_ENTRYPOINT", "TCL_ALLOWED_ENTRYPOINT_KEYS", "logger",
+    "Interpreter", "_global_interpreter",
+]
+CLASS_BODY = [
+    "__MAX_HISTORY__", "__init__", "_load_entrypoint", "__getattr__",
+    "generate_callback_cmd_name", "create_callback", "remove_callback", "eval", "get_errorInfo",
+    "get_array", "get_list", "get_keyed_list", "get_int", "get_boolean", "get_double", "get_var",
+    "set_array", "set_keyed_list", "set_var", "set_int", "set_double", "set_boolean", "set_list",
+    "cast_list", "cast_int", "cast_double", "cast_boolean", "cast_array", "cast_keyed_list",
+    "cast_any",
+]
+
+
+def test_module_names_in_order():
+    names = [n for n in vars(module) if n in MODULE_NAMES]
+    assert names == MODULE_NAMES
+    assert module.TCL_INIT_ENTRYPOINT == "oskra.tcl"
+    assert module.TCL_ALLOWED_ENTRYPOINT_KEYS == "tcl_init"
+    assert module.logger.name == "oskra.tcl.interpreter"
+    assert module.Tk is tkinter.Tk and module.TclError is tkinter.TclError
+
+
+def test_class_body_order_and_kinds():
+    body = [n for n in Interpreter.__dict__ if n in CLASS_BODY]
+    assert body == CLASS_BODY
+    assert Interpreter.__MAX_HISTORY__ == 9999
+    assert issubclass(Interpreter, tkinter.Tk)
+    for name in ("generate_callback_cmd_name", "cast_list", "cast_array", "cast_keyed_list"):
+        assert isinstance(Interpreter.__dict__[name], staticmethod)
+    assert Interpreter.__qualname__ == "Interpreter"
+    assert Interpreter.__module__ == "oskra.tcl.interpreter"
+    assert list(inspect.signature(Interpreter.eval).parameters) == ["self", "code", "typecast", "record"]
+
+
+def test_global_interpreter_all():
+    gi = module._global_interpreter
+    public = [n for n in CLASS_BODY if not n.startswith("_")]
+    assert gi.__all__[: len(public)] == public
+    rest = gi.__all__[len(public):]
+    assert "tk" in rest
+    assert rest[-7:] == ["history", "Quick", "quick", "global_ns", "local_ns", "vars", "objs"]
+    assert not any(n.startswith("_") for n in gi.__all__)
+
+
+def test_instance_attributes(interp):
+    assert interp.Quick is interp.quick
+    assert interp.__dict__["__callbacks__"] == {}
+    assert "_Interpreter__callbacks__" not in interp.__dict__
+    assert interp.vars is interp.local_ns.vars and interp.objs is interp.local_ns.objs
+    assert isinstance(interp.global_ns, module.TclNamespace) and isinstance(interp.local_ns, module.TclNamespace)
+    assert isinstance(interp.history, module.History)
+    keys = [k for k in interp.__dict__ if k in ("history", "Quick", "quick", "__callbacks__",
+                                                 "global_ns", "local_ns", "vars", "objs")]
+    assert keys == ["history", "Quick", "quick", "__callbacks__", "global_ns", "local_ns", "vars", "objs"]
+
+
+def test_startup_globals_and_packages(interp):
+    assert interp.tk.eval("set ::argc") == "0"
+    assert interp.tk.eval("set ::argv") == ""
+    assert interp.tk.eval("set ::argv0") == ""
+    assert interp.tk.eval("set ::tcl_interactive") == "0"
+    assert interp.tk.eval("package present Tclx")
+    assert interp.tk.eval("namespace exists ::pivotlib::_cbBkup") == "1"
+    assert len(interp.history.__history__) == 0  # start-up records nothing
+
+
+@pytest.mark.parametrize("args,kwargs", [((1,), {}), ((), {"useTk": 1}), ((None, None), {})])
+def test_constructor_takes_no_arguments(args, kwargs):
+    with pytest.raises(TypeError):
+        Interpreter(*args, **kwargs)
+
+
+def test_getattr_fallback(interp):
+    assert interp.call("set", "a", "1") == "1"
+    assert interp.splitlist("a {b c}") == ("a", "b c")
+    with pytest.raises(AttributeError) as info:
+        interp.no_such_thing
+    assert str(info.value) == "'Interpreter' object has no attribute 'no_such_thing'"
+    with pytest.raises(TypeError, match="^hasattr\\(\\): attribute name must be string$"):
+        interp.__getattr__(5)
+    with pytest.raises(TypeError):
+        interp.__getattr__(None)
+    assert getattr(interp, "no_such_thing", 7) == 7
+
+
+def test_getattr_before_tk_exists():
+    half = Interpreter.__new__(Interpreter)
+    with pytest.raises(AttributeError, match="no attribute 'call'"):
+        half.call
+
+
+def test_eval_results_and_typecast(interp):
+    assert interp.eval("set a 1") == "1"
+    assert interp.eval("set a 1", typecast=True) == 1
+    assert interp.eval("expr {1.5}", True) == 1.5
+    assert interp.eval(code="set b {x y}", typecast=False, record=True) == "x y"
+    assert interp.eval("list a {b c}", True) == "a {b c}"  # a string list is not a tuple
+    assert interp.eval("set t yes", True) is True
+
+
+def test_eval_records_history_first(interp):
+    history = interp.history.__history__
+    interp.eval("set a 1")
+    assert [e.api for e in history] == ["set a 1"]
+    interp.eval("set a 2", record=False)
+    interp.eval("set a 3", record=0)
+    assert len(history) == 1
+    with pytest.raises(tkinter.TclError):
+        interp.eval("error boom")
+    assert [e.api for e in history] == ["set a 1", "error boom"]
+    interp.history.disable()
+    assert interp.eval("set a 4") == "4"
+    assert len(history) == 2
+
+
+def test_eval_error_carries_errorinfo(interp):
+    with pytest.raises(tkinter.TclError) as info:
+        interp.eval("proc f {} {error boom}; f")
+    exc = info.value
+    text = str(exc)
+    assert text.startswith("boom\n")
+    assert 'invoked from within\n"f"' in text
+    assert exc.args == (text,)
+    assert exc.__cause__ is None and exc.__suppress_context__
+    assert isinstance(exc.__context__, tkinter.TclError) and str(exc.__context__) == "boom"
+    assert interp.get_errorInfo() == text
+    assert interp.vars["::errorInfo"] == text
+
+
+def test_eval_other_failures(interp):
+    with pytest.raises(TypeError):
+        interp.eval()
+    with pytest.raises(TypeError):
+        interp.eval("set a 1", False, True, 4)
+    with pytest.raises(TypeError):
+        interp.eval("set a 1", typecast=False, nope=1)
+    with pytest.raises(TypeError):
+        interp.eval("set a 1", code="x")
+    with pytest.raises(TypeError):
+        interp.eval(None)
+
+
+@pytest.mark.parametrize("code", ["set a \ud800", "set a \U0001F600", "set a a\x00b",
+                                  "set a " + "x" * 1000000, "set a {", "\\"])
+def test_eval_hostile_code_never_crashes(interp, code):
+    try:
+        interp.eval(code, typecast=True)
+    except (tkinter.TclError, ValueError):
+        pass
+
+
+def test_eval_typecast_failure_keeps_history(interp, monkeypatch):
+    class Sub(Interpreter):
+        def cast_any(self, value):
+            raise RuntimeError("cast failed")
+
+    sub = Sub()
+    with pytest.raises(RuntimeError):
+        sub.eval("set a 1", typecast=True)
+    assert [e.api for e in sub.history.__history__] == ["set a 1"]
+
+
+def test_subclass_overrides_are_honoured():
+    class Sub(Interpreter):
+        def getint(self, s):
+            return 99
+
+    sub = Sub()
+    assert sub.cast_int("12") == 99
+    assert sub.cast_any("12") == 99
+    assert sub.eval("set a 5", typecast=True) == 99
+
+
+def test_dead_interpreter_behind_proxy():
+    dead = Interpreter()
+    proxy = weakref.proxy(dead)
+    assert proxy.eval("set a 1") == "1"
+    del dead
+    gc.collect()
+    for call in (lambda: proxy.eval("set a 1"), lambda: proxy.cast_any("1"),
+                 lambda: Interpreter.eval(proxy, "set a 1"), lambda: Interpreter.cast_any(proxy, "1"),
+                 lambda: Interpreter.cast_boolean(proxy, "x"), lambda: Interpreter.get_var(proxy, "a")):
+        with pytest.raises(ReferenceError):
+            call()
+
+
+@pytest.mark.parametrize("name", ["eval", "get_errorInfo", "cast_any", "cast_int", "cast_boolean",
+                                  "get_var", "set_var", "create_callback", "remove_callback"])
+@pytest.mark.parametrize("bad_self", [None, 5, "text", object()])
+def test_methods_on_foreign_self(name, bad_self):
+    fn = getattr(Interpreter, name)
+    nargs = len(inspect.signature(fn).parameters) - 1
+    with pytest.raises((AttributeError, TypeError, ValueError)):
+        fn(bad_self, *(["x"] * max(nargs, 1))[:max(nargs, 1)])
