@@ -428,58 +428,36 @@ PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
     PyObject *tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
     Ref tcl_ref = Ref::borrow(tcl);  // self.tcl may be reassigned meanwhile
-    if (classes.TempTclVariable.is_valid()) {
-        // with TempTclVariable(tcl=self.tcl) as tmp_var: ...
-        static PyObject *kw = nullptr;
-        if (!kw && !(kw = Py_BuildValue("(s)", "tcl"))) return nullptr;
-        PyObject *stack[1] = {tcl};
-        Ref manager = Ref::steal(PyObject_Vectorcall(classes.TempTclVariable.ptr(), stack, 0, kw));
-        if (!manager) return nullptr;
-        Ref exit = Ref::steal(PyObject_GetAttr(manager.get(), S.exit));
-        if (!exit) return nullptr;
-        Ref var = Ref::steal(PyObject_CallMethodNoArgs(manager.get(), S.enter));
-        if (!var) return nullptr;
-        Ref result = Ref::steal(arg_default_into(self, tcl_ref.get(), arg_name, var.get()));
-        if (result) {
-            Ref r = Ref::steal(PyObject_CallFunctionObjArgs(exit.get(), Py_None, Py_None, Py_None, nullptr));
-            return r ? result.release() : nullptr;
-        }
-        Ref exc = Ref::steal(PyErr_GetRaisedException());
-        PyObject *exc_type = reinterpret_cast<PyObject *>(Py_TYPE(exc.get()));
-        Ref tb = Ref::steal(PyException_GetTraceback(exc.get()));
-        Ref r = Ref::steal(
-            PyObject_CallFunctionObjArgs(exit.get(), exc_type, exc.get(), tb ? tb.get() : Py_None, nullptr));
-        if (!r) return nullptr;  // the clean-up error, with the original as its context
-        int suppress = PyObject_IsTrue(r.get());
-        if (suppress < 0) return nullptr;
-        if (suppress) Py_RETURN_NONE;
-        PyErr_SetRaisedException(exc.release());
-        return nullptr;
-    }
-    // Without the temporaries, a scratch variable named after this call,
-    // unset in every case.
-    Ref name = Ref::steal(PyUnicode_FromFormat("::__oskra__proc_arg_default_%p_tmp", (void *)self));
-    if (!name) return nullptr;
+    // with TempTclVariable(tcl=self.tcl) as tmp_var: ...
     static PyObject *kw = nullptr;
     if (!kw && !(kw = Py_BuildValue("(s)", "tcl"))) return nullptr;
-    PyObject *stack[2] = {name.get(), tcl};
-    Ref var = Ref::steal(PyObject_Vectorcall(classes.TclVariable.ptr(), stack, 1, kw));
+    PyObject *stack[1] = {tcl};
+    Ref manager = Ref::steal(PyObject_Vectorcall(classes.TempTclVariable.ptr(), stack, 0, kw));
+    if (!manager) return nullptr;
+    Ref exit = Ref::steal(PyObject_GetAttr(manager.get(), S.exit));
+    if (!exit) return nullptr;
+    Ref var = Ref::steal(PyObject_CallMethodNoArgs(manager.get(), S.enter));
     if (!var) return nullptr;
     Ref result = Ref::steal(arg_default_into(self, tcl_ref.get(), arg_name, var.get()));
+    if (result) {
+        Ref r = Ref::steal(PyObject_CallFunctionObjArgs(exit.get(), Py_None, Py_None, Py_None, nullptr));
+        return r ? result.release() : nullptr;
+    }
     Ref exc = Ref::steal(PyErr_GetRaisedException());
-    static PyObject *nkw = nullptr;
-    if (!nkw && !(nkw = Py_BuildValue("(s)", "nocomplain"))) return nullptr;
-    PyObject *ustack[2] = {var.get(), Py_True};
-    Ref r = Ref::steal(PyObject_VectorcallMethod(S.unset, ustack, 1, nkw));
+    PyObject *exc_type = reinterpret_cast<PyObject *>(Py_TYPE(exc.get()));
+    Ref tb = Ref::steal(PyException_GetTraceback(exc.get()));
+    Ref r = Ref::steal(
+        PyObject_CallFunctionObjArgs(exit.get(), exc_type, exc.get(), tb ? tb.get() : Py_None, nullptr));
     if (!r) {
-        if (exc) _PyErr_ChainExceptions1(exc.release());
+        // The clean-up error, with the original one as its context.
+        _PyErr_ChainExceptions1(exc.release());
         return nullptr;
     }
-    if (exc) {
-        PyErr_SetRaisedException(exc.release());
-        return nullptr;
-    }
-    return result.release();
+    int suppress = PyObject_IsTrue(r.get());
+    if (suppress < 0) return nullptr;
+    if (suppress) Py_RETURN_NONE;
+    PyErr_SetRaisedException(exc.release());
+    return nullptr;
 }
 
 // --- names and text forms ---------------------------------------------------
