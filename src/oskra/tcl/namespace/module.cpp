@@ -14,7 +14,7 @@ Classes classes;
 Names names;
 
 static const char MODULE_DOC[] =
-    "Abstraction of Tcl namespaces, variables and commands.\n"
+    "Implements abstraction of Tcl namespaces, variables and commands.\n"
     "\n"
     "Classes:\n"
     "    TclVariable, TempTclVariable, TclArrayVariable, TempTclArrayVariable,\n"
