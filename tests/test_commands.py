@@ -57,6 +57,32 @@ def test_construction_errors(interp):
         TclCommand("f", tcl=interp, bogus=1)
 
 
+def _selfref():
+    lst = [1]
+    lst.append(lst)
+    return lst
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda c: c(_selfref()), RecursionError),
+        (lambda c: c(o=_selfref()), RecursionError),
+        (lambda c: TclCommand("f", _selfref(), tcl=c.tcl), RecursionError),
+        (lambda c: c("\ud800"), UnicodeError),
+        (lambda c: c.rename(_selfref()), RecursionError),
+        (lambda c: TclCommand.__call__(object()), TypeError),
+        (lambda c: TclCommand.kwargs_to_dashed_args(1), TypeError),
+        (lambda c: TclCommand("f", tcl=c.tcl, keywords=5), AttributeError),
+    ],
+)
+def test_hostile_input_raises(rec, call, error):
+    cmd = TclCommand("rec", tcl=rec)
+    with pytest.raises(error):
+        call(cmd)
+    assert cmd("still", "works") == 2
+
+
 def test_build_tclcmd_and_options(interp):
     cmd = TclCommand("::foo", "a", {"x": "y"}, tcl=interp)
     assert cmd.build_tclcmd() == ("::foo", "a", "-x", "y")
@@ -252,3 +278,49 @@ def test_dead_interpreter_gives_reference_error():
             op()
     # Neither the text forms nor an absolute name need the interpreter.
     assert str(cmd) == "set" and repr(cmd) == "TclCommand('set')" and absolute.absolute() == "::a::b"
+
+
+def test_hot_and_error_paths_do_not_leak(rec):
+    import tracemalloc
+
+    from oskra.tcl.namespace import TclArrayVariable
+
+    rec.tk.eval("proc withdef {{a 1}} {}")
+    var, arr = TclVariable("leak", tcl=rec), TclArrayVariable("leak_a", tcl=rec)
+    cmd, withdef = TclCommand("rec", "x", {"o": 1}, tcl=rec), TclCommand("withdef", tcl=rec)
+
+    def round_():
+        var.set("a b")
+        var.get()
+        var.get_str()
+        var.exists()
+        arr["k"] = 1
+        arr["k"]
+        list(arr)
+        var.unset(nocomplain=True)
+        var.unset(nocomplain=True)
+        cmd("a", o=2, p=None)
+        cmd.eval("a")
+        str(cmd)
+        repr(cmd)
+        TclCommand(cmd, ("y",), tcl=rec)
+        withdef.proc_arg_default("a")
+        for fail in (var.get, lambda: TclCommand("a {b", tcl=rec), lambda: withdef.proc_arg_default("zz")):
+            try:
+                fail()
+            except (TclError, ValueError):
+                pass
+
+    for _ in range(200):
+        round_()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(2000):
+            round_()
+        gc.collect()
+        growth = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert growth < 64 * 1024
