@@ -322,8 +322,8 @@ private:
 
     // At most 20 encoded bytes of the text at p, up to a separator or NUL, as
     // Tcl quotes them: an incomplete character at the cut is dropped, except
-    // that a character beyond U+FFFF ending the quote keeps one byte less
-    // than it has there (and at least three when it is whole).
+    // one beyond U+FFFF, which keeps one byte less than it has there; and a
+    // whole one beyond U+FFFF that ends the quoted bytes keeps three.
     PyObject *fragment(Py_ssize_t p) {
         out_.clear();
         int used = 0;
@@ -334,6 +334,7 @@ private:
             int len = tcl_utf_len(c);
             if (used + len > 20) {
                 int room = 20 - used;
+                if (room == 0) break;
                 if (len == 4 && room > 1) push_escaped_bytes(out_, c, room - 1);
                 return from_out();
             }
