@@ -1,0 +1,200 @@
+"""The mapping views of a TclNamespace: vars, objs, cmds, procs."""
+import pytest
+from tkinter import TclError
+
+from oskra.tcl.namespace import TclArrayVariable, TclCommand, TclNamespace, TclVariable
+
+T = TclNamespace
+
+
+@pytest.fixture
+def ns(interp):
+    interp.tk.eval("namespace eval ::v { variable s {a b}; variable n 42; "
+                   "variable arr; array set arr {k 1 j 2}; proc p {x {y dflt}} {return $x$y} }")
+    return T("::v", tcl=interp)
+
+
+@pytest.mark.parametrize("nsname, key, tclname", [
+    ("::v", "s", "::v::s"),
+    ("::v", "::g", "::g"),          # an absolute key ignores the namespace
+    ("::", "g", "::g"),
+    (None, "::g", "::g"),
+    (None, "g", "g"),               # relative key kept: global at top level
+    ("v", "s", "v::s"),
+    ("::v::", "::v::::s::", "::v::s"),
+])
+def test_keys_are_joined_onto_the_namespace(interp, ns, nsname, key, tclname):
+    interp.tk.eval("set ::g global-value")
+    view = T(nsname, tcl=interp).vars
+    assert view.byref(key).var_name == tclname
+    assert view[key] == interp.tk.eval("set {%s}" % tclname)
+
+
+def test_errorinfo_through_global_and_empty_namespaces(interp):
+    with pytest.raises(TclError):
+        interp.tk.eval("error boom")
+    assert "boom" in T("::", tcl=interp).vars["errorInfo"]
+    assert T(None, tcl=interp).vars["::errorInfo"] == T("::", tcl=interp).vars["errorInfo"]
+
+
+def test_vars_and_objs_values(ns, interp):
+    assert ns.vars["s"] == "a b"
+    assert ns.vars["n"] == "42" and ns.objs["n"] == "42"
+    interp.tk.call("set", "::v::typed", 7)
+    assert ns.objs["typed"] == 7 and ns.vars["typed"] == "7"
+    ns.vars["new"] = ("x", "y z")
+    assert interp.tk.eval("set ::v::new") == "x {y z}"
+    assert ns.objs.get("arr", "k") == "1"
+    assert dict(ns.vars.array_get("arr")) == {"k": "1", "j": "2"}
+    assert dict(ns.objs.array_get("arr", "k")) == {"k": "1"}
+    ns.vars.set("arr", "3", array_index="m")
+    assert ns.vars.array_names("arr", "m") == ("m",)
+    assert ns.vars.is_array("arr") is True and ns.vars.is_array("s") is False
+    assert ns.vars.exists("arr", array_index="k") is True
+    ns.vars.array_set("arr2", {"a": 1})
+    ns.vars.array_unset("arr2", "a")
+    assert ns.vars.array_names("arr2") == ()
+    assert ns.vars.unset("s") is None and "s" not in ns.vars
+    assert ns.vars.unset("s", nocomplain=True) is None
+    with pytest.raises(TclError):
+        ns.vars.unset("s")
+
+
+def test_missing_and_bad_keys(ns):
+    with pytest.raises(KeyError) as e:
+        ns.vars["missing"]
+    assert isinstance(e.value.args[0], TclError) and e.value.__cause__ is e.value.args[0]
+    with pytest.raises(TclError):
+        ns.vars.get("missing")        # named operations do not translate
+    with pytest.raises(KeyError) as e:
+        ns.objs["a:b"]
+    assert isinstance(e.value.__cause__, ValueError)
+    for op in (lambda: "a:b" in ns.vars, lambda: ns.vars.__delitem__("a:b"),
+               lambda: ns.cmds["a:b"], lambda: ns.vars.get("a:b"), lambda: "a:b" in ns.cmds):
+        with pytest.raises(ValueError, match="Invalid Tcl namespace '::v::a:b'"):
+            op()
+    with pytest.raises(KeyError) as e:
+        del ns.vars["missing"]
+    assert isinstance(e.value.__cause__, TclError)
+    with pytest.raises(KeyError):
+        del ns.cmds["no_such_cmd"]
+    with pytest.raises(TclError):
+        ns.cmds.delete("no_such_cmd")
+
+
+def test_mapping_defaults_work_through_the_operations(ns):
+    assert ns.vars.setdefault("fresh", "v") == "v"
+    assert ns.vars.pop("fresh") == "v" and "fresh" not in ns.vars
+    assert ns.vars.pop("fresh", "dflt") == "dflt"
+    ns.vars.update(u1="1", u2="2")
+    assert ns.vars["u1"] == "1"
+
+
+def test_listing_includes_arrays(ns, interp):
+    names = list(ns.vars)
+    assert {"s", "n", "arr"} <= set(names)
+    assert all(type(n) is str for n in names)
+    assert len(ns.vars) == len(names)
+    assert set(ns.vars.keys()) == set(names)
+    with pytest.raises(KeyError) as e:
+        dict(ns.vars)
+    assert "arr" in str(e.value)
+
+
+def test_listing_is_lazy_and_read_once(ns, interp):
+    it = iter(ns.vars)
+    interp.tk.eval("set ::v::late 1")  # added before the first advance
+    first = list(it)
+    assert "late" in first
+    it = iter(ns.vars)
+    next(it)
+    interp.tk.eval("set ::v::later 1")
+    assert "later" not in list(it)
+    assert list(it) == []
+
+
+def test_empty_name_listing_is_unwrapped(interp):
+    local = T(None, tcl=interp)
+    assert "tcl_version" in list(local.vars)
+    assert "set" in list(local.cmds)
+    assert "set" not in list(local.procs)
+
+
+def test_factories(ns, interp):
+    v = ns.vars.byref("s")
+    assert type(v) is TclVariable and v.var_name == "::v::s" and v.tcl is ns.tcl
+    assert ns.vars.byref("arr", "k").var_name == "::v::arr(k)"
+    assert type(ns.vars.array_byref("arr")) is TclArrayVariable
+    assert type(ns.vars.byref("arr", var_type=TclArrayVariable)) is TclArrayVariable
+    assert ns.vars.byref("n", cast=int).get() == 42
+    with pytest.raises(TypeError):
+        ns.vars.byref("s", tcl=interp)
+    with pytest.raises(TypeError):
+        ns.vars.array_byref("s", var_type=TclVariable)
+    with pytest.raises(TypeError):
+        ns.cmds.byref("p", tcl=interp)
+    c = ns.cmds.byref("p", ("a b",))
+    assert type(c) is TclCommand and c.cmd_name == "::v::p" and c.args == ("a b",)
+    assert c() == "a bdflt"
+    spaced = ns.cmds["name with space"]
+    assert spaced.cmd_name == "::v::name with space" and spaced.args == ()
+
+
+def test_command_views(ns, interp):
+    missing = ns.cmds["nothing"]
+    assert isinstance(missing, TclCommand) and missing.cmd_name == "::v::nothing"
+    assert "nothing" not in ns.cmds
+    assert "p" in ns.cmds and "p" in ns.procs
+    assert "::set" in ns.cmds and "::set" not in ns.procs
+    assert ns.cmds.proc_args("p") == ("x", "y")
+    assert ns.cmds.proc_arg_default("p", "y") == "dflt"
+    assert ns.cmds.proc_arg_default("p", "x") is None
+    assert ns.procs.proc_body("p") == "return $x$y"
+    assert ns.cmds.origin("p") == "::v::p"
+    seen = []
+    ns.cmds["py"] = lambda *a: seen.append(a) or "ok"
+    assert interp.tk.eval("::v::py 1 {2 3}") == "ok" and seen == [("1", "2 3")]
+    assert "py" in list(ns.cmds) and "py" not in list(ns.procs)
+    assert list(ns.procs) == ["p"] and len(ns.procs) == 1
+    del ns.cmds["py"]
+    assert "py" not in ns.cmds
+    assert ns.cmds.get("p").cmd_name == "::v::p"      # Mapping.get
+    ns.cmds.rename("p", "q")
+    assert "q" in ns.procs and "p" not in ns.procs
+    ns.cmds.rename("q", "::moved")
+    assert interp.tk.eval("info procs ::moved") == "::moved"
+    assert ns.cmds.createcommand("c2", lambda: "c2") is None
+    assert ns.cmds.delete("c2") is None
+
+
+def test_views_follow_make_absolute(interp):
+    interp.tk.eval("namespace eval ::rel { variable x inside }")
+    n = T("rel", tcl=interp)
+    n.make_absolute()
+    assert n.ns == "::rel" and n.vars.byref("x").var_name == "::rel::x"
+    assert n.vars["x"] == "inside"
+
+
+def test_view_constructor_and_hostile_keys(ns):
+    with pytest.raises(AssertionError):
+        T.VariablesView("::v")
+    with pytest.raises(AssertionError):
+        T.CommandsView(None)
+    for bad in ("nul\x00", "lone\udc80"):
+        with pytest.raises(ValueError):
+            ns.vars[bad] = 1          # the Tcl layer refuses these names
+        with pytest.raises(KeyError):
+            ns.vars[bad]
+    for key in ( "\U0001f600", "x" * 100_000, None, 5, ("a", "b")):
+        ns.vars[key] = "val"
+        assert ns.vars[key] == "val"
+        assert key in ns.vars
+        del ns.vars[key]
+    loop = []
+    loop.append(loop)
+    with pytest.raises(RecursionError):
+        ns.vars[loop]                 # not translated: only TclError and ValueError are
+    with pytest.raises(TypeError):
+        ns.vars.get()
+    with pytest.raises(TypeError):
+        ns.vars.set("x")
