@@ -38,7 +38,7 @@ def cases(env):
 
     # The same 100,000 strings cut into lists of 1k, 10k and 100k: equal
     # times mean a flat cost per element.
-    group = "wordform: 100k elements as 100x1k / 10x10k / 1x100k"
+    group = "wordform: 100k strings as 100x1k/10x10k/1x100k"
     all_words = _words(100_000)
     chunks = {n: [all_words[i:i + n] for i in range(0, 100_000, n)] for n in (1_000, 10_000, 100_000)}
 
