@@ -1,7 +1,9 @@
 """oskra.tcl.wordform: list quoting, wordform() and tclobj()."""
 import collections.abc
+import copy
 import importlib
 import inspect
+import pickle
 import sys
 import tkinter
 
@@ -115,6 +117,8 @@ def test_module_names_in_order():
     assert wordform.from_mapping is wf._wordform_from_mapping
     assert tclobj.from_sequence is wf._tclobj_from_sequence
     assert tclobj.from_mapping is wf._tclobj_from_mapping
+    assert pickle.loads(pickle.dumps(tclobj)) is tclobj and copy.deepcopy([wordform])[0] is wordform
+    assert (wordform.__name__, wordform.__module__) == ("wordform", "oskra.tcl.wordform")
 
 
 @pytest.mark.parametrize("fn, params", [

@@ -285,6 +285,16 @@ PyObject *attrfn_signature(PyObject *, void *) {
     return result;
 }
 
+// Pickled and copied by reference, like any module-level function.
+PyObject *attrfn_reduce(PyObject *self, PyObject *) {
+    return Py_NewRef(((AttrFunction *)self)->qualname);
+}
+
+PyMethodDef ATTRFN_METHODS[] = {
+    {"__reduce__", attrfn_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyMemberDef ATTRFN_MEMBERS[] = {
     {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(AttrFunction, vectorcall), Py_READONLY, nullptr},
     {"__dictoffset__", Py_T_PYSSIZET, offsetof(AttrFunction, dict), Py_READONLY, nullptr},
@@ -307,6 +317,7 @@ PyType_Slot ATTRFN_SLOTS[] = {
     {Py_tp_clear, (void *)attrfn_clear},
     {Py_tp_repr, (void *)attrfn_repr},
     {Py_tp_call, (void *)PyVectorcall_Call},
+    {Py_tp_methods, ATTRFN_METHODS},
     {Py_tp_members, ATTRFN_MEMBERS},
     {Py_tp_getset, ATTRFN_GETSET},
     {0, nullptr},
