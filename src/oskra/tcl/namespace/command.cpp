@@ -192,7 +192,9 @@ PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
     Ref options;
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     if (nkw) {
-        options = Ref::steal(PyDict_Copy(Ref::steal(as_dict(stored)).get()));
+        Ref current = Ref::steal(as_dict(stored));
+        if (!current) return nullptr;
+        options = Ref::steal(PyDict_Copy(current.get()));
         if (!options) return nullptr;
         for (Py_ssize_t i = 0; i < nkw; ++i) {
             Ref v = Ref::steal(tclobj(args[nargs + i]));
