@@ -364,11 +364,16 @@ def test_huge_strings():
 def test_no_reference_leaks():
     data = [1, 2.5, "a b", None, True, ["x", {"k": (1, "{")}], b"ab", Both(), OnlyTclobj()]
 
+    bad = [[1, "x"], BadSequence(), {"k": BadSequence()}]
+
     def run():
         for _ in range(2000):
             wordform(data)
             tclobj(data)
             _Tcl_ConvertElement("{a}", _Tcl_ScanElement("a b")[1])
+            for fn in (wordform, tclobj):
+                with pytest.raises(Boom):
+                    fn(bad)
     run()
     before = sys.getallocatedblocks()
     run()

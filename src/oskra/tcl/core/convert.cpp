@@ -193,8 +193,17 @@ bool collect_pairs(PyObject *mapping, ObjVec &out) {
     PyObject *key;
     while ((key = PyIter_Next(it))) {
         PyObject *value = PyObject_GetItem(mapping, key);
-        if (!value || !out.push(key) || !out.push(value)) {
-            if (!value) Py_DECREF(key);
+        if (!value) {
+            Py_DECREF(key);
+            Py_DECREF(it);
+            return false;
+        }
+        if (!out.push(key)) {
+            Py_DECREF(value);
+            Py_DECREF(it);
+            return false;
+        }
+        if (!out.push(value)) {
             Py_DECREF(it);
             return false;
         }
