@@ -193,11 +193,20 @@ PyObject *from_tcl(PyObject *value, bool soft) {
     if (!elems) return nullptr;
     Ref dsc = Ref::steal(PyDict_New());
     if (!dsc) return nullptr;
+    // Every element is split before any is checked for being a pair, so a
+    // malformed element wins over an earlier one of the wrong length.
     Py_ssize_t n = PyTuple_GET_SIZE(elems.get());
+    Ref pairs = Ref::steal(PyTuple_New(n));
+    if (!pairs) return nullptr;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref pair = Ref::steal(cast_list(PyTuple_GET_ITEM(elems.get(), i), soft));
+        PyObject *pair = cast_list(PyTuple_GET_ITEM(elems.get(), i), soft);
         if (!pair) return nullptr;
-        Py_ssize_t len = PyTuple_GET_SIZE(pair.get());
+        PyTuple_SET_ITEM(pairs.get(), i, pair);
+        if (soft && PyTuple_GET_SIZE(pair) != 2) return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *pair = PyTuple_GET_ITEM(pairs.get(), i);
+        Py_ssize_t len = PyTuple_GET_SIZE(pair);
         if (len != 2) {
             if (!soft)
                 PyErr_Format(PyExc_ValueError,
@@ -205,7 +214,7 @@ PyObject *from_tcl(PyObject *value, bool soft) {
                              len);
             return nullptr;
         }
-        if (PyDict_SetItem(dsc.get(), PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1)) < 0)
+        if (PyDict_SetItem(dsc.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)) < 0)
             return nullptr;
     }
     Py_ssize_t pos = 0;
