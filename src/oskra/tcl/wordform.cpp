@@ -375,6 +375,7 @@ PyObject *check(PyObject *o) {
 
 NB_MODULE(wordform, m) {
     PyObject *mod = m.ptr();
+    m.doc() = "Python values as Tcl words and lists (wordform) and as Tcl-ready values (tclobj).";
     USE_BRACES_NAME = check(PyUnicode_InternFromString("USE_BRACES"));
     DONT_USE_BRACES_NAME = check(PyUnicode_InternFromString("TCL_DONT_USE_BRACES"));
     BRACES_UNMATCHED_NAME = check(PyUnicode_InternFromString("BRACES_UNMATCHED"));
