@@ -9,6 +9,12 @@ The names are bound on first use, not at import, so that importing one
 module of the package (``oskra.tcl.wordform``, say) starts no interpreter.
 """
 
+# Importing the submodule binds the package attribute "wordform" to the
+# module; rebinding it here makes ``from oskra.tcl import wordform`` the
+# function, as scripts expect. (Use importlib.import_module to reach the
+# module object itself.)
+from oskra.tcl.wordform import wordform, tclobj  # noqa: E402
+
 __all__ = ["wordform", "tclobj"]
 
 
@@ -23,12 +29,6 @@ def _bind_global_interpreter():
 
 
 def __getattr__(name):
-    if name in ("wordform", "tclobj"):
-        from oskra.tcl import wordform as module
-
-        value = getattr(module, name)
-        globals()[name] = value
-        return value
     if not name.startswith("_"):
         interp = _bind_global_interpreter()
         if name in interp.__all__:
