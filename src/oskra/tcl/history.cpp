@@ -13,9 +13,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "fastcall_args.h"
+#include "freelist.h"
 
 namespace nb = nanobind;
 
@@ -81,12 +83,59 @@ PyObject *global(PyObject *name) {
     return v;  // borrowed
 }
 
-// log.debug(msg[, arg]) on the module's logger, skipped when DEBUG is off.
-int log_debug(PyObject *msg, PyObject *arg) {
+// What every append needs to know (is DEBUG on for `log`; is `get_time`
+// still the one bound at import) stays valid until one of the dicts it was
+// read from changes: this module's globals, the logger's attributes, the
+// logger's per-level cache. A dict watcher drops it on any such event.
+int g_watcher = -1;
+bool g_valid = false, g_debug_on = false, g_clock_fast = false;
+PyObject *g_watched_logger_dict, *g_watched_cache;
+
+int on_watched_dict_event(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    g_valid = false;
+    return 0;
+}
+
+int watch(PyObject **slot, PyObject *dict) {
+    if (*slot == dict) return 0;
+    if (*slot) {
+        if (PyDict_Unwatch(g_watcher, *slot) < 0) PyErr_Clear();
+        Py_CLEAR(*slot);
+    }
+    if (PyDict_Watch(g_watcher, dict) < 0) return -1;
+    *slot = Py_NewRef(dict);
+    return 0;
+}
+
+// Recomputes the state; returns whether DEBUG is on (-1 on error).
+int refresh_state() {
+    g_valid = false;
     PyObject *log = global(s_log);
     if (!log) return -1;
     int on = debug_enabled(log);
+    if (on < 0) return -1;
+    PyObject *gt = global(s_get_time);
+    if (!gt) return -1;
+    bool watched = false;
+    if (g_watcher >= 0 && g_logger_dict && PyDict_CheckExact(g_logger_dict)) {
+        PyObject *cache = PyDict_GetItemWithError(g_logger_dict, s_cache);
+        if (cache && PyDict_CheckExact(cache)) {
+            watched = watch(&g_watched_logger_dict, g_logger_dict) == 0 && watch(&g_watched_cache, cache) == 0;
+        }
+        if (!watched) PyErr_Clear();
+    }
+    g_debug_on = on;
+    g_clock_fast = gt == g_get_time;
+    g_valid = watched;
+    return on;
+}
+
+// log.debug(msg[, arg]) on the module's logger, skipped when DEBUG is off.
+int log_debug(PyObject *msg, PyObject *arg) {
+    int on = g_valid ? g_debug_on : refresh_state();
     if (on <= 0) return on;
+    PyObject *log = global(s_log);
+    if (!log) return -1;
     PyObject *args[3] = {log, msg, arg};
     PyObject *r = PyObject_VectorcallMethod(s_debug, args, arg ? 3 : 2, nullptr);
     Py_XDECREF(r);
@@ -171,6 +220,38 @@ PyObject *build_timestamp(EntryObject *e) {
                                                           PyDateTimeAPI->DateTimeType);
 }
 
+// Whether an exact str holds the space character.
+bool has_space(PyObject *w) {
+    Py_ssize_t len = PyUnicode_GET_LENGTH(w);
+    const void *d = PyUnicode_DATA(w);
+    switch (PyUnicode_KIND(w)) {
+    case PyUnicode_1BYTE_KIND:
+        return len && memchr(d, ' ', (size_t)len) != nullptr;
+    case PyUnicode_2BYTE_KIND:
+        for (Py_ssize_t i = 0; i < len; ++i)
+            if (((const Py_UCS2 *)d)[i] == ' ') return true;
+        return false;
+    default:
+        for (Py_ssize_t i = 0; i < len; ++i)
+            if (((const Py_UCS4 *)d)[i] == ' ') return true;
+        return false;
+    }
+}
+
+// Copies the str `w` into `data` (of `kind`, at least as wide as w's) at
+// `pos`; returns the position after it.
+Py_ssize_t copy_into(int kind, void *data, Py_ssize_t pos, PyObject *w) {
+    Py_ssize_t len = PyUnicode_GET_LENGTH(w);
+    int wkind = PyUnicode_KIND(w);
+    const void *src = PyUnicode_DATA(w);
+    if (wkind == kind) {
+        memcpy((char *)data + pos * kind, src, (size_t)(len * kind));
+    } else {
+        for (Py_ssize_t i = 0; i < len; ++i) PyUnicode_WRITE(kind, data, pos + i, PyUnicode_READ(wkind, src, i));
+    }
+    return pos + len;
+}
+
 // The call's text: a string as it is, otherwise the words joined by single
 // spaces, a word holding a space wrapped in braces (no other quoting).
 PyObject *join_words(PyObject *api) {
@@ -181,8 +262,8 @@ PyObject *join_words(PyObject *api) {
         return nullptr;
     Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
     PyObject **items = PySequence_Fast_ITEMS(seq);
-    // One pass over exact strings, building the text in a buffer of the
-    // right kind; anything else takes the general route below.
+    // Exact strings are joined directly into a buffer of the right kind;
+    // anything else takes the general route below.
     Py_ssize_t total = n > 0 ? n - 1 : 0;
     Py_UCS4 maxchar = 127;
     bool plain = true;
@@ -192,36 +273,29 @@ PyObject *join_words(PyObject *api) {
             plain = false;
             break;
         }
-        Py_ssize_t len = PyUnicode_GET_LENGTH(w);
-        if (PyUnicode_FindChar(w, ' ', 0, len, 1) >= 0) total += 2;
-        total += len;
+        total += PyUnicode_GET_LENGTH(w) + (has_space(w) ? 2 : 0);
         Py_UCS4 mc = PyUnicode_MAX_CHAR_VALUE(w);
         if (mc > maxchar) maxchar = mc;
     }
-    PyObject *res = nullptr;
     if (plain) {
-        res = PyUnicode_New(total, maxchar);
+        PyObject *res = PyUnicode_New(total, maxchar);
         if (res) {
             int kind = PyUnicode_KIND(res);
             void *data = PyUnicode_DATA(res);
             Py_ssize_t pos = 0;
             for (Py_ssize_t i = 0; i < n; ++i) {
                 PyObject *w = items[i];
-                Py_ssize_t len = PyUnicode_GET_LENGTH(w);
-                bool brace = PyUnicode_FindChar(w, ' ', 0, len, 1) >= 0;
+                bool brace = has_space(w);
                 if (i) PyUnicode_WRITE(kind, data, pos++, ' ');
                 if (brace) PyUnicode_WRITE(kind, data, pos++, '{');
-                if (len && PyUnicode_CopyCharacters(res, pos, w, 0, len) < 0) {
-                    Py_CLEAR(res);
-                    break;
-                }
-                pos += len;
+                pos = copy_into(kind, data, pos, w);
                 if (brace) PyUnicode_WRITE(kind, data, pos++, '}');
             }
         }
         Py_DECREF(seq);
         return res;
     }
+    PyObject *res = nullptr;
     // General route: `" " in word` and `"{%s}" % word`, then str.join, so
     // non-string words fail with the TypeError of those operations.
     PyObject *pieces = PyList_New(n);
@@ -248,12 +322,17 @@ fail:
 int entry_fill(EntryObject *self, PyObject *api) {
     PyObject *text = PyUnicode_Check(api) ? Py_NewRef(api) : join_words(api);
     if (!text) return -1;
-    PyObject *gt = global(s_get_time);
-    if (!gt) {
-        Py_DECREF(text);
-        return -1;
+    bool fast = g_valid && g_clock_fast;
+    PyObject *gt = nullptr;
+    if (!fast) {
+        gt = global(s_get_time);
+        if (!gt) {
+            Py_DECREF(text);
+            return -1;
+        }
+        fast = gt == g_get_time;
     }
-    if (gt == g_get_time) {
+    if (fast) {
         if (capture_clock(self) < 0) {
             Py_DECREF(text);
             return -1;
@@ -272,8 +351,11 @@ int entry_fill(EntryObject *self, PyObject *api) {
     return 0;
 }
 
+// Entries dropped from a full history are reused for the next ones.
+oskra::FreeList<64> entry_freelist;
+
 PyObject *entry_create(PyObject *api) {
-    PyObject *o = EntryType->tp_alloc(EntryType, 0);
+    PyObject *o = entry_freelist.alloc(EntryType, sizeof(EntryObject));
     if (!o) return nullptr;
     if (entry_fill(E(o), api) < 0) {
         Py_DECREF(o);
@@ -309,6 +391,7 @@ void Entry_dealloc(PyObject *self) {
     PyObject_GC_UnTrack(self);
     if (E(self)->weakrefs) PyObject_ClearWeakRefs(self);
     Entry_clear(self);
+    if (entry_freelist.keep(self, EntryType)) return;
     tp->tp_free(self);
     Py_DECREF(tp);
 }
@@ -833,6 +916,10 @@ NB_MODULE(history, m) {
     s_default_max = check(PyLong_FromLong(9999));
 
     g_module_dict = Py_NewRef(PyModule_GetDict(m.ptr()));
+    // Without a free watcher slot every append simply re-reads the state.
+    g_watcher = PyDict_AddWatcher(on_watched_dict_event);
+    if (g_watcher >= 0 && PyDict_Watch(g_watcher, g_module_dict) < 0) g_watcher = -1;
+    if (g_watcher < 0) PyErr_Clear();
 
     nb::module_ re = nb::module_::import_("re");
     nb::module_ logging = nb::module_::import_("logging");

@@ -13,14 +13,15 @@
 
 #include "core/convert.h"
 #include "core/tclapp.h"
+#include "freelist.h"
 
 namespace nb = nanobind;
 
 namespace {
 
 PyObject *s_history, *s_tk, *s_vars, *s_call, *s_cast_any, *s_append, *s_errorInfo, *s_cast_, *s_sep, *s_dash,
-    *s_str, *s_code_fmt, *s_invalid_command;
-PyObject *g_weakref_proxy;
+    *s_str, *s_code_fmt, *s_invalid_command, *s_getattribute;
+PyObject *g_weakref_proxy, *g_object_getattribute;
 PyTypeObject *QuickType, *CodeType;
 
 // ---------------------------------------------------------------- helpers
@@ -59,6 +60,44 @@ PyObject *missing(PyObject *self, const char *name) {
     return nullptr;
 }
 
+// Attribute access on the interpreter, skipping the generic machinery when
+// its class keeps object.__getattribute__ (a __getattr__ fallback is fine):
+// a name the class does not define is read from the instance dict.
+PyObject *get_attr(PyObject *obj, PyObject *name) {
+    PyTypeObject *tp = Py_TYPE(obj);
+    if (_PyType_Lookup(tp, s_getattribute) == g_object_getattribute && !_PyType_Lookup(tp, name)) {
+        PyObject **dp = _PyObject_GetDictPtr(obj);
+        if (dp && *dp) {
+            PyObject *v = PyDict_GetItemWithError(*dp, name);
+            if (v) return Py_NewRef(v);
+            if (PyErr_Occurred()) return nullptr;
+        }
+    }
+    return PyObject_GetAttr(obj, name);
+}
+
+// obj.name(*args) for a method defined by obj's class (args[0] is obj),
+// without a bound-method object when the class allows it.
+PyObject *call_method(PyObject *name, PyObject *const *args, size_t nargs) {
+    PyObject *obj = args[0];
+    PyTypeObject *tp = Py_TYPE(obj);
+    if (_PyType_Lookup(tp, s_getattribute) == g_object_getattribute) {
+        PyObject *descr = _PyType_Lookup(tp, name);
+        if (descr && PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+            PyObject **dp = _PyObject_GetDictPtr(obj);
+            PyObject *shadow = (dp && *dp) ? PyDict_GetItemWithError(*dp, name) : nullptr;
+            if (!shadow) {
+                if (PyErr_Occurred()) return nullptr;
+                Py_INCREF(descr);
+                PyObject *r = PyObject_Vectorcall(descr, args, nargs, nullptr);
+                Py_DECREF(descr);
+                return r;
+            }
+        }
+    }
+    return PyObject_VectorcallMethod(name, args, nargs, nullptr);
+}
+
 // Replaces the pending TclError by TclError(interp.vars["::errorInfo"]),
 // raised as `raise ... from None` would: no cause, context suppressed.
 // A failure to read the variable propagates instead, in the context of the
@@ -66,7 +105,7 @@ PyObject *missing(PyObject *self, const char *name) {
 void translate_tcl_error(PyObject *interp) {
     PyObject *orig = PyErr_GetRaisedException();
     PyObject *info = nullptr, *exc = nullptr;
-    PyObject *vars = PyObject_GetAttr(interp, s_vars);
+    PyObject *vars = get_attr(interp, s_vars);
     if (vars) {
         info = PyObject_GetItem(vars, s_errorInfo);
         Py_DECREF(vars);
@@ -92,7 +131,8 @@ void translate_tcl_error(PyObject *interp) {
 struct CodeObject {
     PyObject_HEAD
     PyObject *tcl;
-    PyObject *cmd;
+    PyObject *cmd;    // the segment list, made on first need
+    PyObject *first;  // the only segment while there is no list yet
     vectorcallfunc vectorcall;
     PyObject *dict;
     PyObject *weakrefs;
@@ -102,19 +142,43 @@ inline CodeObject *C(PyObject *o) { return reinterpret_cast<CodeObject *>(o); }
 
 PyObject *Code_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf, PyObject *kwnames);
 
+// One Quick_Code is made and dropped per quick call.
+oskra::FreeList<16> code_freelist;
+
 PyObject *code_create(PyObject *name, PyObject *tcl) {
-    PyObject *self = CodeType->tp_alloc(CodeType, 0);
+    PyObject *self = code_freelist.alloc(CodeType, sizeof(CodeObject));
     if (!self) return nullptr;
     CodeObject *c = C(self);
     c->vectorcall = Code_vectorcall;
     c->tcl = Py_NewRef(tcl);
-    c->cmd = PyList_New(1);
-    if (!c->cmd) {
-        Py_DECREF(self);
-        return nullptr;
-    }
-    PyList_SET_ITEM(c->cmd, 0, Py_NewRef(name));
+    c->first = Py_NewRef(name);
     return self;
+}
+
+// The `cmd` list (borrowed), made from the first segment when needed.
+PyObject *segments(PyObject *self) {
+    CodeObject *c = C(self);
+    if (!c->cmd && c->first) {
+        c->cmd = PyList_New(1);
+        if (!c->cmd) return nullptr;
+        PyList_SET_ITEM(c->cmd, 0, c->first);
+        c->first = nullptr;
+    }
+    if (!c->cmd) return missing(self, "cmd");
+    return c->cmd;
+}
+
+PyObject *Code_get_cmd(PyObject *self, void *) { return Py_XNewRef(segments(self)); }
+
+int Code_set_cmd(PyObject *self, PyObject *value, void *) {
+    CodeObject *c = C(self);
+    if (!value && !c->cmd && !c->first) {
+        missing(self, "cmd");
+        return -1;
+    }
+    Py_CLEAR(c->first);
+    Py_XSETREF(c->cmd, Py_XNewRef(value));
+    return 0;
 }
 
 PyObject *Code_new(PyTypeObject *type, PyObject *args, PyObject *kwds) {
@@ -144,14 +208,15 @@ int Code_init(PyObject *self, PyObject *args, PyObject *kwds) {
     PyObject *cmd = PySequence_List(args);
     if (!cmd) return -1;
     Py_XSETREF(C(self)->tcl, Py_NewRef(tcl));
+    Py_CLEAR(C(self)->first);
     Py_XSETREF(C(self)->cmd, cmd);
     return 0;
 }
 
 // Quick_Code.__getattr__: one more name segment, on this same object.
 PyObject *code_add_segment(PyObject *self, PyObject *name) {
-    PyObject *cmd = C(self)->cmd;
-    if (!cmd) return missing(self, "cmd");
+    PyObject *cmd = segments(self);
+    if (!cmd) return nullptr;
     if (PyList_CheckExact(cmd)) {
         if (PyList_Append(cmd, name) < 0) return nullptr;
     } else {
@@ -178,8 +243,10 @@ PyObject *Code_getattr_method(PyObject *self, PyObject *name) {
 
 // "::".join(cmd); a single plain segment is the name itself.
 PyObject *command_name(PyObject *self) {
-    PyObject *cmd = C(self)->cmd;
-    if (!cmd) return missing(self, "cmd");
+    PyObject *first = C(self)->first;
+    if (first && PyUnicode_CheckExact(first)) return Py_NewRef(first);
+    PyObject *cmd = segments(self);
+    if (!cmd) return nullptr;
     if (PyList_CheckExact(cmd) && PyList_GET_SIZE(cmd) == 1 && PyUnicode_CheckExact(PyList_GET_ITEM(cmd, 0)))
         return Py_NewRef(PyList_GET_ITEM(cmd, 0));
     return PyUnicode_Join(s_sep, cmd);
@@ -229,31 +296,34 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     if (!(interp = resolve(C(self)->tcl))) goto done;
     {
         // Recorded before the call, so that failed calls are recorded too.
-        PyObject *history = PyObject_GetAttr(interp, s_history);
+        PyObject *history = get_attr(interp, s_history);
         if (!history) goto done;
         PyObject *hargs[2] = {history, words};
-        PyObject *r = PyObject_VectorcallMethod(s_append, hargs, 2, nullptr);
+        PyObject *r = call_method(s_append, hargs, 2);
         Py_DECREF(history);
         if (!r) goto done;
         Py_DECREF(r);
     }
     {
-        PyObject *tk = PyObject_GetAttr(interp, s_tk);
+        PyObject *tk = get_attr(interp, s_tk);
         if (!tk) goto done;
-        // The words as separate arguments of one command (the list may have
-        // been changed by the history: its contents now are what is sent).
-        PyObject *argv = PyList_AsTuple(words);
+        // tk.call(*words): the words as separate arguments of one command
+        // (the list may have been changed by the history: its contents now
+        // are what is sent).
+        Py_ssize_t n = PyList_GET_SIZE(words);
+        PyObject *small[16];
+        PyObject **argv = n < 16 ? small : (PyObject **)PyMem_Malloc((size_t)(n + 1) * sizeof(PyObject *));
         if (!argv) {
             Py_DECREF(tk);
+            PyErr_NoMemory();
             goto done;
         }
-        PyObject *call = PyObject_GetAttr(tk, s_call);
+        argv[0] = tk;
+        for (Py_ssize_t j = 0; j < n; ++j) argv[j + 1] = Py_NewRef(PyList_GET_ITEM(words, j));
+        result = PyObject_VectorcallMethod(s_call, argv, (size_t)(n + 1), nullptr);
+        for (Py_ssize_t j = 0; j < n; ++j) Py_DECREF(argv[j + 1]);
+        if (argv != small) PyMem_Free(argv);
         Py_DECREF(tk);
-        if (call) {
-            result = PyObject_Call(call, argv, nullptr);
-            Py_DECREF(call);
-        }
-        Py_DECREF(argv);
         if (!result) {
             PyObject *tcl_error = oskra::tcl_error_type();
             if (tcl_error && PyErr_ExceptionMatches(tcl_error)) translate_tcl_error(interp);
@@ -265,7 +335,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
         if (want < 0) goto done;
         if (want) {
             PyObject *cargs[2] = {interp, result};
-            out = PyObject_VectorcallMethod(s_cast_any, cargs, 2, nullptr);
+            out = call_method(s_cast_any, cargs, 2);
         } else {
             out = PyObject_Str(result);
         }
@@ -279,8 +349,8 @@ done:
 }
 
 PyObject *Code_str(PyObject *self) {
-    PyObject *cmd = C(self)->cmd;
-    if (!cmd) return missing(self, "cmd");
+    PyObject *cmd = segments(self);
+    if (!cmd) return nullptr;
     PyObject *name = PyUnicode_Join(s_sep, cmd);
     if (!name) return nullptr;
     PyObject *r = PyUnicode_Format(s_code_fmt, name);
@@ -295,6 +365,7 @@ int Code_traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(C(self)->tcl);
     Py_VISIT(C(self)->cmd);
+    Py_VISIT(C(self)->first);
     Py_VISIT(C(self)->dict);
     return 0;
 }
@@ -302,6 +373,7 @@ int Code_traverse(PyObject *self, visitproc visit, void *arg) {
 int Code_clear(PyObject *self) {
     Py_CLEAR(C(self)->tcl);
     Py_CLEAR(C(self)->cmd);
+    Py_CLEAR(C(self)->first);
     Py_CLEAR(C(self)->dict);
     return 0;
 }
@@ -311,6 +383,7 @@ void Code_dealloc(PyObject *self) {
     PyObject_GC_UnTrack(self);
     if (C(self)->weakrefs) PyObject_ClearWeakRefs(self);
     Code_clear(self);
+    if (code_freelist.keep(self, CodeType)) return;
     tp->tp_free(self);
     Py_DECREF(tp);
 }
@@ -323,11 +396,15 @@ PyMethodDef Code_methods[] = {
 
 PyMemberDef Code_members[] = {
     {"tcl", T_OBJECT_EX, offsetof(CodeObject, tcl), 0, "The interpreter reference."},
-    {"cmd", T_OBJECT_EX, offsetof(CodeObject, cmd), 0, "The name segments collected so far."},
     {"__vectorcalloffset__", T_PYSSIZET, offsetof(CodeObject, vectorcall), READONLY, nullptr},
     {"__dictoffset__", T_PYSSIZET, offsetof(CodeObject, dict), READONLY, nullptr},
     {"__weaklistoffset__", T_PYSSIZET, offsetof(CodeObject, weakrefs), READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef Code_getset[] = {
+    {"cmd", Code_get_cmd, Code_set_cmd, "The name segments collected so far.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot Code_slots[] = {
@@ -345,6 +422,7 @@ PyType_Slot Code_slots[] = {
     {Py_tp_clear, (void *)Code_clear},
     {Py_tp_methods, Code_methods},
     {Py_tp_members, Code_members},
+    {Py_tp_getset, Code_getset},
     {0, nullptr},
 };
 
@@ -480,6 +558,9 @@ NB_MODULE(quick, m) {
     s_str = intern("__str__");
     s_code_fmt = intern("<tcl.Quick magic, referring Tcl code ::%s>");
     s_invalid_command = intern("invalid command name \"\"");
+    s_getattribute = intern("__getattribute__");
+    g_object_getattribute = PyObject_GetAttr((PyObject *)&PyBaseObject_Type, s_getattribute);
+    if (!g_object_getattribute) throw nb::python_error();
 
     nb::module_ weakref = nb::module_::import_("weakref");
     g_weakref_proxy = Py_NewRef(weakref.attr("proxy").ptr());
