@@ -191,11 +191,13 @@ def test_dead_interpreter_behind_proxy():
     assert proxy.eval("set a 1") == "1"
     del dead
     gc.collect()
-    for call in (lambda: proxy.eval("set a 1"), lambda: proxy.cast_any("1"),
-                 lambda: Interpreter.eval(proxy, "set a 1"), lambda: Interpreter.cast_any(proxy, "1"),
-                 lambda: Interpreter.cast_boolean(proxy, "x"), lambda: Interpreter.get_var(proxy, "a")):
+    for call in (lambda: proxy.eval("set a 1"), lambda: proxy.cast_any("1"), lambda: proxy.quick,
+                 lambda: proxy.cast_boolean("x"), lambda: proxy.get_var("a"), lambda: proxy.tk):
         with pytest.raises(ReferenceError):
             call()
+    # The methods are descriptors of the class: a foreign object is refused.
+    with pytest.raises(TypeError, match="doesn't apply to a 'weakref.ProxyType' object"):
+        Interpreter.eval(proxy, "set a 1")
 
 
 @pytest.mark.parametrize("name", ["eval", "get_errorInfo", "cast_any", "cast_int", "cast_boolean",

@@ -123,4 +123,37 @@ ConvResult conv_boolean(PyObject *value, PyObject **out) {
     return CONV_OK;
 }
 
+ConvResult conv_number(PyObject *value, PyObject **out) {
+    const char *s;
+    Py_ssize_t n;
+    if (!str_utf8(value, &s, &n)) return CONV_UNSUPPORTED;
+    Tcl_Obj *obj = Tcl_NewStringObj(s, (int)n);
+    Tcl_IncrRefCount(obj);
+    // Tcl's number parser leaves the narrowest type it found: an "int" rep
+    // exactly when the text is a Tcl integer within 64 bits, a "double" rep
+    // for a number that is no integer. Every integer is also a double, so a
+    // failure here means neither conversion can succeed.
+    double d;
+    ConvResult r = CONV_UNSUPPORTED;
+    if (Tcl_GetDoubleFromObj(nullptr, obj, &d) != TCL_OK) {
+        r = is_bignum(obj) ? CONV_UNSUPPORTED : CONV_NO;
+    } else if (obj->typePtr != nullptr) {
+        const char *type = obj->typePtr->name;
+        Tcl_WideInt w;
+        if (strcmp(type, "int") == 0 && Tcl_GetWideIntFromObj(nullptr, obj, &w) == TCL_OK) {
+            *out = PyLong_FromLongLong((long long)w);
+            r = CONV_OK;
+        } else if (strcmp(type, "double") == 0) {
+            *out = PyFloat_FromDouble(d);
+            r = CONV_OK;
+        }
+        if (r == CONV_OK && *out == nullptr) {
+            PyErr_Clear();
+            r = CONV_UNSUPPORTED;
+        }
+    }
+    Tcl_DecrRefCount(obj);
+    return r;
+}
+
 }  // namespace oskra

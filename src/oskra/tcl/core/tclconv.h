@@ -33,4 +33,9 @@ ConvResult conv_int(PyObject *value, PyObject **out);
 ConvResult conv_double(PyObject *value, PyObject **out);
 ConvResult conv_boolean(PyObject *value, PyObject **out);
 
+// conv_int, else conv_double, for a str, in one parse: CONV_NO means the
+// text is neither. Tcl_Obj values and integers beyond 64 bits are
+// CONV_UNSUPPORTED (take the two conversions one by one).
+ConvResult conv_number(PyObject *value, PyObject **out);
+
 }  // namespace oskra

@@ -44,19 +44,19 @@ nb::object generate_name(nb::handle callback, bool mangle) {
 
 nb::object global_cmds(nb::handle self) { return self.attr("global_ns").attr("cmds"); }
 
-PyObject *m_generate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *m_generate(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"callback", "mangle_cmd_name"};
     PyObject *a[2];
-    if (!bind_args("generate_callback_cmd_name", args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    if (!bind_args("generate_callback_cmd_name", self_, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
     int mangle = a[1] ? PyObject_IsTrue(a[1]) : 0;
     if (mangle < 0) return nullptr;
     return guarded([&] { return generate_name(a[0], mangle); });
 }
 
-PyObject *m_create(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self", "callback", "cmd_name", "force"};
     PyObject *a[4];
-    if (!bind_args("Interpreter.create_callback", args, nargs, kwnames, names, 4, 2, a)) return nullptr;
+    if (!bind_args("Interpreter.create_callback", self_, args, nargs, kwnames, names, 4, 2, a)) return nullptr;
     return guarded([&]() -> nb::object {
         nb::handle self = a[0], callback = a[1];
         nb::object cmd_name = nb::borrow(a[2] ? a[2] : Py_None);
@@ -79,10 +79,10 @@ PyObject *m_create(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject
     });
 }
 
-PyObject *m_remove(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self", "callback"};
     PyObject *a[2];
-    if (!bind_args("Interpreter.remove_callback", args, nargs, kwnames, names, 2, 2, a)) return nullptr;
+    if (!bind_args("Interpreter.remove_callback", self_, args, nargs, kwnames, names, 2, 2, a)) return nullptr;
     return guarded([&]() -> nb::object {
         nb::handle self = a[0], callback = a[1];
         nb::object tclcmd;

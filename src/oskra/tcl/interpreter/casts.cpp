@@ -240,12 +240,12 @@ PyObject *cast_keyed_list(PyObject *value, PyObject *item_cast) {
 // ---------------------------------------------------------------------------
 // The methods.
 
-#define METHOD(fn) PyObject *fn(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
+#define METHOD(fn) PyObject *fn(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
 
 #define BIND(qual, n, req, ...)                                                       \
     static const char *const names[] = {__VA_ARGS__};                                 \
     PyObject *a[n];                                                                   \
-    if (!bind_args(qual, args, nargs, kwnames, names, n, req, a)) return nullptr;
+    if (!bind_args(qual, self_, args, nargs, kwnames, names, n, req, a)) return nullptr;
 
 // self.vars
 PyObject *vars_of(PyObject *self) { return PyObject_GetAttr(self, g.s_vars); }
@@ -447,8 +447,15 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
     PyObject *s = PyObject_Str(value);
     if (!s) return nullptr;
     PyObject *out;
-    int got = quiet_number(self, s, conv_int, g.s_cast_int, g.s_getint, true, &out);
-    if (got == 0) got = quiet_number(self, s, conv_double, g.s_cast_double, g.s_getdouble, true, &out);
+    int got = -2;
+    if (exact_interp(self)) {
+        ConvResult r = conv_number(s, &out);
+        got = r == CONV_OK ? 1 : r == CONV_NO ? 0 : -2;
+    }
+    if (got == -2) {
+        got = quiet_number(self, s, conv_int, g.s_cast_int, g.s_getint, true, &out);
+        if (got == 0) got = quiet_number(self, s, conv_double, g.s_cast_double, g.s_getdouble, true, &out);
+    }
     if (got == 0) got = quiet_boolean(self, s, &out);
     if (got == 0 && PyUnicode_GET_LENGTH(s) > 0) {
         out = cast_keyed_list(s, nullptr);

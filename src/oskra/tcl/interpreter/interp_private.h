@@ -1,6 +1,9 @@
 // Shared state and helpers of the interpreter module's source files.
 #pragma once
 #include <Python.h>
+
+#include <utility>
+#include <vector>
 #include <nanobind/nanobind.h>
 
 #include "core/nbclass.h"
@@ -43,8 +46,9 @@ extern Globals g;
 // Binds the arguments of a vectorcall to the parameter list `names`
 // (`n` names, the first `nrequired` without default) the way Python binds
 // them for a def: out[i] is a borrowed reference, or null for a default
-// that was not given. Sets TypeError and returns false on a mismatch.
-bool bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+// that was not given. For a method, `self` (not null) is out[0] and
+// names[0] is its name. Sets TypeError and returns false on a mismatch.
+bool bind_args(const char *fname, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                const char *const *names, int n, int nrequired, PyObject **out);
 
 // Runs cold code written with the nanobind API inside a raw function.
@@ -63,7 +67,8 @@ PyObject *guarded(F &&f) {
 using FastKw = PyObject *(*)(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
 
 // A METH_FASTCALL|METH_KEYWORDS function put into the class namespace,
-// either as a method (self arrives as args[0]) or as a static method.
+// either as a method (a method descriptor: self arrives as the first C
+// parameter) or as a static method (the first C parameter is null).
 void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature,
                   const char *doc, bool is_static = false);
 
@@ -77,8 +82,5 @@ void add_cast_methods(ClassBuilder &cb);
 // null with a Python error set.
 PyObject *cast_any(PyObject *self, PyObject *value);
 PyObject *cast_list(PyObject *value, PyObject *item_cast);
-
-// Temporary stand-ins for collaborator modules still missing (standins.cpp).
-nb::dict load_standins();
 
 }  // namespace oskra::interp

@@ -13,24 +13,28 @@ Globals g;
 // ---------------------------------------------------------------------------
 // Argument binding for the raw METH_FASTCALL|METH_KEYWORDS functions.
 
-bool bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+bool bind_args(const char *fname, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                const char *const *names, int n, int nrequired, PyObject **out) {
+    // A method receives self apart from its arguments; the counts in the
+    // messages include it, as Python's own do.
+    int off = self ? 1 : 0;
+    if (self) out[0] = self;
     nargs = PyVectorcall_NARGS(nargs);
-    if (nargs > n) {
+    if (nargs + off > n) {
         if (nrequired == n)
             PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", fname, n,
-                         n == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
+                         n == 1 ? "" : "s", nargs + off, nargs + off == 1 ? "was" : "were");
         else
             PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given",
-                         fname, nrequired, n, nargs);
+                         fname, nrequired, n, nargs + off);
         return false;
     }
-    for (int i = 0; i < n; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    for (int i = off; i < n; ++i) out[i] = i - off < nargs ? args[i - off] : nullptr;
     if (kwnames) {
         Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-            int i = 0;
+            int i = off;
             for (; i < n; ++i)
                 if (PyUnicode_CompareWithASCIIString(key, names[i]) == 0) break;
             if (i == n) {
@@ -44,7 +48,7 @@ bool bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObj
             out[i] = args[nargs + k];
         }
     }
-    for (int i = 0; i < nrequired; ++i) {
+    for (int i = off; i < nrequired; ++i) {
         if (!out[i]) {
             PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", fname, names[i]);
             return false;
@@ -52,6 +56,12 @@ bool bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObj
     }
     return true;
 }
+
+// Methods are method descriptors (Python calls them without building a
+// bound method). A descriptor names its class, which does not exist while
+// the class namespace is filled: each starts out on the base class and is
+// re-made for the class itself once it exists (finish_class).
+static std::vector<std::pair<PyObject *, PyMethodDef *>> method_defs;
 
 void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature, const char *doc,
                   bool is_static) {
@@ -61,11 +71,40 @@ void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *sig
     def->ml_meth = (PyCFunction)(void (*)(void))fn;
     def->ml_flags = METH_FASTCALL | METH_KEYWORDS;
     def->ml_doc = d->c_str();
-    nb::object fn_obj = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(MODULE_NAME).ptr()));
-    if (!fn_obj.is_valid()) throw nb::python_error();
-    nb::object wrapped = nb::steal(is_static ? PyStaticMethod_New(fn_obj.ptr()) : PyInstanceMethod_New(fn_obj.ptr()));
-    if (!wrapped.is_valid()) throw nb::python_error();
-    cb.set(name, wrapped);
+    if (is_static) {
+        nb::object fn_obj = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(MODULE_NAME).ptr()));
+        if (!fn_obj.is_valid()) throw nb::python_error();
+        fn_obj.attr("__qualname__");
+        nb::object sm = nb::steal(PyStaticMethod_New(fn_obj.ptr()));
+        if (!sm.is_valid()) throw nb::python_error();
+        cb.set(name, sm);
+        return;
+    }
+    nb::object base = nb::module_::import_("tkinter").attr("Tk");
+    nb::object descr = nb::steal(PyDescr_NewMethod((PyTypeObject *)base.ptr(), def));
+    if (!descr.is_valid()) throw nb::python_error();
+    method_defs.emplace_back(descr.ptr(), def);
+    cb.set(name, descr);
+}
+
+// Re-makes every method descriptor for the class itself, keeping the
+// namespace order and the aliases (one descriptor under several names).
+static void finish_class(nb::handle cls) {
+    nb::dict replaced;
+    for (auto &[old, def] : method_defs) {
+        nb::object fresh = nb::steal(PyDescr_NewMethod((PyTypeObject *)cls.ptr(), def));
+        if (!fresh.is_valid()) throw nb::python_error();
+        replaced[nb::handle(old)] = fresh;
+    }
+    nb::object names = nb::module_::import_("builtins").attr("list")(cls.attr("__dict__"));
+    nb::object mapping = cls.attr("__dict__");
+    for (nb::handle name : names) {
+        nb::object value = mapping[name];
+        PyObject *fresh = PyDict_GetItemWithError(replaced.ptr(), value.ptr());
+        if (fresh && PyObject_SetAttr(cls.ptr(), name.ptr(), fresh) < 0) throw nb::python_error();
+        if (!fresh && PyErr_Occurred()) throw nb::python_error();
+    }
+    method_defs.clear();
 }
 
 namespace {
@@ -75,10 +114,10 @@ nb::object module_global(const char *name) { return nb::borrow(g.module).attr(na
 // ---------------------------------------------------------------------------
 // Construction and start-up.
 
-PyObject *interp_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self"};
     PyObject *a[1];
-    if (!bind_args("Interpreter.__init__", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    if (!bind_args("Interpreter.__init__", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
     return guarded([&]() -> nb::object {
         nb::handle self = a[0];
         nb::object tk_cls = module_global("Tk");
@@ -105,10 +144,10 @@ PyObject *interp_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     });
 }
 
-PyObject *interp_load_entrypoint(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *interp_load_entrypoint(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self"};
     PyObject *a[1];
-    if (!bind_args("Interpreter._load_entrypoint", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    if (!bind_args("Interpreter._load_entrypoint", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
     return guarded([&]() -> nb::object {
         nb::handle self = a[0];
         nb::object eps = module_global("get_entry_points")(module_global("TCL_INIT_ENTRYPOINT"));
@@ -135,10 +174,10 @@ PyObject *interp_load_entrypoint(PyObject *, PyObject *const *args, Py_ssize_t n
     });
 }
 
-PyObject *interp_getattr(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *interp_getattr(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self", "attr"};
     PyObject *a[2];
-    if (!bind_args("Interpreter.__getattr__", args, nargs, kwnames, names, 2, 2, a)) return nullptr;
+    if (!bind_args("Interpreter.__getattr__", self_, args, nargs, kwnames, names, 2, 2, a)) return nullptr;
     PyObject *self = a[0], *attr = a[1];
     if (!PyUnicode_Check(attr)) {
         PyErr_SetString(PyExc_TypeError, "hasattr(): attribute name must be string");
@@ -204,13 +243,14 @@ void raise_with_errorinfo(PyObject *self) {
     PyErr_SetRaisedException(fresh);
 }
 
-PyObject *interp_eval(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
+PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
     static const char *const names[] = {"self", "code", "typecast", "record"};
     PyObject *a[4];
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (kwnames == nullptr && nargs >= 2 && nargs <= 4) {
-        for (int i = 0; i < 4; ++i) a[i] = i < nargs ? args[i] : nullptr;
-    } else if (!bind_args("Interpreter.eval", args, nargs, kwnames, names, 4, 2, a)) {
+    if (kwnames == nullptr && nargs >= 1 && nargs <= 3) {
+        a[0] = self_;
+        for (int i = 1; i < 4; ++i) a[i] = i - 1 < nargs ? args[i - 1] : nullptr;
+    } else if (!bind_args("Interpreter.eval", self_, args, nargs, kwnames, names, 4, 2, a)) {
         return nullptr;
     }
     PyObject *self = a[0], *code = a[1];
@@ -249,10 +289,10 @@ PyObject *interp_eval(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyOb
     return cast;
 }
 
-PyObject *interp_get_errorinfo(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *interp_get_errorinfo(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self"};
     PyObject *a[1];
-    if (!bind_args("Interpreter.get_errorInfo", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    if (!bind_args("Interpreter.get_errorInfo", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
     Ref ns = Ref::steal(PyObject_GetAttr(a[0], g.s_global_ns));
     if (!ns) return nullptr;
     Ref vars = Ref::steal(PyObject_GetAttr(ns.get(), g.s_vars));
@@ -317,12 +357,8 @@ NB_MODULE(_interpreter_body, m) {
     g.zero_int = PyLong_FromLong(0);
     g.one_int = PyLong_FromLong(1);
     g.zero_float = PyFloat_FromDouble(0.0);
-    nb::dict standins;  // filled only if some collaborator name is missing
     auto pick = [&](const char *modname, const char *name) -> nb::object {
-        nb::object mod = nb::module_::import_(modname);
-        if (nb::hasattr(mod, name)) return mod.attr(name);
-        if (standins.size() == 0) standins = load_standins();
-        return standins[name];
+        return nb::module_::import_(modname).attr(name);
     };
     auto keep = [&](const char *name, nb::handle value) -> PyObject * {
         m.attr(name) = value;
@@ -370,6 +406,7 @@ NB_MODULE(_interpreter_body, m) {
     add_variable_methods(cb);
     add_cast_methods(cb);
     nb::object cls = cb.build(nb::make_tuple(m.attr("Tk")));
+    finish_class(cls);
     g.Interpreter = keep("Interpreter", cls);
 
     // The shared interpreter.

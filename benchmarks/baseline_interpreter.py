@@ -1,0 +1,146 @@
+"""Pure-Python interpreter evaluation and casts, straight from their algorithms.
+
+The reference point for the benchmark: what a Python developer would write.
+"""
+import tkinter
+from tkinter import TclError, Tk
+
+from _tkinter import Tcl_Obj
+
+import baseline_history_quick as base_history
+from oskra.datastructures import AttrDict
+from oskra.tcl.array import Array
+
+_splitter = tkinter.Tcl()
+
+
+def GetListFromAny(value):
+    if isinstance(value, (tuple, list)):
+        return tuple(value)
+    return _splitter.splitlist(value)
+
+
+def cast_list(value, item_cast=None):
+    try:
+        result = GetListFromAny(value)
+    except TclError as exc:
+        raise ValueError(exc) from exc
+    if item_cast is not None:
+        result = tuple(map(item_cast, result))
+    return result
+
+
+class NestMap(AttrDict):
+    @staticmethod
+    def from_tcl(string):
+        pairs = [cast_list(e) for e in cast_list(string)]
+        dsc = dict(pairs)
+        for key, value in dsc.items():
+            if not isinstance(value, NestMap):
+                try:
+                    dsc[key] = NestMap.from_tcl(value)
+                except ValueError:
+                    pass
+        klist = NestMap()
+        klist.update(dsc)
+        return klist
+
+    def all_items(self):
+        items = []
+        for key, value in self.items():
+            if isinstance(value, NestMap):
+                items += [(key + "." + k, v) for k, v in value.all_items()]
+            else:
+                items.append((key, value))
+        return items
+
+
+class Interpreter(Tk):
+    __MAX_HISTORY__ = 9999
+
+    def __init__(self):
+        Tk.__init__(self, useTk=0)
+        self.history = base_history.History()
+        self.tk.eval("package require Tclx")
+
+    def eval(self, code, typecast=False, record=True):
+        if record:
+            self.history.append(code)
+        try:
+            result = self.tk.eval(code)
+        except TclError:
+            raise TclError(self.tk.call("set", "::errorInfo")) from None
+        if typecast:
+            result = self.cast_any(result)
+        return result
+
+    @staticmethod
+    def cast_list(value, item_cast=None):
+        return cast_list(value, item_cast)
+
+    def cast_int(self, value):
+        try:
+            return self.getint(value)
+        except TypeError:
+            return self.getint(str(value))
+
+    def cast_double(self, value):
+        try:
+            return self.getdouble(value)
+        except TypeError:
+            return self.getdouble(str(value))
+
+    def cast_boolean(self, value):
+        self.tk.call("info", "exists", "::tcl_version")  # stands for the result reset
+        try:
+            try:
+                return bool(self.tk.getboolean(value))
+            except TypeError:
+                return bool(self.tk.getboolean(str(value)))
+        except TclError as exc:
+            try:
+                return self.cast_int(value) != 0
+            except ValueError:
+                pass
+            try:
+                return self.cast_double(value) != 0.0
+            except ValueError:
+                pass
+            raise ValueError(exc) from exc
+
+    @staticmethod
+    def cast_array(value, item_cast=None):
+        result = Array.from_tcl(value)
+        if item_cast is not None:
+            for key, item in result.items():
+                result[key] = item_cast(item)
+        return result
+
+    @staticmethod
+    def cast_keyed_list(value, item_cast=None):
+        result = NestMap.from_tcl(value)
+        if item_cast is not None:
+            for key, item in result.all_items():
+                result[key] = item_cast(item)
+        return result
+
+    def cast_any(self, value):
+        value_type = type(value)
+        if value_type is tuple:
+            return self.cast_list(value, item_cast=str)
+        if value_type in (int, float, bool):
+            return value
+        if value_type is Tcl_Obj and value.typename == "keyedList":
+            return Interpreter.cast_keyed_list(value)
+        value = str(value)
+        for cast in (self.cast_int, self.cast_double, self.cast_boolean):
+            try:
+                return cast(value)
+            except (TypeError, ValueError):
+                pass
+        if value:
+            try:
+                return Interpreter.cast_keyed_list(value)
+            except (TypeError, ValueError):
+                pass
+        return value
