@@ -186,9 +186,26 @@ PyObject *cast_list(PyObject *value, bool soft) {
     return nullptr;
 }
 
+// True for a non-empty str that is one plain Tcl word (no separator, brace,
+// quote or backslash anywhere): it splits into itself, twice over, so it is
+// never a list of pairs.
+bool is_plain_word(PyObject *value) {
+    if (!PyUnicode_CheckExact(value)) return false;
+    Py_ssize_t n = PyUnicode_GET_LENGTH(value);
+    if (n == 0) return false;
+    int kind = PyUnicode_KIND(value);
+    const void *data = PyUnicode_DATA(value);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c == ' ' || (c >= '\t' && c <= '\r') || c == '{' || c == '"' || c == '\\') return false;
+    }
+    return true;
+}
+
 // from_tcl; with `soft`, a ValueError of this level (not of the nested
 // attempts, which are handled here) is reported as null with no error set.
 PyObject *from_tcl(PyObject *value, bool soft) {
+    if (soft && is_plain_word(value)) return nullptr;
     Ref elems = Ref::steal(cast_list(value, soft));
     if (!elems) return nullptr;
     Ref dsc = Ref::steal(PyDict_New());

@@ -56,7 +56,13 @@ inline void push_escaped_bytes(std::vector<Py_UCS4> &out, Py_UCS4 c, int count) 
 template <typename CharT>
 class Splitter {
 public:
-    Splitter(PyObject *str, const CharT *s, Py_ssize_t n) : str_(str), s_(s), n_(n) {}
+    // The buffers are shared by every split: splitting runs no Python code,
+    // so a split cannot start while another is in progress.
+    Splitter(PyObject *str, const CharT *s, Py_ssize_t n)
+        : str_(str), s_(s), n_(n), items_(g_items), out_(g_out) {
+        items_.clear();
+        out_.clear();
+    }
 
     PyObject *run() {
         Py_ssize_t i = skip_space(0);
@@ -84,6 +90,10 @@ public:
 
     ~Splitter() {
         for (PyObject *o : items_) Py_DECREF(o);
+        items_.clear();
+        // Keep small buffers for the next split; give large ones back.
+        if (items_.capacity() > 65536) std::vector<PyObject *>().swap(items_);
+        if (out_.capacity() > 65536) std::vector<Py_UCS4>().swap(out_);
     }
 
 private:
@@ -363,9 +373,18 @@ private:
     PyObject *str_;
     const CharT *s_;
     Py_ssize_t n_;
-    std::vector<PyObject *> items_;
-    std::vector<Py_UCS4> out_;
+    std::vector<PyObject *> &items_;
+    std::vector<Py_UCS4> &out_;
+
+public:
+    static std::vector<PyObject *> g_items;
+    static std::vector<Py_UCS4> g_out;
 };
+
+template <typename CharT>
+std::vector<PyObject *> Splitter<CharT>::g_items;
+template <typename CharT>
+std::vector<Py_UCS4> Splitter<CharT>::g_out;
 
 PyObject *split_str(PyObject *str) {
     Py_ssize_t n = PyUnicode_GET_LENGTH(str);
