@@ -365,3 +365,48 @@ def test_operations_equal_reference(ops):
         assert plain(ours) == plain(ref)
         assert [(k, plain(v)) for k, v in ours.all_items()] == \
             [(k, plain(v)) for k, v in ref.all_items()]
+
+
+def test_hot_operations_do_not_leak():
+    import gc
+    import tracemalloc
+
+    text = "{a 1} {b {{c 2} {d {x y}}}} {e {}}"
+
+    def work():
+        NestMap.from_tcl(text)
+        for bad in ("{a", "a b", "{a x} {a.b 1}", 5):
+            try:
+                NestMap.from_tcl(bad)
+            except (ValueError, KeyError, TypeError):
+                pass
+        nm = NestMap({"p.q": 1}, r="")
+        nm["a.b.c"] = "v"
+        nm["a.b.c"]
+        "a.b.c" in nm and "a.z" in nm
+        nm.update(NestMap(k=NestMap(z=1)), k=NestMap(w=2))
+        nm.all_items()
+        try:
+            nm["p.q.r"] = 1
+        except KeyError:
+            pass
+        del nm["a.b.c"]
+        GetListFromAny("a {b c} \"d\\te\" \\u00e9")
+        try:
+            GetListFromAny("{a}b")
+        except tkinter.TclError:
+            pass
+
+    for _ in range(200):
+        work()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        start = tracemalloc.get_traced_memory()[0]
+        for _ in range(3000):
+            work()
+        gc.collect()
+        grown = tracemalloc.get_traced_memory()[0] - start
+    finally:
+        tracemalloc.stop()
+    assert grown < 100_000

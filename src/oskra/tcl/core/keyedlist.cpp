@@ -351,6 +351,11 @@ PyObject *keyed_list_from_tcl(PyObject *value) {
     return from_tcl(value, false);
 }
 
+PyObject *keyed_list_from_tcl_quiet(PyObject *value) {
+    if (!keyed::nestmap_class()) return nullptr;
+    return from_tcl(value, true);
+}
+
 namespace keyed {
 
 PyObject *nestmap_class() {

@@ -20,6 +20,11 @@ bool is_keyed_list_obj(PyObject *obj);
 // sequence); ValueError for text that is not one.
 PyObject *keyed_list_from_tcl(PyObject *value);
 
+// The same, for callers that only ask whether value is a keyed list: where
+// keyed_list_from_tcl raises ValueError, this returns null with no error
+// set (and builds no message). Other errors are set as usual.
+PyObject *keyed_list_from_tcl_quiet(PyObject *value);
+
 namespace keyed {
 
 // The NestMap class (borrowed); null with an error set if it cannot be
