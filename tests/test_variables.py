@@ -14,7 +14,7 @@ from oskra.tcl.wordform import tclobj, wordform
 
 # Text that Tcl must store and give back literally.
 # (NUL is left out: the Tcl layer's eval result stops at a NUL.)
-LITERALS = ["[exit]", "$x", "{", "}", "a\\", "\\n", '"', "a b", "", "\U0001f600", ";set y 1"]
+LITERALS = ["[exit]", "$x", "{", "}", "a\\", "\\n", '"', "a b", "", "\U0001f600", ";set y 1", "\u00e9{" * 50_000]
 TEXT = st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\0"), max_size=20)
 
 
@@ -50,7 +50,7 @@ def test_aliases_are_the_same_function():
     assert TclArrayVariable.__dict__["get"] is TclVariable.__dict__["get"]
 
 
-@pytest.mark.parametrize("value", LITERALS)
+@pytest.mark.parametrize("value", LITERALS, ids=lambda v: ascii(v[:10]))
 def test_values_arrive_literally(interp, value):
     var = TclVariable("lit", tcl=interp)
     var.set(value)
