@@ -49,40 +49,50 @@ bool tclobj_value(PyObject *obj, Tcl_Obj **out) {
     return true;
 }
 
-const char *tclobj_typename(PyObject *obj) {
-    Tcl_Obj *v;
-    if (!tclobj_value(obj, &v)) return nullptr;
-    return v->typePtr ? v->typePtr->name : "";
-}
+namespace {
 
-ConvResult conv_int(PyObject *value, PyObject **out) {
-    Tcl_Obj *obj;
-    bool owned = false;
-    if (!tclobj_value(value, &obj)) {
-        const char *s;
-        Py_ssize_t n;
-        if (!str_utf8(value, &s, &n)) return CONV_UNSUPPORTED;
-        obj = Tcl_NewStringObj(s, (int)n);
-        Tcl_IncrRefCount(obj);
-        owned = true;
+// A Tcl value on the C stack over borrowed UTF-8 text, as Tcl's own
+// Tcl_GetDouble and Tcl_GetBoolean use one: parsing gives it an internal
+// representation, which the destructor frees; the text is never Tcl's.
+struct StackObj {
+    Tcl_Obj obj;
+    StackObj(const char *s, Py_ssize_t n) {
+        obj.refCount = 1;
+        obj.bytes = const_cast<char *>(s);
+        obj.length = (int)n;
+        obj.typePtr = nullptr;
     }
+    ~StackObj() {
+        if (obj.typePtr && obj.typePtr->freeIntRepProc) obj.typePtr->freeIntRepProc(&obj);
+    }
+    StackObj(const StackObj &) = delete;
+    StackObj &operator=(const StackObj &) = delete;
+};
+
+ConvResult int_of(Tcl_Obj *obj, PyObject **out) {
     Tcl_WideInt w;
-    ConvResult r;
     if (Tcl_GetWideIntFromObj(nullptr, obj, &w) == TCL_OK) {
         // A bignum in the unsigned 64-bit range converts with wrap-around:
         // leave every bignum to the exact path.
-        if (is_bignum(obj)) {
-            r = CONV_UNSUPPORTED;
-        } else {
-            *out = PyLong_FromLongLong((long long)w);
-            r = *out ? CONV_OK : CONV_UNSUPPORTED;
-            if (!*out) PyErr_Clear();
-        }
-    } else {
-        r = is_bignum(obj) ? CONV_UNSUPPORTED : CONV_NO;
+        if (is_bignum(obj)) return CONV_UNSUPPORTED;
+        *out = PyLong_FromLongLong((long long)w);
+        if (*out) return CONV_OK;
+        PyErr_Clear();
+        return CONV_UNSUPPORTED;
     }
-    if (owned) Tcl_DecrRefCount(obj);
-    return r;
+    return is_bignum(obj) ? CONV_UNSUPPORTED : CONV_NO;
+}
+
+}  // namespace
+
+ConvResult conv_int(PyObject *value, PyObject **out) {
+    Tcl_Obj *obj;
+    if (tclobj_value(value, &obj)) return int_of(obj, out);
+    const char *s;
+    Py_ssize_t n;
+    if (!str_utf8(value, &s, &n)) return CONV_UNSUPPORTED;
+    StackObj tmp(s, n);
+    return int_of(&tmp.obj, out);
 }
 
 ConvResult conv_double(PyObject *value, PyObject **out) {
@@ -127,33 +137,22 @@ ConvResult conv_number(PyObject *value, PyObject **out) {
     const char *s;
     Py_ssize_t n;
     if (!str_utf8(value, &s, &n)) return CONV_UNSUPPORTED;
-    Tcl_Obj *obj = Tcl_NewStringObj(s, (int)n);
-    Tcl_IncrRefCount(obj);
+    StackObj tmp(s, n);
+    Tcl_Obj *obj = &tmp.obj;
     // Tcl's number parser leaves the narrowest type it found: an "int" rep
     // exactly when the text is a Tcl integer within 64 bits, a "double" rep
     // for a number that is no integer. Every integer is also a double, so a
     // failure here means neither conversion can succeed.
     double d;
-    ConvResult r = CONV_UNSUPPORTED;
-    if (Tcl_GetDoubleFromObj(nullptr, obj, &d) != TCL_OK) {
-        r = is_bignum(obj) ? CONV_UNSUPPORTED : CONV_NO;
-    } else if (obj->typePtr != nullptr) {
-        const char *type = obj->typePtr->name;
-        Tcl_WideInt w;
-        if (strcmp(type, "int") == 0 && Tcl_GetWideIntFromObj(nullptr, obj, &w) == TCL_OK) {
-            *out = PyLong_FromLongLong((long long)w);
-            r = CONV_OK;
-        } else if (strcmp(type, "double") == 0) {
-            *out = PyFloat_FromDouble(d);
-            r = CONV_OK;
-        }
-        if (r == CONV_OK && *out == nullptr) {
-            PyErr_Clear();
-            r = CONV_UNSUPPORTED;
-        }
-    }
-    Tcl_DecrRefCount(obj);
-    return r;
+    if (Tcl_GetDoubleFromObj(nullptr, obj, &d) != TCL_OK) return is_bignum(obj) ? CONV_UNSUPPORTED : CONV_NO;
+    if (obj->typePtr == nullptr) return CONV_UNSUPPORTED;
+    const char *type = obj->typePtr->name;
+    if (strcmp(type, "int") == 0) return int_of(obj, out);
+    if (strcmp(type, "double") != 0) return CONV_UNSUPPORTED;
+    *out = PyFloat_FromDouble(d);
+    if (*out) return CONV_OK;
+    PyErr_Clear();
+    return CONV_UNSUPPORTED;
 }
 
 }  // namespace oskra

@@ -25,10 +25,6 @@ Tcl_Interp *tkapp_interp(PyObject *tkapp);
 // True for an exact _tkinter.Tcl_Obj, whose Tcl value is then *out.
 bool tclobj_value(PyObject *obj, Tcl_Obj **out);
 
-// The name of the Tcl type of a _tkinter.Tcl_Obj ("" when it has none),
-// or null when obj is not an exact Tcl_Obj.
-const char *tclobj_typename(PyObject *obj);
-
 ConvResult conv_int(PyObject *value, PyObject **out);
 ConvResult conv_double(PyObject *value, PyObject **out);
 ConvResult conv_boolean(PyObject *value, PyObject **out);

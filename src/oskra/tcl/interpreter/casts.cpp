@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "core/convert.h"
+#include "core/keyedlist.h"
 #include "core/listsplit.h"
 #include "core/tclconv.h"
 #include "interp_private.h"
@@ -234,7 +235,9 @@ PyObject *from_tcl(PyObject *cls, PyObject *value, PyObject *items_method, PyObj
 }
 
 PyObject *cast_keyed_list(PyObject *value, PyObject *item_cast) {
-    return from_tcl(g.NestMap, value, g.s_all_items, item_cast);
+    PyObject *result = keyed_list_from_tcl(value);  // NestMap.from_tcl, in C++
+    if (!result) return nullptr;
+    return cast_items(result, g.s_all_items, item_cast);
 }
 
 // ---------------------------------------------------------------------------
@@ -440,10 +443,7 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
         return r;
     }
     if (t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type) return Py_NewRef(value);
-    if ((PyObject *)t == g.Tcl_Obj) {
-        const char *name = tclobj_typename(value);
-        if (name && strcmp(name, "keyedList") == 0) return cast_keyed_list(value, nullptr);
-    }
+    if ((PyObject *)t == g.Tcl_Obj && is_keyed_list_obj(value)) return cast_keyed_list(value, nullptr);
     PyObject *s = PyObject_Str(value);
     if (!s) return nullptr;
     PyObject *out;
