@@ -3,6 +3,8 @@
 // Tcl's `namespace` command.
 #include <nanobind/nanobind.h>
 
+#include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -15,15 +17,18 @@ namespace {
 
 constexpr const char *QUAL = "TclNamespace";
 
-using Buffer = std::vector<Py_UCS4>;
-
-void append(Buffer &b, PyObject *s) {
-    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-    int kind = PyUnicode_KIND(s);
-    const void *data = PyUnicode_DATA(s);
-    b.reserve(b.size() + (size_t)n);
-    for (Py_ssize_t i = 0; i < n; i++) b.push_back(PyUnicode_READ(kind, data, i));
-}
+// Scratch storage for one name: on the stack for ordinary names, on the
+// heap for long ones.
+template <typename C>
+struct Scratch {
+    C local[256];
+    std::unique_ptr<C[]> heap;
+    C *get(size_t n) {
+        if (n <= 256) return local;
+        heap.reset(new C[n]);
+        return heap.get();
+    }
+};
 
 bool starts_with_colons(PyObject *s) {
     if (PyUnicode_GET_LENGTH(s) < 2) return false;
@@ -32,58 +37,144 @@ bool starts_with_colons(PyObject *s) {
     return PyUnicode_READ(kind, data, 0) == ':' && PyUnicode_READ(kind, data, 1) == ':';
 }
 
-PyObject *invalid_name(const Buffer &b) {
-    Ref s = Ref::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, b.data(), (Py_ssize_t)b.size()));
+template <typename C>
+PyObject *invalid_name(const C *b, size_t n) {
+    int kind = sizeof(C) == 1 ? PyUnicode_1BYTE_KIND : PyUnicode_4BYTE_KIND;
+    Ref s = Ref::steal(PyUnicode_FromKindAndData(kind, b, (Py_ssize_t)n));
     if (s) PyErr_Format(PyExc_ValueError, "Invalid Tcl namespace '%U'", s.get());
     return nullptr;
 }
 
-// The components of a name: [start, end) ranges of the non-empty pieces
-// between "::" separators (cut left to right, without overlap). False when
-// a piece holds a single ":".
-bool components(const Buffer &b, std::vector<std::pair<size_t, size_t>> &out, bool &absolute) {
-    size_t n = b.size();
-    absolute = n >= 2 && b[0] == ':' && b[1] == ':';
-    size_t i = 0, start = 0;
-    auto piece = [&](size_t a, size_t e) {
-        if (e <= a) return true;
-        for (size_t k = a; k < e; k++)
-            if (b[k] == ':') return false;
-        out.emplace_back(a, e);
-        return true;
-    };
-    while (i < n) {
-        if (b[i] == ':' && i + 1 < n && b[i + 1] == ':') {
-            if (!piece(start, i)) return false;
+// normalize() of the text b[0:n], written to out (room for n). The pieces
+// between "::" separators (cut left to right, without overlap) that are not
+// empty are joined with "::", behind a leading "::" when the text is
+// absolute. A ":" that does not start a "::" lies inside a piece, which is
+// invalid. Returns the output length, or -1 for an invalid name.
+template <typename C>
+Py_ssize_t normalize_into(const C *b, size_t n, C *out) {
+    bool absolute = n >= 2 && b[0] == ':' && b[1] == ':';
+    size_t o = 0, i = 0, start = 0;
+    bool first = true;
+    for (;;) {
+        bool end = i >= n;
+        if (end || (b[i] == ':' && i + 1 < n && b[i + 1] == ':')) {
+            if (i > start) {
+                if (absolute || !first) {
+                    out[o++] = ':';
+                    out[o++] = ':';
+                }
+                first = false;
+                for (size_t k = start; k < i; k++) out[o++] = b[k];
+            }
+            if (end) break;
+            i += 2;
+            start = i;
+        } else if (b[i] == ':') {
+            return -1;
+        } else {
+            i++;
+        }
+    }
+    return (Py_ssize_t)o;
+}
+
+// Copies the given strings, separated by "::", into buf (room for `total`).
+template <typename C>
+void concat(PyObject *const *parts, size_t count, C *buf) {
+    size_t o = 0;
+    for (size_t k = 0; k < count; k++) {
+        if (k) {
+            buf[o++] = ':';
+            buf[o++] = ':';
+        }
+        PyObject *s = parts[k];
+        Py_ssize_t len = PyUnicode_GET_LENGTH(s);
+        int kind = PyUnicode_KIND(s);
+        const void *data = PyUnicode_DATA(s);
+        if (sizeof(C) == 1) {
+            memcpy(buf + o, data, (size_t)len);
+            o += (size_t)len;
+        } else {
+            for (Py_ssize_t i = 0; i < len; i++) buf[o++] = (C)PyUnicode_READ(kind, data, i);
+        }
+    }
+}
+
+// normalize() of the strings joined with "::". With a single string that is
+// already normal, that string itself is returned.
+template <typename C>
+PyObject *normalize_parts(PyObject *const *parts, size_t count, size_t total) {
+    Scratch<C> in, out;
+    C *b = in.get(total);
+    C *o = out.get(total);
+    concat(parts, count, b);
+    Py_ssize_t len = normalize_into(b, total, o);
+    if (len < 0) return invalid_name(b, total);
+    if (count == 1 && (size_t)len == total && PyUnicode_CheckExact(parts[0]))
+        return Py_NewRef(parts[0]);
+    int kind = sizeof(C) == 1 ? PyUnicode_1BYTE_KIND : PyUnicode_4BYTE_KIND;
+    return PyUnicode_FromKindAndData(kind, o, len);
+}
+
+PyObject *normalize_strs(PyObject *const *parts, size_t count) {
+    size_t total = count ? 2 * (count - 1) : 0;
+    bool narrow = true;
+    for (size_t k = 0; k < count; k++) {
+        total += (size_t)PyUnicode_GET_LENGTH(parts[k]);
+        narrow = narrow && PyUnicode_KIND(parts[k]) == PyUnicode_1BYTE_KIND;
+    }
+    return narrow ? normalize_parts<Py_UCS1>(parts, count, total)
+                  : normalize_parts<Py_UCS4>(parts, count, total);
+}
+
+// split() of a str: one pass to validate and count, one to cut.
+template <typename C>
+PyObject *split_kind(PyObject *s, const C *d, Py_ssize_t n) {
+    bool absolute = n >= 2 && d[0] == ':' && d[1] == ':';
+    Py_ssize_t count = absolute ? 1 : 0;
+    for (Py_ssize_t i = 0, start = 0;;) {
+        bool end = i >= n;
+        if (end || (d[i] == ':' && i + 1 < n && d[i + 1] == ':')) {
+            count += i > start;
+            if (end) break;
+            i += 2;
+            start = i;
+        } else if (d[i] == ':') {
+            PyErr_Format(PyExc_ValueError, "Invalid Tcl namespace '%U'", s);
+            return nullptr;
+        } else {
+            i++;
+        }
+    }
+    Ref list = Ref::steal(PyList_New(count));
+    if (!list) return nullptr;
+    Py_ssize_t k = 0;
+    if (absolute) PyList_SET_ITEM(list.get(), k++, Py_NewRef(names.empty));
+    for (Py_ssize_t i = 0, start = 0;;) {
+        bool end = i >= n;
+        if (end || (d[i] == ':' && i + 1 < n && d[i + 1] == ':')) {
+            if (i > start) {
+                PyObject *piece = PyUnicode_Substring(s, start, i);
+                if (!piece) return nullptr;
+                PyList_SET_ITEM(list.get(), k++, piece);
+            }
+            if (end) break;
             i += 2;
             start = i;
         } else {
             i++;
         }
     }
-    return piece(start, n);
+    return list.release();
 }
 
-// normalize() of the text in `b`; `original` (may be null) is returned
-// itself when the normalized text equals it.
-PyObject *normalize_buffer(const Buffer &b, PyObject *original) {
-    std::vector<std::pair<size_t, size_t>> parts;
-    bool absolute;
-    if (!components(b, parts, absolute)) return invalid_name(b);
-    Buffer out;
-    out.reserve(b.size());
-    bool first = true;
-    for (auto &p : parts) {
-        if (absolute || !first) {
-            out.push_back(':');
-            out.push_back(':');
-        }
-        first = false;
-        out.insert(out.end(), b.begin() + (ptrdiff_t)p.first, b.begin() + (ptrdiff_t)p.second);
+PyObject *split_impl(PyObject *s) {
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    switch (PyUnicode_KIND(s)) {
+        case PyUnicode_1BYTE_KIND: return split_kind(s, PyUnicode_1BYTE_DATA(s), n);
+        case PyUnicode_2BYTE_KIND: return split_kind(s, PyUnicode_2BYTE_DATA(s), n);
+        default: return split_kind(s, PyUnicode_4BYTE_DATA(s), n);
     }
-    if (original && out.size() == b.size() && PyUnicode_CheckExact(original))
-        return Py_NewRef(original);  // already normal: out == b
-    return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), (Py_ssize_t)out.size());
 }
 
 // The single argument `string` of a name-algebra function, converted.
@@ -95,24 +186,6 @@ PyObject *string_arg(const char *fname, PyObject *const *args, Py_ssize_t nargs,
     return wf_str(string, fname);
 }
 
-PyObject *split_impl(PyObject *s) {
-    Buffer b;
-    append(b, s);
-    std::vector<std::pair<size_t, size_t>> parts;
-    bool absolute;
-    if (!components(b, parts, absolute)) return invalid_name(b);
-    Ref list = Ref::steal(PyList_New((Py_ssize_t)parts.size() + (absolute ? 1 : 0)));
-    if (!list) return nullptr;
-    Py_ssize_t k = 0;
-    if (absolute) PyList_SET_ITEM(list.get(), k++, Py_NewRef(names.empty));
-    for (auto &p : parts) {
-        PyObject *c = PyUnicode_Substring(s, (Py_ssize_t)p.first, (Py_ssize_t)p.second);
-        if (!c) return nullptr;
-        PyList_SET_ITEM(list.get(), k++, c);
-    }
-    return list.release();
-}
-
 PyObject *split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     Ref s = Ref::steal(string_arg("split", args, nargs, kwnames));
     if (!s) return nullptr;
@@ -122,9 +195,8 @@ PyObject *split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *k
 PyObject *normalize(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     Ref s = Ref::steal(string_arg("normalize", args, nargs, kwnames));
     if (!s) return nullptr;
-    Buffer b;
-    append(b, s.get());
-    return normalize_buffer(b, s.get());
+    PyObject *one = s.get();
+    return normalize_strs(&one, 1);
 }
 
 PyObject *qualifiers(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -151,6 +223,7 @@ PyObject *tail(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
 }
 
 PyObject *join(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!kwnames && nargs >= 1) return ns_join_raw(args, (size_t)nargs);
     static const char *const kw[] = {"string"};
     PyObject *string;
     Ref rest;
@@ -162,43 +235,44 @@ PyObject *join(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
 }  // namespace
 
 PyObject *ns_join_raw(PyObject *const *args, size_t nargs) {
-    // Convert every argument first, then find where the result starts: the
-    // last absolute argument, or the first non-empty one after an empty
-    // string. Only the pieces from there on are concatenated.
-    std::vector<Ref> conv;
-    conv.reserve(nargs);
-    for (size_t i = 0; i < nargs; i++) {
-        Ref s = Ref::steal(wf_str(args[i], "join"));
+    // Convert every argument, then keep the pieces the algorithm keeps:
+    // string = args[0]; for each arg: if string is empty or arg is absolute,
+    // string = arg; elif arg: string += "::" + arg.
+    constexpr size_t LOCAL = 8;
+    PyObject *local[LOCAL];
+    std::unique_ptr<PyObject *[]> heap;
+    PyObject **conv = nargs <= LOCAL ? local : (heap.reset(new PyObject *[nargs]), heap.get());
+    size_t done = 0;
+    struct Release {
+        PyObject **c;
+        size_t *n;
+        ~Release() {
+            for (size_t i = 0; i < *n; i++) Py_DECREF(c[i]);
+        }
+    } release{conv, &done};
+    for (; done < nargs;) {
+        PyObject *s = wf_str(args[done], "join");
         if (!s) return nullptr;
-        conv.push_back(std::move(s));
+        conv[done++] = s;
     }
-    // Follow the algorithm: string = conv[0]; for each arg: if string is
-    // empty or arg is absolute, string = arg; elif arg: string += "::" + arg.
-    size_t start = 0;
-    bool empty = PyUnicode_GET_LENGTH(conv[0].get()) == 0;
-    std::vector<size_t> pieces;
-    pieces.push_back(0);
+    size_t first = 0;  // the pieces kept are conv[first:] minus the empty ones
+    bool empty = PyUnicode_GET_LENGTH(conv[0]) == 0;
     for (size_t i = 1; i < nargs; i++) {
-        PyObject *a = conv[i].get();
-        if (empty || starts_with_colons(a)) {
-            start = i;
-            pieces.clear();
-            pieces.push_back(i);
-            empty = PyUnicode_GET_LENGTH(a) == 0;
-        } else if (PyUnicode_GET_LENGTH(a) != 0) {
-            pieces.push_back(i);
+        if (empty || starts_with_colons(conv[i])) {
+            first = i;
+            empty = PyUnicode_GET_LENGTH(conv[i]) == 0;
         }
     }
-    (void)start;
-    Buffer b;
-    for (size_t k = 0; k < pieces.size(); k++) {
-        if (k) {
-            b.push_back(':');
-            b.push_back(':');
-        }
-        append(b, conv[pieces[k]].get());
-    }
-    return normalize_buffer(b, pieces.size() == 1 ? conv[pieces[0]].get() : nullptr);
+    // The empty pieces after the first one kept are skipped.
+    PyObject *kept_local[LOCAL];
+    std::unique_ptr<PyObject *[]> kept_heap;
+    size_t room = nargs - first;
+    PyObject **kept = room <= LOCAL ? kept_local : (kept_heap.reset(new PyObject *[room]), kept_heap.get());
+    size_t count = 0;
+    kept[count++] = conv[first];
+    for (size_t i = first + 1; i < nargs; i++)
+        if (PyUnicode_GET_LENGTH(conv[i]) != 0) kept[count++] = conv[i];
+    return normalize_strs(kept, count);
 }
 
 nb::str ns_join(nb::handle string, nb::handle *args, size_t nargs) {
