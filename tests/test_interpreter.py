@@ -208,3 +208,22 @@ def test_methods_on_foreign_self(name, bad_self):
     nargs = len(inspect.signature(fn).parameters) - 1
     with pytest.raises((AttributeError, TypeError, ValueError)):
         fn(bad_self, *(["x"] * max(nargs, 1))[:max(nargs, 1)])
+
+
+def test_package_top_level_stands_in_for_the_shared_interpreter():
+    import oskra
+    import oskra.tcl
+    import oskra.tcl.wordform  # the submodule must not replace the function
+    from oskra.tcl import wordform
+
+    assert callable(wordform) and wordform(("a b",)) == "{a b}"
+    top = weakref.proxy(oskra.tcl)
+    assert top.tk is module._global_interpreter.tk
+    assert top.cast_list("a {b c}") == ("a", "b c")
+    assert top.cast_boolean("yes") is True
+    assert dict(top.cast_array("a 1")) == {"a": "1"}
+    assert dict(oskra.tcl.cast_keyed_list("{a 1}")) == {"a": "1"}
+    with pytest.raises(AttributeError):
+        oskra.tcl.no_such_name
+    with pytest.raises(AttributeError):
+        oskra.tcl._private

@@ -8,20 +8,21 @@ are given no interpreter can use the package as one (through a weak proxy).
 The names are bound on first use, not at import, so that importing one
 module of the package (``oskra.tcl.wordform``, say) starts no interpreter.
 """
+import importlib
 
-# Importing the submodule binds the package attribute "wordform" to the
-# module; rebinding it here makes ``from oskra.tcl import wordform`` the
-# function, as scripts expect. (Use importlib.import_module to reach the
-# module object itself.)
-from oskra.tcl.wordform import wordform, tclobj  # noqa: E402
+# Imported here so that the names stay the functions: importing the
+# submodule of the same name later does not rebind a package attribute.
+from oskra.tcl.wordform import tclobj, wordform
 
 __all__ = ["wordform", "tclobj"]
 
+# Submodules are found by the import system, never by the interpreter.
+_SUBMODULES = frozenset(
+    ("array", "history", "internal", "interpreter", "namespace", "nestmap", "quick", "startup", "tcl"))
+
 
 def _bind_global_interpreter():
-    from oskra.tcl import interpreter
-
-    interp = interpreter._global_interpreter
+    interp = importlib.import_module("oskra.tcl.interpreter")._global_interpreter
     namespace = globals()
     for name in interp.__all__:
         namespace.setdefault(name, getattr(interp, name))
@@ -29,7 +30,7 @@ def _bind_global_interpreter():
 
 
 def __getattr__(name):
-    if not name.startswith("_"):
+    if not name.startswith("_") and name not in _SUBMODULES:
         interp = _bind_global_interpreter()
         if name in interp.__all__:
             return globals()[name]
