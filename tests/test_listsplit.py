@@ -128,12 +128,13 @@ def test_huge_and_deep_input():
     assert GetListFromAny(big) == ("\xe9" * n,)
 
 
-def test_element_objects_are_fresh_strings():
-    # The splitter must not hand out the caller's string for a one-element
-    # list; callers may mutate neither, but identity must not leak state.
-    s = "abc"
-    (elem,) = GetListFromAny(s)
-    assert elem == s and type(elem) is str
+def test_str_subclass_gives_plain_str_elements():
+    class Text(str):
+        pass
+
+    elems = GetListFromAny(Text("abc {d e} \\x41"))
+    assert elems == ("abc", "d e", "A")
+    assert all(type(e) is str for e in elems)
 
 
 class TestResetResult:
