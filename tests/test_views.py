@@ -198,3 +198,49 @@ def test_view_constructor_and_hostile_keys(ns):
         ns.vars.get()
     with pytest.raises(TypeError):
         ns.vars.set("x")
+
+
+def test_hot_operations_do_not_leak(ns, interp):
+    import gc
+    import tracemalloc
+
+    from oskra.tcl.namespace import TempTclVariable
+
+    def missing():
+        try:
+            ns.vars["missing"]
+        except KeyError:
+            pass
+
+    def bad_name():
+        try:
+            T.join("a", "b:c")
+        except ValueError:
+            pass
+
+    def temporary():
+        with TempTclVariable(tcl=interp) as v:
+            v.set(1)
+
+    ops = [lambda: ns.vars["s"], lambda: ns.objs["n"], missing, bad_name, temporary,
+           lambda: "s" in ns.vars, lambda: list(ns.vars), lambda: len(ns.procs),
+           lambda: T.join(ns, "a", "::b", "c"), lambda: T.split("::a::b"),
+           lambda: T.normalize("a::::b::"), lambda: ns.cmds["p"], lambda: ns.children("x*"),
+           lambda: ns.eval("set", "e", "#v"), lambda: ns.call(("set", "c", 1))]
+
+    def run(times):
+        for _ in range(times):
+            for op in ops:
+                op()
+
+    run(200)
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        run(2000)
+        gc.collect()
+        grown = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert grown < 16 * 1024  # one leaked object per call: 30 kB or more
