@@ -11,6 +11,8 @@
 #include <Python.h>
 #include <structmember.h>
 
+#include <initializer_list>
+
 #include "core/convert.h"
 #include "core/tclapp.h"
 #include "freelist.h"
@@ -536,6 +538,21 @@ PyType_Spec Quick_spec = {
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, Quick_slots,
 };
 
+// Moves the named entries of a new type's dict to its end, in the given
+// order, so that the class lists its methods in their documented order.
+void order_methods(PyTypeObject *type, std::initializer_list<const char *> names) {
+    PyObject *dict = type->tp_dict;
+    for (const char *name : names) {
+        PyObject *value = PyDict_GetItemString(dict, name);
+        if (!value) throw nb::python_error();
+        Py_INCREF(value);
+        int rc = PyDict_DelItemString(dict, name) < 0 ? -1 : PyDict_SetItemString(dict, name, value);
+        Py_DECREF(value);
+        if (rc < 0) throw nb::python_error();
+    }
+    PyType_Modified(type);
+}
+
 PyObject *intern(const char *s) {
     PyObject *o = PyUnicode_InternFromString(s);
     if (!o) throw nb::python_error();
@@ -575,6 +592,8 @@ NB_MODULE(quick, m) {
     PyObject *code = PyType_FromModuleAndSpec(m.ptr(), &Code_spec, nullptr);
     if (!code) throw nb::python_error();
     CodeType = (PyTypeObject *)code;
+    order_methods(QuickType, {"__init__", "__getattr__", "__call__"});
+    order_methods(CodeType, {"__init__", "__call__", "__getattr__", "__repr__", "__str__"});
     m.attr("Quick") = nb::borrow(quick);
     m.attr("Quick_Code") = nb::borrow(code);
 }
