@@ -227,3 +227,51 @@ def test_package_top_level_stands_in_for_the_shared_interpreter():
         oskra.tcl.no_such_name
     with pytest.raises(AttributeError):
         oskra.tcl._private
+
+
+def _swallow(fn):
+    def run(interp):
+        try:
+            fn(interp)
+        except (tkinter.TclError, ValueError, TypeError, AttributeError):
+            pass
+    return run
+
+
+LEAK_OPS = {
+    "eval": lambda i: i.eval("set a {b c}"),
+    "eval typecast": lambda i: i.eval("set a 1.5", True),
+    "eval error": _swallow(lambda i: i.eval("error boom")),
+    "cast_any": lambda i: [i.cast_any(v) for v in ("12", "1.5", "yes", "hello world", "{a 1}", "",
+                                                   "9" * 30, ("a", 1), "\ud800", "a\x00b")],
+    "cast_int error": _swallow(lambda i: i.cast_int("1.5")),
+    "cast_boolean fallback": lambda i: (i.cast_boolean("0x10"), i.cast_boolean("2.5")),
+    "cast_boolean error": _swallow(lambda i: i.cast_boolean("maybe")),
+    "cast_list error": _swallow(lambda i: i.cast_list("{a")),
+    "variables": lambda i: (i.set_var("::v", "x y"), i.get_list("::v"), i.set_boolean("::b", 1),
+                            i.get_boolean("::b")),
+    "getattr miss": _swallow(lambda i: i.no_such_attribute),
+    "callbacks": lambda i: (i.create_callback(len, "leak_cb"), i.remove_callback("leak_cb")),
+}
+
+
+@pytest.mark.parametrize("op", list(LEAK_OPS), ids=list(LEAK_OPS))
+def test_hot_operations_do_not_leak(interp, op):
+    import tracemalloc
+
+    fn = LEAK_OPS[op]
+    for _ in range(interp.__MAX_HISTORY__):  # history at capacity: it no longer grows
+        interp.history.append("warm")
+    for _ in range(500):
+        fn(interp)
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        for _ in range(3000):
+            fn(interp)
+        gc.collect()
+        growth = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert growth < 64 * 1024, "%s grew by %d bytes" % (op, growth)
