@@ -239,3 +239,41 @@ def test_readers_and_writers(interp):
 def test_aliases():
     assert Interpreter.set_int is Interpreter.set_var
     assert Interpreter.set_double is Interpreter.set_var
+
+
+class Word:
+    """An object with its own Tcl word form."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def __wordform__(self):
+        return self.text
+
+
+@pytest.mark.parametrize("cast,expected", [("cast_int", 12), ("cast_double", 12.0), ("cast_boolean", True)])
+def test_types_tkinter_refuses_are_retried_through_wordform(shared, cast, expected):
+    result = getattr(shared, cast)(Word("12"))
+    assert result == expected and type(result) is type(expected)
+    assert shared.cast_any(Word("12")).startswith("<")  # cast_any takes str(), not the word form
+
+
+def test_hostile_containers(shared):
+    loop = []
+    loop.append((loop,))
+    with pytest.raises((RecursionError, ValueError)):
+        shared.cast_any((loop,))
+    deep = "x"
+    for _ in range(100000):
+        deep = (deep,)
+    with pytest.raises((RecursionError, ValueError)):
+        shared.cast_any(deep)
+    for bad in (None, 5, object()):
+        with pytest.raises((TypeError, ValueError)):
+            Interpreter.cast_list(bad)
+        with pytest.raises((TypeError, ValueError)):
+            Interpreter.cast_keyed_list(bad)
+        with pytest.raises((TypeError, ValueError)):
+            Interpreter.cast_array(bad)
+    with pytest.raises(TypeError):
+        Interpreter.cast_list("a b", item_cast=5)

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/tclapp.h"
 #include "interp_private.h"
 
 namespace oskra::interp {
@@ -354,6 +355,9 @@ using namespace oskra::interp;
 NB_MODULE(_interpreter_body, m) {
     g.module = m.ptr();
     intern_names();
+    // The core's Tcl-layer lookups import tkinter on first use; do that now,
+    // not later on an error path where an exception is already pending.
+    if (!tcl_error_type() || !tcl_obj_type()) throw nb::python_error();
     g.zero_int = PyLong_FromLong(0);
     g.one_int = PyLong_FromLong(1);
     g.zero_float = PyFloat_FromDouble(0.0);
