@@ -51,6 +51,7 @@ def test_new_history_state():
         (iter(["x", "y z"]), "x {y z}"),
         (["{a b}", "\\n", "é", "\U0001f600 x", "\x00"], "{{a b}} \\n é {\U0001f600 x} \x00"),
         (["tab\there"], "tab\there"),  # only the space character triggers braces
+        (["w"] * 70 + ["x y"], " ".join(["w"] * 70) + " {x y}"),  # beyond the first 64 words
     ],
 )
 def test_entry_api(api, text):

@@ -1,6 +1,7 @@
 """Quick calls: attribute-style calling of Tcl commands."""
 import gc
 import tkinter
+import tracemalloc
 import weakref
 
 import pytest
@@ -266,3 +267,32 @@ def test_words_reach_tcl_intact(echo, args, kwargs):
     for key, value in kwargs.items():
         expected += ["-" + key, value]
     assert got(echo) == expected
+
+
+def test_repeated_calls_do_not_leak(interp):
+    interp.history = History(10)
+    interp.history.start_marker("m")
+    interp.tk.eval("namespace eval ::ns {proc put {name value} {set ::$name $value}}")
+
+    def work():
+        for _ in range(1500):
+            interp.quick.set("v", "12")
+            interp.quick.ns.put("v", ["x y"], cast_=False)
+            with pytest.raises(TclError):
+                interp.quick.set("v", "x", opt=1)
+            interp.history.filter(marker="m", count=3, regex="set")
+            str(interp.history.__history__[-1])
+
+    work()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        work()
+        gc.collect()
+        before = tracemalloc.get_traced_memory()[0]
+        work()
+        gc.collect()
+        growth = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert growth < 50_000

@@ -226,7 +226,10 @@ bool has_space(PyObject *w) {
     const void *d = PyUnicode_DATA(w);
     switch (PyUnicode_KIND(w)) {
     case PyUnicode_1BYTE_KIND:
-        return len && memchr(d, ' ', (size_t)len) != nullptr;
+        if (len > 32) return memchr(d, ' ', (size_t)len) != nullptr;
+        for (Py_ssize_t i = 0; i < len; ++i)
+            if (((const Py_UCS1 *)d)[i] == ' ') return true;
+        return false;
     case PyUnicode_2BYTE_KIND:
         for (Py_ssize_t i = 0; i < len; ++i)
             if (((const Py_UCS2 *)d)[i] == ' ') return true;
@@ -267,13 +270,16 @@ PyObject *join_words(PyObject *api) {
     Py_ssize_t total = n > 0 ? n - 1 : 0;
     Py_UCS4 maxchar = 127;
     bool plain = true;
+    uint64_t braced = 0;  // which of the first 64 words hold a space
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *w = items[i];
         if (!PyUnicode_CheckExact(w)) {
             plain = false;
             break;
         }
-        total += PyUnicode_GET_LENGTH(w) + (has_space(w) ? 2 : 0);
+        bool space = has_space(w);
+        if (space && i < 64) braced |= uint64_t(1) << i;
+        total += PyUnicode_GET_LENGTH(w) + (space ? 2 : 0);
         Py_UCS4 mc = PyUnicode_MAX_CHAR_VALUE(w);
         if (mc > maxchar) maxchar = mc;
     }
@@ -285,7 +291,7 @@ PyObject *join_words(PyObject *api) {
             Py_ssize_t pos = 0;
             for (Py_ssize_t i = 0; i < n; ++i) {
                 PyObject *w = items[i];
-                bool brace = has_space(w);
+                bool brace = i < 64 ? (braced >> i) & 1 : has_space(w);
                 if (i) PyUnicode_WRITE(kind, data, pos++, ' ');
                 if (brace) PyUnicode_WRITE(kind, data, pos++, '{');
                 pos = copy_into(kind, data, pos, w);
