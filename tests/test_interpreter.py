@@ -44,6 +44,25 @@ def test_class_body_order_and_kinds():
     assert Interpreter.__qualname__ == "Interpreter"
     assert Interpreter.__module__ == "oskra.tcl.interpreter"
     assert list(inspect.signature(Interpreter.eval).parameters) == ["self", "code", "typecast", "record"]
+    for name in ("eval", "cast_list", "generate_callback_cmd_name", "cast_any"):
+        assert getattr(Interpreter, name).__qualname__ == "Interpreter." + name
+    assert list(inspect.signature(Interpreter.cast_list).parameters) == ["value", "item_cast"]
+
+
+@pytest.mark.parametrize("call,message", [
+    (lambda: Interpreter(1), r"^Interpreter.__init__\(\) takes 1 positional argument but 2 were given$"),
+    (lambda: Interpreter(useTk=0), r"^Interpreter.__init__\(\) got an unexpected keyword argument 'useTk'$"),
+    (lambda: Interpreter.cast_list(), r"^Interpreter.cast_list\(\) missing 1 required positional argument: 'value'$"),
+    (lambda: module._global_interpreter.set_var(),
+     r"^Interpreter.set_var\(\) missing 2 required positional arguments: 'name' and 'value'$"),
+    (lambda: module._global_interpreter.eval("x", code="y"),
+     r"^Interpreter.eval\(\) got multiple values for argument 'code'$"),
+    (lambda: Interpreter.cast_list("a", None, 1),
+     r"^Interpreter.cast_list\(\) takes from 1 to 2 positional arguments but 3 were given$"),
+])
+def test_argument_errors_read_like_pythons(call, message):
+    with pytest.raises(TypeError, match=message):
+        call()
 
 
 def test_global_interpreter_all():

@@ -47,7 +47,8 @@ nb::object global_cmds(nb::handle self) { return self.attr("global_ns").attr("cm
 PyObject *m_generate(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"callback", "mangle_cmd_name"};
     PyObject *a[2];
-    if (!bind_args("generate_callback_cmd_name", self_, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    (void)self_;  // the class: this is a static method
+    if (!bind_args("Interpreter.generate_callback_cmd_name", nullptr, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
     int mangle = a[1] ? PyObject_IsTrue(a[1]) : 0;
     if (mangle < 0) return nullptr;
     return guarded([&] { return generate_name(a[0], mangle); });

@@ -250,6 +250,13 @@ PyObject *cast_keyed_list(PyObject *value, PyObject *item_cast) {
     PyObject *a[n];                                                                   \
     if (!bind_args(qual, self_, args, nargs, kwnames, names, n, req, a)) return nullptr;
 
+// A static method: its first C parameter is the class, not an argument.
+#define SBIND(qual, n, req, ...)                                                      \
+    static const char *const names[] = {__VA_ARGS__};                                 \
+    PyObject *a[n];                                                                   \
+    (void)self_;                                                                      \
+    if (!bind_args(qual, nullptr, args, nargs, kwnames, names, n, req, a)) return nullptr;
+
 // self.vars
 PyObject *vars_of(PyObject *self) { return PyObject_GetAttr(self, g.s_vars); }
 
@@ -362,7 +369,7 @@ METHOD(m_set_list) {
 }
 
 METHOD(m_cast_list) {
-    BIND("cast_list", 2, 1, "value", "item_cast");
+    SBIND("Interpreter.cast_list", 2, 1, "value", "item_cast");
     return cast_list(a[0], a[1]);
 }
 METHOD(m_cast_int) {
@@ -378,11 +385,11 @@ METHOD(m_cast_boolean) {
     return cast_boolean(a[0], a[1]);
 }
 METHOD(m_cast_array) {
-    BIND("cast_array", 2, 1, "value", "item_cast");
+    SBIND("Interpreter.cast_array", 2, 1, "value", "item_cast");
     return from_tcl(g.Array, a[0], g.s_items, a[1]);
 }
 METHOD(m_cast_keyed_list) {
-    BIND("cast_keyed_list", 2, 1, "value", "item_cast");
+    SBIND("Interpreter.cast_keyed_list", 2, 1, "value", "item_cast");
     return cast_keyed_list(a[0], a[1]);
 }
 METHOD(m_cast_any) {

@@ -49,13 +49,19 @@ bool bind_args(const char *fname, PyObject *self, PyObject *const *args, Py_ssiz
             out[i] = args[nargs + k];
         }
     }
-    for (int i = off; i < nrequired; ++i) {
-        if (!out[i]) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", fname, names[i]);
-            return false;
-        }
+    // Missing arguments are listed the way Python lists them.
+    std::vector<std::string> missing;
+    for (int i = off; i < nrequired; ++i)
+        if (!out[i]) missing.push_back(std::string("'") + names[i] + "'");
+    if (missing.empty()) return true;
+    std::string list;
+    for (size_t k = 0; k < missing.size(); ++k) {
+        if (k > 0) list += missing.size() == 2 ? " and " : (k + 1 == missing.size() ? ", and " : ", ");
+        list += missing[k];
     }
-    return true;
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", fname, missing.size(),
+                 missing.size() == 1 ? "" : "s", list.c_str());
+    return false;
 }
 
 // Methods are method descriptors (Python calls them without building a
@@ -73,11 +79,13 @@ void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *sig
     def->ml_flags = METH_FASTCALL | METH_KEYWORDS;
     def->ml_doc = d->c_str();
     if (is_static) {
+        // Made for the class (which the function gets as its first C
+        // parameter, and which gives it its __qualname__) in finish_class.
         nb::object fn_obj = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(MODULE_NAME).ptr()));
         if (!fn_obj.is_valid()) throw nb::python_error();
-        fn_obj.attr("__qualname__");
         nb::object sm = nb::steal(PyStaticMethod_New(fn_obj.ptr()));
         if (!sm.is_valid()) throw nb::python_error();
+        method_defs.emplace_back(sm.ptr(), def);
         cb.set(name, sm);
         return;
     }
@@ -93,7 +101,14 @@ void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *sig
 static void finish_class(nb::handle cls) {
     nb::dict replaced;
     for (auto &[old, def] : method_defs) {
-        nb::object fresh = nb::steal(PyDescr_NewMethod((PyTypeObject *)cls.ptr(), def));
+        nb::object fresh;
+        if (Py_IS_TYPE(old, &PyStaticMethod_Type)) {
+            nb::object fn = nb::steal(PyCFunction_NewEx(def, cls.ptr(), nb::str(MODULE_NAME).ptr()));
+            if (!fn.is_valid()) throw nb::python_error();
+            fresh = nb::steal(PyStaticMethod_New(fn.ptr()));
+        } else {
+            fresh = nb::steal(PyDescr_NewMethod((PyTypeObject *)cls.ptr(), def));
+        }
         if (!fresh.is_valid()) throw nb::python_error();
         replaced[nb::handle(old)] = fresh;
     }
