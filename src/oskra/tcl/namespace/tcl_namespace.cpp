@@ -127,6 +127,39 @@ PyObject *normalize_strs(PyObject *const *parts, size_t count) {
                   : normalize_parts<Py_UCS4>(parts, count, total);
 }
 
+// Component strings recently cut from narrow (one byte per character)
+// names, direct-mapped by a hash of their text: names repeat, and handing
+// out the same immutable str again saves an allocation per component.
+struct PieceCache {
+    static constexpr size_t SIZE = 512, MAX_LEN = 48;
+    PyObject *slot[SIZE] = {};
+
+    PyObject *get(PyObject *src, const Py_UCS1 *text, Py_ssize_t start, Py_ssize_t end) {
+        size_t len = (size_t)(end - start);
+        if (len > MAX_LEN) return PyUnicode_Substring(src, start, end);
+        const Py_UCS1 *p = text + start;
+        size_t h = len;
+        for (size_t i = 0; i < len; i++) h = h * 31 + p[i];
+        PyObject *&cached = slot[(h ^ (h >> 9)) & (SIZE - 1)];
+        if (cached && (size_t)PyUnicode_GET_LENGTH(cached) == len &&
+            memcmp(PyUnicode_1BYTE_DATA(cached), p, len) == 0)
+            return Py_NewRef(cached);
+        PyObject *piece = PyUnicode_Substring(src, start, end);
+        if (piece && PyUnicode_KIND(piece) == PyUnicode_1BYTE_KIND) {
+            Py_XSETREF(cached, Py_NewRef(piece));
+        }
+        return piece;
+    }
+} piece_cache;
+
+inline PyObject *cut(PyObject *src, const Py_UCS1 *text, Py_ssize_t start, Py_ssize_t end) {
+    return piece_cache.get(src, text, start, end);
+}
+template <typename C>
+inline PyObject *cut(PyObject *src, const C *, Py_ssize_t start, Py_ssize_t end) {
+    return PyUnicode_Substring(src, start, end);
+}
+
 // split() of a str: one pass to validate and count, one to cut.
 template <typename C>
 PyObject *split_kind(PyObject *s, const C *d, Py_ssize_t n) {
@@ -154,7 +187,7 @@ PyObject *split_kind(PyObject *s, const C *d, Py_ssize_t n) {
         bool end = i >= n;
         if (end || (d[i] == ':' && i + 1 < n && d[i + 1] == ':')) {
             if (i > start) {
-                PyObject *piece = PyUnicode_Substring(s, start, i);
+                PyObject *piece = cut(s, d, start, i);
                 if (!piece) return nullptr;
                 PyList_SET_ITEM(list.get(), k++, piece);
             }
