@@ -202,10 +202,108 @@ bool is_plain_word(PyObject *value) {
     return true;
 }
 
+// A malformed list met while reading a keyed list: the TclError becomes a
+// ValueError, or with `soft` nothing at all. Other errors stay. Returns null.
+PyObject *list_error(bool soft) {
+    PyObject *tcl_error = tcl_error_type();
+    if (!tcl_error || !PyErr_ExceptionMatches(tcl_error)) return nullptr;
+    if (soft) {
+        PyErr_Clear();
+    } else {
+        reraise_as_value_error();
+    }
+    return nullptr;
+}
+
+PyObject *from_tcl(PyObject *value, bool soft);
+
+// Converts, in place, every value of the dict d that reads as a keyed list.
+bool nest_values(PyObject *d) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *val;
+    while (PyDict_Next(d, &pos, &key, &val)) {
+        if (keyed::is_nestmap(val) || is_plain_word(val)) continue;
+        if (Py_EnterRecursiveCall(" while reading a keyed list")) return false;
+        PyObject *sub = from_tcl(val, true);
+        Py_LeaveRecursiveCall();
+        if (!sub) {
+            if (PyErr_Occurred()) return false;
+            continue;
+        }
+        // Replacing the value of an existing key leaves the iteration intact.
+        int rc = PyDict_SetItem(d, key, sub);
+        Py_DECREF(sub);
+        if (rc < 0) return false;
+    }
+    return true;
+}
+
+// from_tcl over a str, in one pass: elements given in braces or plain are
+// split where they stand, and the pairs go straight into the result, which
+// is what klist.update(dict(pairs)) leaves when no key has a dot.
+PyObject *from_tcl_str(PyObject *text, bool soft) {
+    std::vector<ListSpan> spans;
+    if (!split_spans(text, 0, PyUnicode_GET_LENGTH(text), spans)) return list_error(soft);
+    Ref klist = Ref::steal(keyed::new_nestmap());
+    if (!klist) return nullptr;
+    bool dotted = false;
+    Py_ssize_t bad = -1, bad_len = 0;
+    for (size_t i = 0; i < spans.size(); ++i) {
+        const ListSpan &sp = spans[i];
+        Ref pair;
+        if (sp.literal) {
+            pair = Ref::steal(split_range(text, sp.start, sp.end));
+        } else {
+            Ref elem = Ref::steal(span_element(text, sp));
+            if (!elem) return nullptr;
+            pair = Ref::steal(split_list(elem.get()));
+        }
+        if (!pair) return list_error(soft);
+        // Every element is split before dict() sees any, so a malformed
+        // element wins over an earlier one of the wrong length.
+        Py_ssize_t len = PyTuple_GET_SIZE(pair.get());
+        if (len != 2) {
+            if (soft) return nullptr;
+            if (bad < 0) {
+                bad = (Py_ssize_t)i;
+                bad_len = len;
+            }
+            continue;
+        }
+        if (bad >= 0) continue;
+        PyObject *key = PyTuple_GET_ITEM(pair.get(), 0);
+        if (!dotted && PyUnicode_FindChar(key, '.', 0, PyUnicode_GET_LENGTH(key), 1) >= 0) dotted = true;
+        if (PyDict_SetItem(klist.get(), key, PyTuple_GET_ITEM(pair.get(), 1)) < 0) return nullptr;
+    }
+    if (bad >= 0) {
+        PyErr_Format(PyExc_ValueError, "dictionary update sequence element #%zd has length %zd; 2 is required",
+                     bad, bad_len);
+        return nullptr;
+    }
+    if (!nest_values(klist.get())) return nullptr;
+    if (!dotted) return klist.release();
+    // Dotted keys build nested levels through the path-aware assignment.
+    Ref dsc = Ref::steal(PyDict_Copy(klist.get()));
+    if (!dsc) return nullptr;
+    Ref result = Ref::steal(keyed::new_nestmap());
+    if (!result) return nullptr;
+    PyObject *args[1] = {dsc.get()};
+    if (keyed::update(result.get(), args, 1, nullptr) < 0) return nullptr;
+    return result.release();
+}
+
 // from_tcl; with `soft`, a ValueError of this level (not of the nested
 // attempts, which are handled here) is reported as null with no error set.
 PyObject *from_tcl(PyObject *value, bool soft) {
     if (soft && is_plain_word(value)) return nullptr;
+    if (PyUnicode_Check(value)) return from_tcl_str(value, soft);
+    PyObject *tcl_obj = tcl_obj_type();
+    if (!tcl_obj) return nullptr;
+    if (PyObject_TypeCheck(value, (PyTypeObject *)tcl_obj)) {
+        Ref text = Ref::steal(PyObject_Str(value));
+        if (!text) return nullptr;
+        return from_tcl_str(text.get(), soft);
+    }
     Ref elems = Ref::steal(cast_list(value, soft));
     if (!elems) return nullptr;
     Ref dsc = Ref::steal(PyDict_New());
@@ -234,22 +332,7 @@ PyObject *from_tcl(PyObject *value, bool soft) {
         if (PyDict_SetItem(dsc.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)) < 0)
             return nullptr;
     }
-    Py_ssize_t pos = 0;
-    PyObject *key, *val;
-    while (PyDict_Next(dsc.get(), &pos, &key, &val)) {
-        if (keyed::is_nestmap(val)) continue;
-        if (Py_EnterRecursiveCall(" while reading a keyed list")) return nullptr;
-        PyObject *sub = from_tcl(val, true);
-        Py_LeaveRecursiveCall();
-        if (!sub) {
-            if (PyErr_Occurred()) return nullptr;
-            continue;
-        }
-        // Replacing the value of an existing key leaves the iteration intact.
-        int rc = PyDict_SetItem(dsc.get(), key, sub);
-        Py_DECREF(sub);
-        if (rc < 0) return nullptr;
-    }
+    if (!nest_values(dsc.get())) return nullptr;
     Ref klist = Ref::steal(keyed::new_nestmap());
     if (!klist) return nullptr;
     PyObject *args[1] = {dsc.get()};

@@ -58,25 +58,20 @@ class Splitter {
 public:
     // The buffers are shared by every split: splitting runs no Python code,
     // so a split cannot start while another is in progress.
-    Splitter(PyObject *str, const CharT *s, Py_ssize_t n)
-        : str_(str), s_(s), n_(n), items_(g_items), out_(g_out) {
+    // Splits str[begin:end), text of its own: Tcl looks no further than end.
+    Splitter(PyObject *str, const CharT *s, Py_ssize_t begin, Py_ssize_t end)
+        : str_(str), s_(s), begin_(begin), n_(end), items_(g_items), out_(g_out) {
         items_.clear();
         out_.clear();
     }
 
     PyObject *run() {
-        Py_ssize_t i = skip_space(0);
+        Py_ssize_t i = skip_space(begin_);
         while (i < n_) {
-            PyObject *elem = nullptr;
+            ListSpan span;
             Py_ssize_t next;
-            CharT c = s_[i];
-            if (c == '{') {
-                next = scan_braces(i, &elem);
-            } else if (c == '"') {
-                next = scan_quotes(i, &elem);
-            } else {
-                next = scan_bare(i, &elem);
-            }
+            if (!scan(i, &span, &next)) return fail();
+            PyObject *elem = element(span);
             if (!elem) return fail();
             items_.push_back(elem);
             i = skip_space(next);
@@ -86,6 +81,22 @@ public:
         for (size_t k = 0; k < items_.size(); ++k) PyTuple_SET_ITEM(tuple, (Py_ssize_t)k, items_[k]);
         items_.clear();
         return tuple;
+    }
+
+    bool spans(std::vector<ListSpan> &out) {
+        Py_ssize_t i = skip_space(begin_);
+        while (i < n_) {
+            ListSpan span;
+            Py_ssize_t next;
+            if (!scan(i, &span, &next)) return false;
+            out.push_back(span);
+            i = skip_space(next);
+        }
+        return true;
+    }
+
+    PyObject *element(const ListSpan &span) {
+        return span.literal ? substring(span.start, span.end) : collapse(span.start, span.end);
     }
 
     ~Splitter() {
@@ -255,7 +266,17 @@ private:
         return r;
     }
 
-    Py_ssize_t scan_braces(Py_ssize_t i, PyObject **elem) {
+    // One element starting at s_[i], not a separator: its span and the index
+    // after it; false with TclError set for a malformed list.
+    bool scan(Py_ssize_t i, ListSpan *span, Py_ssize_t *next) {
+        CharT c = s_[i];
+        if (c == '{') return scan_braces(i, span, next);
+        if (c == '"') return scan_quotes(i, span, next);
+        scan_bare(i, span, next);
+        return true;
+    }
+
+    bool scan_braces(Py_ssize_t i, ListSpan *span, Py_ssize_t *next) {
         Py_ssize_t depth = 1;
         Py_ssize_t j = i + 1;
         while (j < n_) {
@@ -272,14 +293,15 @@ private:
         }
         if (j >= n_) {
             raise("unmatched open brace in list");
-            return j;
+            return false;
         }
-        if (!check_after(j + 1, "braces")) return j;
-        *elem = substring(i + 1, j);
-        return j + 1;
+        if (!check_after(j + 1, "braces")) return false;
+        *span = ListSpan{i + 1, j, true};
+        *next = j + 1;
+        return true;
     }
 
-    Py_ssize_t scan_quotes(Py_ssize_t i, PyObject **elem) {
+    bool scan_quotes(Py_ssize_t i, ListSpan *span, Py_ssize_t *next) {
         bool literal = true;
         Py_ssize_t j = i + 1;
         while (j < n_) {
@@ -294,14 +316,15 @@ private:
         }
         if (j >= n_) {
             raise("unmatched open quote in list");
-            return j;
+            return false;
         }
-        if (!check_after(j + 1, "quotes")) return j;
-        *elem = literal ? substring(i + 1, j) : collapse(i + 1, j);
-        return j + 1;
+        if (!check_after(j + 1, "quotes")) return false;
+        *span = ListSpan{i + 1, j, literal};
+        *next = j + 1;
+        return true;
     }
 
-    Py_ssize_t scan_bare(Py_ssize_t i, PyObject **elem) {
+    void scan_bare(Py_ssize_t i, ListSpan *span, Py_ssize_t *next) {
         bool literal = true;
         Py_ssize_t j = i;
         while (j < n_) {
@@ -314,8 +337,8 @@ private:
                 ++j;
             }
         }
-        *elem = literal ? substring(i, j) : collapse(i, j);
-        return j;
+        *span = ListSpan{i, j, literal};
+        *next = j;
     }
 
     bool check_after(Py_ssize_t p, const char *what) {
@@ -372,6 +395,7 @@ private:
 
     PyObject *str_;
     const CharT *s_;
+    Py_ssize_t begin_;
     Py_ssize_t n_;
     std::vector<PyObject *> &items_;
     std::vector<Py_UCS4> &out_;
@@ -386,20 +410,44 @@ std::vector<PyObject *> Splitter<CharT>::g_items;
 template <typename CharT>
 std::vector<Py_UCS4> Splitter<CharT>::g_out;
 
-PyObject *split_str(PyObject *str) {
-    Py_ssize_t n = PyUnicode_GET_LENGTH(str);
-    if (n == 0) return PyTuple_New(0);
+PyObject *split_str(PyObject *str) { return split_range(str, 0, PyUnicode_GET_LENGTH(str)); }
+
+}  // namespace
+
+PyObject *split_range(PyObject *str, Py_ssize_t start, Py_ssize_t end) {
+    if (start >= end) return PyTuple_New(0);
     switch (PyUnicode_KIND(str)) {
         case PyUnicode_1BYTE_KIND:
-            return Splitter<Py_UCS1>(str, PyUnicode_1BYTE_DATA(str), n).run();
+            return Splitter<Py_UCS1>(str, PyUnicode_1BYTE_DATA(str), start, end).run();
         case PyUnicode_2BYTE_KIND:
-            return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), n).run();
+            return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), start, end).run();
         default:
-            return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), n).run();
+            return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), start, end).run();
     }
 }
 
-}  // namespace
+bool split_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, std::vector<ListSpan> &out) {
+    if (start >= end) return true;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            return Splitter<Py_UCS1>(str, PyUnicode_1BYTE_DATA(str), start, end).spans(out);
+        case PyUnicode_2BYTE_KIND:
+            return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), start, end).spans(out);
+        default:
+            return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), start, end).spans(out);
+    }
+}
+
+PyObject *span_element(PyObject *str, const ListSpan &span) {
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            return Splitter<Py_UCS1>(str, PyUnicode_1BYTE_DATA(str), span.start, span.end).element(span);
+        case PyUnicode_2BYTE_KIND:
+            return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), span.start, span.end).element(span);
+        default:
+            return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), span.start, span.end).element(span);
+    }
+}
 
 PyObject *split_list(PyObject *value) {
     if (PyUnicode_Check(value)) return split_str(value);

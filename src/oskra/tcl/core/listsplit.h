@@ -2,6 +2,8 @@
 #pragma once
 #include <Python.h>
 
+#include <vector>
+
 namespace oskra {
 
 // The elements of a Tcl list given as a str, a _tkinter.Tcl_Obj (its string
@@ -9,5 +11,17 @@ namespace oskra {
 // malformed list raises tkinter.TclError with Tcl's own message.
 // New reference, or null with a Python error set.
 PyObject *split_list(PyObject *value);
+
+// The same over part of a str, for parsers that split elements again
+// without copying them out first. str[start:end) is split as a text of its
+// own; a span is an element's extent in str, `literal` when it needs no
+// backslash substitution (the element is then exactly str[start:end)).
+struct ListSpan {
+    Py_ssize_t start, end;
+    bool literal;
+};
+PyObject *split_range(PyObject *str, Py_ssize_t start, Py_ssize_t end);
+bool split_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, std::vector<ListSpan> &out);
+PyObject *span_element(PyObject *str, const ListSpan &span);
 
 }  // namespace oskra
