@@ -207,3 +207,8 @@ def test_hostile_arguments(interp):
     with pytest.raises(TypeError):
         TempTclCommand.__del__()
     assert TempTclNamespace("::\U0001f600_{id}", tcl=interp).ns.startswith("::\U0001f600_")
+
+
+def test_command_template_with_space_is_split_into_name_and_arguments(interp):
+    c = TempTclCommand(cmd_name="::t_{id} fixed", tcl=interp)
+    assert c.cmd_name == "::t_%d" % id(c) and c.args == ("fixed",)
