@@ -160,15 +160,30 @@ inline PyObject *cut(PyObject *src, const C *, Py_ssize_t start, Py_ssize_t end)
     return PyUnicode_Substring(src, start, end);
 }
 
-// split() of a str: one pass to validate and count, one to cut.
+// split() of a str in one scan: the piece boundaries are noted on the
+// stack (on the heap for names with very many components), then cut.
 template <typename C>
 PyObject *split_kind(PyObject *s, const C *d, Py_ssize_t n) {
     bool absolute = n >= 2 && d[0] == ':' && d[1] == ':';
-    Py_ssize_t count = absolute ? 1 : 0;
+    constexpr size_t LOCAL = 32;
+    Py_ssize_t local[2 * LOCAL];
+    std::vector<Py_ssize_t> heap;
+    Py_ssize_t *bounds = local;
+    size_t count = 0, room = LOCAL;
     for (Py_ssize_t i = 0, start = 0;;) {
         bool end = i >= n;
         if (end || (d[i] == ':' && i + 1 < n && d[i + 1] == ':')) {
-            count += i > start;
+            if (i > start) {
+                if (count == room) {
+                    if (heap.empty()) heap.assign(local, local + 2 * LOCAL);
+                    room *= 2;
+                    heap.resize(2 * room);
+                    bounds = heap.data();
+                }
+                bounds[2 * count] = start;
+                bounds[2 * count + 1] = i;
+                count++;
+            }
             if (end) break;
             i += 2;
             start = i;
@@ -179,24 +194,14 @@ PyObject *split_kind(PyObject *s, const C *d, Py_ssize_t n) {
             i++;
         }
     }
-    Ref list = Ref::steal(PyList_New(count));
+    Ref list = Ref::steal(PyList_New((Py_ssize_t)count + (absolute ? 1 : 0)));
     if (!list) return nullptr;
     Py_ssize_t k = 0;
     if (absolute) PyList_SET_ITEM(list.get(), k++, Py_NewRef(names.empty));
-    for (Py_ssize_t i = 0, start = 0;;) {
-        bool end = i >= n;
-        if (end || (d[i] == ':' && i + 1 < n && d[i + 1] == ':')) {
-            if (i > start) {
-                PyObject *piece = cut(s, d, start, i);
-                if (!piece) return nullptr;
-                PyList_SET_ITEM(list.get(), k++, piece);
-            }
-            if (end) break;
-            i += 2;
-            start = i;
-        } else {
-            i++;
-        }
+    for (size_t c = 0; c < count; c++) {
+        PyObject *piece = cut(s, d, bounds[2 * c], bounds[2 * c + 1]);
+        if (!piece) return nullptr;
+        PyList_SET_ITEM(list.get(), k++, piece);
     }
     return list.release();
 }
@@ -220,6 +225,7 @@ PyObject *string_arg(const char *fname, PyObject *const *args, Py_ssize_t nargs,
 }
 
 PyObject *split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (nargs == 1 && !kwnames && PyUnicode_CheckExact(args[0])) return split_impl(args[0]);
     Ref s = Ref::steal(string_arg("split", args, nargs, kwnames));
     if (!s) return nullptr;
     return split_impl(s.get());
