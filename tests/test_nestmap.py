@@ -329,6 +329,20 @@ def test_from_tcl_equals_reference_algorithm(text):
     assert outcome(NestMap.from_tcl, text) == outcome(Reference.from_tcl, text)
 
 
+@pytest.mark.parametrize("value", [
+    (("a", "1"), ("b", "{c 2} {d 3}")),
+    [("a.b", "1"), ("a.c", "{x y}")],
+    (("a", ("x", "y")),),
+    (("a", (("x", "1"),)),),
+    (("a", 1),),
+    (("a", "1", "2"),),
+    ([["k"], "v"],),
+    ("{a 1}", "{b 2}"),
+])
+def test_sequences_equal_reference(value):
+    assert outcome(NestMap.from_tcl, value) == outcome(Reference.from_tcl, value)
+
+
 OPS = st.lists(st.tuples(st.sampled_from(["set", "del", "get", "in", "update_kw", "update_nm", "pop"]),
                          st.sampled_from(["a", "b", "a.b", "a.c", "a.b.c", "b.x", "c"]),
                          st.sampled_from(["v", 1, "", "nm", "nm2"])), max_size=12)

@@ -243,6 +243,7 @@ bool nest_values(PyObject *d) {
 // is what klist.update(dict(pairs)) leaves when no key has a dot.
 PyObject *from_tcl_str(PyObject *text, bool soft) {
     std::vector<ListSpan> spans;
+    spans.reserve(8);
     if (!split_spans(text, 0, PyUnicode_GET_LENGTH(text), spans)) return list_error(soft);
     Ref klist = Ref::steal(keyed::new_nestmap());
     if (!klist) return nullptr;
