@@ -21,12 +21,21 @@ struct TclObjHead {
     Tcl_Obj *value;
 };
 
+// Callers may ask while an exception is pending (to test its type): that
+// exception is kept across the import, and wins over an import failure.
 PyObject *cached_tkinter_attr(PyObject **slot, const char *name) {
     if (*slot) return *slot;
+    PyObject *pending = PyErr_GetRaisedException();
+    PyObject *attr = nullptr;
     PyObject *mod = PyImport_ImportModule("_tkinter");
-    if (!mod) return nullptr;
-    PyObject *attr = PyObject_GetAttrString(mod, name);
-    Py_DECREF(mod);
+    if (mod) {
+        attr = PyObject_GetAttrString(mod, name);
+        Py_DECREF(mod);
+    }
+    if (pending) {
+        if (!attr) PyErr_Clear();
+        PyErr_SetRaisedException(pending);
+    }
     if (!attr) return nullptr;
     *slot = attr;  // kept for the life of the process
     return attr;
