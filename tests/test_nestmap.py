@@ -65,6 +65,16 @@ class TestShape:
         for name in ("get", "pop", "setdefault"):
             assert vars(NestMap)[name] is getattr(collections.abc.MutableMapping, name)
 
+    @pytest.mark.parametrize("name, args", [
+        ("__getitem__", ("a",)), ("__setitem__", ("a", 1)), ("__contains__", ("a",)),
+        ("__delitem__", ("a",)), ("update", ()), ("all_keys", ()), ("all_items", ()),
+        ("__tclobj__", ()), ("__init__", ()),
+    ])
+    @pytest.mark.parametrize("self_", [5, None, {"a": 1}])
+    def test_methods_refuse_foreign_self(self, name, args, self_):
+        with pytest.raises(TypeError):
+            getattr(NestMap, name)(self_, *args)
+
     def test_attribute_access(self):
         nm = NestMap({"name.first": "x"})
         assert nm.name.first == "x"

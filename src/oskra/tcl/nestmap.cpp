@@ -17,7 +17,11 @@ namespace {
 
 const char *const MODULE = "oskra.tcl.nestmap";
 
-bool check_nargs(const char *name, Py_ssize_t nargs, Py_ssize_t want) {
+bool check_nargs(const char *name, Py_ssize_t nargs, Py_ssize_t want, PyObject *const *args) {
+    if (nargs >= 1 && !keyed::is_nestmap(args[0])) {
+        PyErr_Format(PyExc_TypeError, "%s() requires a NestMap, not %.200s", name, Py_TYPE(args[0])->tp_name);
+        return false;
+    }
     if (nargs == want) return true;
     if (nargs < 1) {
         PyErr_Format(PyExc_TypeError, "%s() needs an argument", name);
@@ -29,51 +33,51 @@ bool check_nargs(const char *name, Py_ssize_t nargs, Py_ssize_t want) {
 }
 
 PyObject *nm_getitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__getitem__", nargs, 2)) return nullptr;
+    if (!check_nargs("__getitem__", nargs, 2, args)) return nullptr;
     return keyed::getitem(args[0], args[1]);
 }
 
 PyObject *nm_setitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__setitem__", nargs, 3)) return nullptr;
+    if (!check_nargs("__setitem__", nargs, 3, args)) return nullptr;
     if (keyed::setitem(args[0], args[1], args[2]) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *nm_contains(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__contains__", nargs, 2)) return nullptr;
+    if (!check_nargs("__contains__", nargs, 2, args)) return nullptr;
     return keyed::contains(args[0], args[1]);
 }
 
 PyObject *nm_delitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__delitem__", nargs, 2)) return nullptr;
+    if (!check_nargs("__delitem__", nargs, 2, args)) return nullptr;
     if (keyed::delitem(args[0], args[1]) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *nm_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (!check_nargs("__init__", nargs < 1 ? 0 : 1, 1)) return nullptr;
+    if (!check_nargs("__init__", nargs < 1 ? 0 : 1, 1, args)) return nullptr;
     if (keyed::init(args[0], args + 1, nargs - 1, kwnames) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *nm_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (!check_nargs("update", nargs < 1 ? 0 : 1, 1)) return nullptr;
+    if (!check_nargs("update", nargs < 1 ? 0 : 1, 1, args)) return nullptr;
     if (keyed::update(args[0], args + 1, nargs - 1, kwnames) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *nm_all_keys(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("all_keys", nargs, 1)) return nullptr;
+    if (!check_nargs("all_keys", nargs, 1, args)) return nullptr;
     return keyed::all_keys(args[0]);
 }
 
 PyObject *nm_all_items(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("all_items", nargs, 1)) return nullptr;
+    if (!check_nargs("all_items", nargs, 1, args)) return nullptr;
     return keyed::all_items(args[0]);
 }
 
 PyObject *nm_tclobj(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__tclobj__", nargs, 1)) return nullptr;
+    if (!check_nargs("__tclobj__", nargs, 1, args)) return nullptr;
     return keyed::to_tclobj(args[0]);
 }
 
