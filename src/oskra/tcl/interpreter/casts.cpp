@@ -36,7 +36,7 @@ PyObject *tk_number(PyObject *self, PyObject *method, PyObject *value) {
     PyObject *r = call_method1(self, method, value);
     if (r || !PyErr_ExceptionMatches(PyExc_TypeError)) return r;
     PyObject *type_error = PyErr_GetRaisedException();
-    PyObject *text = PyObject_CallOneArg(g.wordform, value);
+    PyObject *text = wordform(value);
     if (text) {
         r = call_method1(self, method, text);
         Py_DECREF(text);
@@ -205,20 +205,20 @@ PyObject *cast_items(PyObject *result, PyObject *items_method, PyObject *item_ca
         return nullptr;
     }
     for (Py_ssize_t i = 0, n = PyList_GET_SIZE(list); i < n; ++i) {
-        PyObject *pair = PyList_GET_ITEM(list, i);
-        PyObject *key, *item;
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
-            PyErr_SetString(PyExc_ValueError, "items() must yield (key, value) pairs");
+        Ref pair = Ref::steal(PySequence_Tuple(PyList_GET_ITEM(list, i)));
+        if (!pair) goto fail;
+        if (PyTuple_GET_SIZE(pair.get()) != 2) {
+            Py_ssize_t got = PyTuple_GET_SIZE(pair.get());
+            if (got < 2)
+                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", got);
+            else
+                PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
             goto fail;
         }
-        key = PyTuple_GET_ITEM(pair, 0);
-        item = PyObject_CallOneArg(item_cast, PyTuple_GET_ITEM(pair, 1));
-        if (!item) goto fail;
-        if (PyObject_SetItem(result, key, item) < 0) {
-            Py_DECREF(item);
-            goto fail;
+        {
+            Ref item = Ref::steal(PyObject_CallOneArg(item_cast, PyTuple_GET_ITEM(pair.get(), 1)));
+            if (!item || PyObject_SetItem(result, PyTuple_GET_ITEM(pair.get(), 0), item.get()) < 0) goto fail;
         }
-        Py_DECREF(item);
     }
     Py_DECREF(list);
     return result;
