@@ -62,12 +62,29 @@ PyObject *missing(PyObject *self, const char *name) {
     return nullptr;
 }
 
-// Attribute access on the interpreter, skipping the generic machinery when
-// its class keeps object.__getattribute__ (a __getattr__ fallback is fine):
-// a name the class does not define is read from the instance dict.
-PyObject *get_attr(PyObject *obj, PyObject *name) {
-    PyTypeObject *tp = Py_TYPE(obj);
-    if (_PyType_Lookup(tp, s_getattribute) == g_object_getattribute && !_PyType_Lookup(tp, name)) {
+// What a class says about one attribute name, remembered while the class
+// is unchanged (same version tag): whether it keeps object.__getattribute__
+// (a __getattr__ fallback is fine), and what the class defines under the name.
+struct ClassAttr {
+    PyTypeObject *type = nullptr;  // compared only
+    unsigned int version = 0;
+    bool generic = false;
+    PyObject *descr = nullptr;  // borrowed from the class, valid for `version`
+};
+
+void describe(ClassAttr &c, PyTypeObject *tp, PyObject *name) {
+    if (c.type == tp && c.version != 0 && tp->tp_version_tag == c.version) return;
+    c.generic = _PyType_Lookup(tp, s_getattribute) == g_object_getattribute;
+    c.descr = _PyType_Lookup(tp, name);
+    c.type = tp;
+    c.version = tp->tp_version_tag;  // 0 (not cached) when the class has none
+}
+
+// obj.name: a name its class does not define is read straight from the
+// instance dict.
+PyObject *get_attr(PyObject *obj, PyObject *name, ClassAttr &c) {
+    describe(c, Py_TYPE(obj), name);
+    if (c.generic && !c.descr) {
         PyObject **dp = _PyObject_GetDictPtr(obj);
         if (dp && *dp) {
             PyObject *v = PyDict_GetItemWithError(*dp, name);
@@ -78,27 +95,27 @@ PyObject *get_attr(PyObject *obj, PyObject *name) {
     return PyObject_GetAttr(obj, name);
 }
 
-// obj.name(*args) for a method defined by obj's class (args[0] is obj),
-// without a bound-method object when the class allows it.
-PyObject *call_method(PyObject *name, PyObject *const *args, size_t nargs) {
+// obj.name(*args) (args[0] is obj) for a method defined by obj's class,
+// without a bound-method object.
+PyObject *call_method(PyObject *name, ClassAttr &c, PyObject *const *args, size_t nargs) {
     PyObject *obj = args[0];
-    PyTypeObject *tp = Py_TYPE(obj);
-    if (_PyType_Lookup(tp, s_getattribute) == g_object_getattribute) {
-        PyObject *descr = _PyType_Lookup(tp, name);
-        if (descr && PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
-            PyObject **dp = _PyObject_GetDictPtr(obj);
-            PyObject *shadow = (dp && *dp) ? PyDict_GetItemWithError(*dp, name) : nullptr;
-            if (!shadow) {
-                if (PyErr_Occurred()) return nullptr;
-                Py_INCREF(descr);
-                PyObject *r = PyObject_Vectorcall(descr, args, nargs, nullptr);
-                Py_DECREF(descr);
-                return r;
-            }
+    describe(c, Py_TYPE(obj), name);
+    PyObject *descr = c.descr;
+    if (c.generic && descr && PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+        PyObject **dp = _PyObject_GetDictPtr(obj);
+        PyObject *shadow = (dp && *dp) ? PyDict_GetItemWithError(*dp, name) : nullptr;
+        if (!shadow) {
+            if (PyErr_Occurred()) return nullptr;
+            Py_INCREF(descr);
+            PyObject *r = PyObject_Vectorcall(descr, args, nargs, nullptr);
+            Py_DECREF(descr);
+            return r;
         }
     }
     return PyObject_VectorcallMethod(name, args, nargs, nullptr);
 }
+
+ClassAttr a_history, a_tk, a_vars, a_cast_any, a_append;
 
 // Replaces the pending TclError by TclError(interp.vars["::errorInfo"]),
 // raised as `raise ... from None` would: no cause, context suppressed.
@@ -107,7 +124,7 @@ PyObject *call_method(PyObject *name, PyObject *const *args, size_t nargs) {
 void translate_tcl_error(PyObject *interp) {
     PyObject *orig = PyErr_GetRaisedException();
     PyObject *info = nullptr, *exc = nullptr;
-    PyObject *vars = get_attr(interp, s_vars);
+    PyObject *vars = get_attr(interp, s_vars, a_vars);
     if (vars) {
         info = PyObject_GetItem(vars, s_errorInfo);
         Py_DECREF(vars);
@@ -298,16 +315,16 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     if (!(interp = resolve(C(self)->tcl))) goto done;
     {
         // Recorded before the call, so that failed calls are recorded too.
-        PyObject *history = get_attr(interp, s_history);
+        PyObject *history = get_attr(interp, s_history, a_history);
         if (!history) goto done;
         PyObject *hargs[2] = {history, words};
-        PyObject *r = call_method(s_append, hargs, 2);
+        PyObject *r = call_method(s_append, a_append, hargs, 2);
         Py_DECREF(history);
         if (!r) goto done;
         Py_DECREF(r);
     }
     {
-        PyObject *tk = get_attr(interp, s_tk);
+        PyObject *tk = get_attr(interp, s_tk, a_tk);
         if (!tk) goto done;
         // tk.call(*words): the words as separate arguments of one command
         // (the list may have been changed by the history: its contents now
@@ -337,7 +354,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
         if (want < 0) goto done;
         if (want) {
             PyObject *cargs[2] = {interp, result};
-            out = call_method(s_cast_any, cargs, 2);
+            out = call_method(s_cast_any, a_cast_any, cargs, 2);
         } else {
             out = PyObject_Str(result);
         }
