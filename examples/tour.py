@@ -29,7 +29,7 @@ def section(title):
 
 
 def show(label, value):
-    print("  %-44s %r" % (label, value))
+    print("  %-48s %r" % (label, value))
 
 
 def main():
@@ -46,6 +46,11 @@ def main():
         print("  a Tcl error carries the whole Tcl trace (::errorInfo):")
         for line in str(exc).splitlines():
             print("      " + line)
+        show("get_errorInfo() gives the same trace", interp.get_errorInfo() == str(exc))
+    interp.set_var("::count", 5)
+    show('set_var("::count", 5); get_int("::count")', interp.get_int("::count"))
+    interp.eval("set ::pair {1 {2 3}}")
+    show('get_list("::pair")', interp.get_list("::pair"))
 
     section("2. Python values as Tcl words: wordform() and tclobj()")
     value = ["a b", 1, 2.5, None, True, ("x", ("y z",)), {"k": "v w"}]
@@ -65,6 +70,11 @@ def main():
     show("NestMap.from_tcl(keyed list)", person)
     show('person["addr.city"]  (dotted keys)', person["addr.city"])
     show("wordform(person)  (back to keyed-list text)", wordform(person))
+    built = NestMap()
+    built["a.b"] = "1"
+    built["a.c"] = "x y"
+    show('NestMap(); ["a.b"] = "1"; ["a.c"] = "x y"', built)
+    show("wordform of it", wordform(built))
     interp.set_keyed_list("kl", person)
     show('TclX: keylget kl addr.zip', interp.eval("keylget kl addr.zip"))
     show('get_keyed_list("kl")', interp.get_keyed_list("kl"))
@@ -91,6 +101,13 @@ def main():
     prices.update({"tea": 3}, coffee=4)
     show("TclArrayVariable as a mapping", dict(prices))
     show("TclCommand('puts {hello world}')", TclCommand("puts {hello world}"))
+    interp.eval('proc ::shop::price {item args} {return "$item costs 3 ($args)"}')
+    price = shop.cmds["price"]
+    show('shop.cmds["price"]', price)
+    show("  .is_proc(), .proc_args()", (price.is_proc(), price.proc_args()))
+    show("  ('tea', size='large')  (options become -size)", price("tea", size="large"))
+    stock = shop.vars.byref("stock")
+    show('shop.vars.byref("stock")', stock)
 
     section("5. Temporaries: gone when the with block ends")
     with TempTclVariable(tcl=interp) as tmp:
@@ -120,7 +137,6 @@ def main():
     show('after remove_callback: info commands shout', interp.eval("info commands shout"))
 
     section("7. Quick calls: Tcl commands as Python attributes")
-    interp.eval('namespace eval ::shop {proc price {item args} {return "$item costs 3 ($args)"}}')
     show('quick.set("greeting", "hello world")', interp.quick.set("greeting", "hello world"))
     show('quick.expr("2**10")  (typecast)', interp.quick.expr("2**10"))
     show('quick.expr("2**10", cast_=False)', interp.quick.expr("2**10", cast_=False))
@@ -141,6 +157,7 @@ def main():
     history.end_marker("setup")
     history.disable()
     interp.eval("set hidden 1")  # not recorded while disabled
+    interp.eval("set unrecorded 1", record=False)
     history.enable()
     interp.eval("set z 3")
     print("  all calls:")
