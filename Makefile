@@ -14,12 +14,27 @@ bench: setup
 	.venv/bin/python benchmarks/run.py
 
 # AddressSanitizer + UBSan build of the extension modules, then the tests.
-asan:
-	OSKRA_PIP_ARGS="-C cmake.define.OSKRA_SANITIZE=ON -C build-dir=build/asan" scripts/setup.sh
-	cd tests && ASAN_OPTIONS=detect_leaks=0 LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
-		../.venv/bin/python -m pytest -p no:cacheprovider -x $(PYTEST_ARGS)
-	scripts/setup.sh
+# It lives in its own venv and build directory, so the normal .venv is never
+# touched. The interpreter itself is not instrumented: libasan is preloaded,
+# Python's own allocator is switched off (PYTHONMALLOC=malloc) so that every
+# object allocation goes through ASan, and leak detection is off (CPython
+# keeps its interned and static objects until exit by design).
+ASAN_VENV := .venv-asan
+ASAN_ENV := PYTHONMALLOC=malloc \
+	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=0:detect_stack_use_after_return=0:strict_string_checks=0:allocator_may_return_null=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)"
 
+asan:
+	@for p in tclx8.4 tcl8.6-dev; do dpkg -s $$p >/dev/null 2>&1 || { scripts/setup.sh; break; }; done
+	@if [ ! -x $(ASAN_VENV)/bin/python ]; then "$$(scripts/find-python312)" -m venv $(ASAN_VENV); fi
+	@if [ ! -f $(ASAN_VENV)/.build-deps ]; then \
+		$(ASAN_VENV)/bin/python -m pip install -q --upgrade pip && \
+		$(ASAN_VENV)/bin/python -m pip install -q "scikit-build-core>=0.10" "nanobind>=2.0" cmake ninja "pytest>=8" "hypothesis>=6" && \
+		touch $(ASAN_VENV)/.build-deps; fi
+	$(ASAN_VENV)/bin/python -m pip install -q --no-build-isolation --no-deps \
+		-C cmake.define.OSKRA_SANITIZE=ON -C cmake.build-type=RelWithDebInfo -C build-dir=build/asan .
+	cd tests && $(ASAN_ENV) ../$(ASAN_VENV)/bin/python -m pytest -p no:cacheprovider -q $(PYTEST_ARGS)
 
 clean:
 	rm -rf build .venv

@@ -1,0 +1,404 @@
+"""Hostile input to every public entry point: never a crash, never a hang.
+
+Test scripts feed the package whatever their devices and users return, so
+every public function and method must answer any argument with a result or a
+Python exception. The sweeps call each entry point with a catalogue of hostile
+values in a child interpreter (a crash there fails one test instead of killing
+the whole run); the other tests pin the result for the cases where the right
+answer is known.
+"""
+import importlib
+import os
+import subprocess
+import sys
+import textwrap
+from collections.abc import Mapping, Sequence
+from tkinter import TclError
+
+import pytest
+
+TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
+BIG = 10_000_000  # characters in the "huge" strings
+
+
+# --------------------------------------------------------------------------
+# Running code in a child interpreter
+
+
+def run_isolated(code, timeout=300):
+    """Run `code` in a fresh interpreter; return the finished process."""
+    return subprocess.run(
+        [sys.executable, "-X", "faulthandler", "-c", textwrap.dedent(code)],
+        cwd=TESTS_DIR, capture_output=True, text=True, timeout=timeout,
+    )
+
+
+def assert_survived(proc):
+    tail = "\n".join(proc.stderr.splitlines()[-15:])
+    assert proc.returncode == 0 and "Fatal Python error" not in proc.stderr, (
+        f"child died with return code {proc.returncode}:\n{tail}")
+
+
+# --------------------------------------------------------------------------
+# The hostile value catalogue
+
+
+class Boom(Exception):
+    """Raised by the protocol methods of the hostile objects."""
+
+
+class RaisesEverywhere:
+    def __wordform__(self):
+        raise Boom("__wordform__")
+
+    def __tclobj__(self):
+        raise Boom("__tclobj__")
+
+    def __str__(self):
+        raise Boom("__str__")
+
+    def __repr__(self):
+        return "RaisesEverywhere()"
+
+
+class ReturnsItself:
+    def __wordform__(self):
+        return self
+
+    def __tclobj__(self):
+        return self
+
+    def __str__(self):
+        return "itself"
+
+
+class TclobjReturnsItself:
+    def __tclobj__(self):
+        return self
+
+
+class StrRaises:
+    def __str__(self):
+        raise Boom("__str__")
+
+    def __repr__(self):
+        return "StrRaises()"
+
+
+class StrReturnsNonStr:
+    def __str__(self):
+        return 5
+
+
+class FalsyProtocol:
+    __wordform__ = None
+    __tclobj__ = 0
+
+    def __str__(self):
+        return "falsy"
+
+
+class GetattrRaises:
+    def __getattr__(self, name):
+        raise Boom(name)
+
+
+class IterRaises(Sequence):
+    def __len__(self):
+        return 3
+
+    def __getitem__(self, index):
+        raise Boom("__getitem__")
+
+    def __iter__(self):
+        raise Boom("__iter__")
+
+
+class KeysRaise(dict):
+    def keys(self):
+        raise Boom("keys")
+
+    def __iter__(self):
+        raise Boom("__iter__")
+
+    def __getitem__(self, key):
+        raise Boom("__getitem__")
+
+
+class ChangesWhileIterated(Mapping):
+    """A mapping that grows while iterated and empties itself when indexed."""
+
+    def __init__(self):
+        self.data = {str(i): i for i in range(5)}
+
+    def __iter__(self):
+        for key in list(self.data):
+            self.data[key + "x"] = 1
+            yield key
+
+    def __len__(self):
+        return len(self.data)
+
+    def __getitem__(self, key):
+        self.data.clear()
+        return 1
+
+
+class GrowsWhileIterated(Sequence):
+    def __init__(self):
+        self.items = [1, 2, 3]
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        if index >= 50:
+            raise IndexError(index)
+        self.items.append(index)
+        return self.items[index]
+
+
+class StrSubclass(str):
+    def __str__(self):
+        raise Boom("str subclass")
+
+
+def self_list():
+    value = []
+    value.append(value)
+    return value
+
+
+def self_dict():
+    value = {}
+    value["a"] = value
+    return value
+
+
+def deep_list(depth=100_000):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+def deep_tuple(depth=100_000):
+    value = ()
+    for _ in range(depth):
+        value = (value,)
+    return value
+
+
+def hostile_values(big=True):
+    """(label, value) pairs: wrong types, odd text, odd objects, odd containers."""
+    values = [
+        ("None", None), ("zero", 0), ("negative", -1), ("huge int", 2**70), ("huge negative", -(2**70)),
+        ("float", 1.5), ("nan", float("nan")), ("inf", float("inf")), ("True", True),
+        ("bytes with NUL", b"a\0b"), ("bytearray", bytearray(b"xy")), ("complex", 3 + 4j),
+        ("Ellipsis", Ellipsis), ("a type", type), ("a function", lambda *a, **k: None), ("object", object()),
+        ("empty", ""), ("NUL", "\0"), ("embedded NUL", "a\0b"), ("non-BMP", "\U0001F600 x"),
+        ("brace", "{"), ("close brace", "}"), ("backslash", "\\"), ("quote", '"'), ("script", "[exit]"),
+        ("variable", "$x"), ("unbalanced list", "a b {c"), ("single colon", "a:b"), ("colons", ":::"),
+        ("str subclass", StrSubclass("x")), ("raises everywhere", RaisesEverywhere()),
+        ("returns itself", ReturnsItself()), ("tclobj returns itself", TclobjReturnsItself()),
+        ("str raises", StrRaises()), ("str returns non-str", StrReturnsNonStr()),
+        ("falsy protocol", FalsyProtocol()), ("getattr raises", GetattrRaises()),
+        ("iter raises", IterRaises()), ("keys raise", KeysRaise(a=1)),
+        ("changes while iterated", ChangesWhileIterated()), ("grows while iterated", GrowsWhileIterated()),
+        ("self list", self_list()), ("self dict", self_dict()), ("deep list", deep_list()),
+        ("deep tuple", deep_tuple()), ("nested", [1, [2, [3, "a b"]]]), ("int keys", {1: 2}),
+        ("nested dict", {"a": {"b": "c"}}), ("set", {1}), ("frozenset", frozenset()), ("range", range(3)),
+    ]
+    if big:
+        values += [("huge list text", "x y{" * (BIG // 4)), ("huge word", "a" * BIG)]
+    return values
+
+
+# Values that reach the Tcl layer nested inside a list and that it cannot
+# convert. Kept apart from the sweeps while the guard against them is missing
+# (see test_nested_unconvertible_values_do_not_crash).
+def unconvertible_nested_values():
+    class NestedStrRaises:
+        def __tclobj__(self):
+            return (1, StrRaises())
+
+    class NestedDeep:
+        def __tclobj__(self):
+            return deep_tuple()
+
+    return [("surrogate in list", ["\ud800"]), ("surrogate in tuple", ("a", ("\udfff",))),
+            ("surrogate in dict", {"k": "\ud800"}), ("str raises in list", [StrRaises()]),
+            ("tclobj nests str raises", NestedStrRaises()), ("tclobj nests deep tuple", NestedDeep())]
+
+
+LONE_SURROGATES = [("lone surrogate", "\ud800"), ("surrogate inside", "x\udfffy")]
+
+
+# --------------------------------------------------------------------------
+# The entry points, grouped so that each sweep runs in its own child
+
+
+def _entry_points(group, interp):
+    from oskra.tcl.history import Entry, History
+    from oskra.tcl.nestmap import NestMap
+    from oskra.tcl import namespace as ns_mod
+    from oskra.tcl.quick import Quick, Quick_Code
+    import oskra.tcl as top
+
+    wf = importlib.import_module("oskra.tcl.wordform")
+    internal = importlib.import_module("oskra.tcl.internal")
+    out = []
+
+    def methods(label, obj, names):
+        out.extend((f"{label}.{n}", getattr(obj, n)) for n in names)
+
+    if group == "wordform":
+        methods("wordform", wf, ["wordform", "tclobj", "_Tcl_ScanElement", "_tcl_UpdateStringOfList",
+                                 "_wordform_from_sequence", "_wordform_from_mapping"])
+        out += [("wordform.from_sequence", wf.wordform.from_sequence),
+                ("wordform.from_mapping", wf.wordform.from_mapping),
+                ("tclobj.from_sequence", wf.tclobj.from_sequence),
+                ("tclobj.from_mapping", wf.tclobj.from_mapping),
+                ("_Tcl_ConvertElement", lambda *a: wf._Tcl_ConvertElement(*a, set())),
+                ("_Tcl_ConvertElement flags", lambda *a: wf._Tcl_ConvertElement("x", *a))]
+    elif group == "toplevel":
+        methods("internal", internal, ["GetListFromAny"])
+        out.append(("Tcl_ResetResult", internal.TclDLL.Tcl_ResetResult))
+        methods("oskra.tcl", top, ["wordform", "tclobj", "cast_list", "cast_array", "cast_keyed_list",
+                                   "cast_any", "cast_int", "cast_double", "cast_boolean", "eval"])
+    elif group == "interpreter":
+        methods("Interpreter", interp, [
+            "cast_list", "cast_int", "cast_double", "cast_boolean", "cast_array", "cast_keyed_list", "cast_any",
+            "get_array", "get_list", "get_keyed_list", "get_int", "get_boolean", "get_double", "get_var",
+            "set_array", "set_keyed_list", "set_var", "set_boolean", "set_list", "eval", "get_errorInfo",
+            "create_callback", "remove_callback", "generate_callback_cmd_name", "__getattr__"])
+    elif group == "history":
+        history = History(3)
+        history.start_marker("m")
+        methods("History", history, ["append", "clear", "start_marker", "end_marker", "filter",
+                                     "enable", "disable"])
+        out += [("History()", History), ("Entry()", Entry)]
+    elif group == "nestmap":
+        nm = NestMap({"a": {"b": 1}, "s": "text"})
+        methods("NestMap", nm, ["__getitem__", "__setitem__", "__contains__", "__delitem__", "get", "pop",
+                                "setdefault", "update", "all_keys", "all_items", "has_key", "__tclobj__"])
+        out += [("NestMap()", NestMap), ("NestMap.from_tcl", NestMap.from_tcl)]
+    elif group == "namespace":
+        ns = ns_mod.TclNamespace("::hostile", tcl=interp)
+        methods("TclNamespace", ns, [
+            "children", "code", "current", "create", "delete", "eval", "call", "exists", "export", "forget",
+            "import_", "origin", "parent", "which", "is_absolute", "is_relative", "absolute", "split",
+            "normalize", "join", "qualifiers", "tail"])
+        local = ns_mod.TclNamespace(None, tcl=interp)
+        methods("local TclNamespace", local, ["eval", "call", "exists", "parent", "children"])
+    elif group == "views":
+        ns = ns_mod.TclNamespace("::hostile", tcl=interp)
+        for view_name in ("vars", "objs", "cmds", "procs"):
+            view = getattr(ns, view_name)
+            names = [n for n in dir(view) if not n.startswith("_") and callable(getattr(view, n))]
+            names += ["__getitem__", "__setitem__", "__delitem__", "__contains__"]
+            methods(f"views.{view_name}", view, names)
+            out.append((f"views.{view_name} init", type(view)))
+    elif group == "variables":
+        var = ns_mod.TclVariable("::hostile_v", tcl=interp)
+        methods("TclVariable", var, [
+            "get_obj", "get_str", "get", "set", "unset", "exists", "array_item_byref", "array_get_obj",
+            "array_get_str", "array_set", "array_unset", "array_size", "array_names", "is_array"])
+        arr = ns_mod.TclArrayVariable("::hostile_a", tcl=interp)
+        methods("TclArrayVariable", arr, ["__getitem__", "__setitem__", "__delitem__", "__contains__",
+                                          "update", "get", "pop", "setdefault"])
+        out += [("TclVariable()", lambda *a: ns_mod.TclVariable(*a, tcl=interp)),
+                ("TclVariable(index)", lambda *a: ns_mod.TclVariable("v", *a, tcl=interp)),
+                ("TclArrayVariable()", lambda *a: ns_mod.TclArrayVariable(*a, tcl=interp))]
+    elif group == "commands":
+        interp.tk.eval("proc ::hostile_p {args} {return $args}")
+        cmd = ns_mod.TclCommand("::hostile_p", tcl=interp)
+        methods("TclCommand", cmd, [
+            "exists", "is_command", "is_proc", "origin", "proc_body", "proc_args", "proc_arg_default",
+            "build_tclcmd", "kwargs_to_dashed_args", "call", "eval", "__call__", "__get__"])
+        out += [("TclCommand()", lambda *a: ns_mod.TclCommand(*a, tcl=interp)),
+                ("TclCommand(args)", lambda *a: ns_mod.TclCommand("::hostile_p", *a, tcl=interp)),
+                ("TclCommand keyword", lambda a: cmd.call(x=a)),
+                ("TclCommand keywords", lambda a: ns_mod.TclCommand("::hostile_p", None, a, tcl=interp).call()),
+                ("TclCommand cast", lambda a: ns_mod.TclCommand("::hostile_p", cast=a, tcl=interp).call()),
+                ("TclCommand rename", lambda a: ns_mod.TclCommand("::hostile_q", tcl=interp).rename(a)),
+                ("TclCommand createcommand",
+                 lambda a: ns_mod.TclCommand("::hostile_cb", tcl=interp).createcommand(a))]
+    elif group == "temporaries":
+        for cls in (ns_mod.TempTclVariable, ns_mod.TempTclArrayVariable, ns_mod.TempTclCommand,
+                    ns_mod.TempTclNamespace):
+            def make(*a, cls=cls):
+                if cls is ns_mod.TempTclNamespace and a and a[0] == ":::":
+                    return None  # names the global namespace: see test_temporary_global_namespace
+                with cls(*a, tcl=interp) as tmp:
+                    return str(tmp)
+            out.append((cls.__name__, make))
+    elif group == "quick":
+        out += [("Quick call", lambda *a: interp.quick.list(*a)),
+                ("Quick keyword", lambda a: interp.quick.list(k=a)),
+                ("Quick cast_", lambda a: interp.quick.list("1", cast_=a)),
+                ("Quick getattr", lambda a: getattr(interp.quick, a)),
+                ("Quick segment", lambda a: getattr(interp.quick.list, a)),
+                ("Quick root call", interp.quick),
+                ("Quick()", Quick), ("Quick_Code()", lambda *a: Quick_Code(*a, tcl=interp)),
+                ("Quick_Code str", lambda *a: str(Quick_Code(*a, tcl=interp)))]
+    else:
+        raise ValueError(group)
+    return out
+
+
+GROUPS = ["wordform", "toplevel", "interpreter", "history", "nestmap", "namespace", "views", "variables",
+          "commands", "temporaries", "quick"]
+
+
+def _sweep(group, extra=""):
+    """Child side: call every entry point of `group` with every hostile value.
+
+    Prints the call about to be made, so that the parent can name the call
+    that killed the child. After each call the interpreter must still work.
+    """
+    from oskra.tcl.interpreter import Interpreter
+
+    interp = Interpreter()
+    values = hostile_values()
+    if extra == "surrogates":
+        values = LONE_SURROGATES
+    elif extra == "nested":
+        values = unconvertible_nested_values()
+    pairs = hostile_values(big=False)[::4]
+    for name, func in _entry_points(group, interp):
+        calls = [((), "no argument")] + [((v,), label) for label, v in values]
+        if extra:
+            calls += [(("::hostile_x", v), f"name, {label}") for label, v in values]
+        else:
+            calls += [((a, b), f"{la}, {lb}") for la, a in pairs for lb, b in pairs]
+        for args, label in calls:
+            sys.stderr.write(f"calling {name}({label})\n")
+            try:
+                func(*args)
+            except Exception:
+                pass
+            assert interp.tk.eval("set ::alive 1") == "1", (name, label)
+    sys.stderr.write("sweep done\n")
+
+
+@pytest.mark.parametrize("group", GROUPS)
+def test_sweep_never_crashes(group):
+    proc = run_isolated(f"import test_hostile; test_hostile._sweep({group!r})")
+    assert_survived(proc)
+    assert proc.stderr.rstrip().endswith("sweep done")
+
+
+@pytest.mark.parametrize("group", GROUPS)
+def test_sweep_lone_surrogates(group):
+    proc = run_isolated(f"import test_hostile; test_hostile._sweep({group!r}, 'surrogates')")
+    if proc.returncode != 0 and group == "namespace":
+        pytest.xfail("nested unconvertible values reach tkinter unguarded (findings F1)")
+    assert_survived(proc)
+
+
+@pytest.mark.xfail(reason="nested unconvertible values reach tkinter unguarded (findings F1)", strict=False)
+@pytest.mark.parametrize("group", ["variables", "commands", "namespace", "views", "interpreter"])
+def test_nested_unconvertible_values_do_not_crash(group):
+    proc = run_isolated(f"import test_hostile; test_hostile._sweep({group!r}, 'nested')")
+    assert_survived(proc)
