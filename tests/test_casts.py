@@ -277,3 +277,13 @@ def test_hostile_containers(shared):
             Interpreter.cast_array(bad)
     with pytest.raises(TypeError):
         Interpreter.cast_list("a b", item_cast=5)
+
+
+@pytest.mark.parametrize("writer,value", [
+    ("set_list", "\ud800"), ("set_list", ["a", ("b", "x\udfffy")]), ("set_var", ("\ud800",)),
+    ("set_var", ["ok", ["\udc80"]]), ("set_var", "\ud800"),
+])
+def test_writers_refuse_lone_surrogates_at_any_depth(interp, writer, value):
+    with pytest.raises(UnicodeEncodeError):
+        getattr(interp, writer)("::w", value)
+    assert interp.eval("set ::alive 1") == "1"

@@ -268,7 +268,25 @@ PyObject *read_var(PyObject *self, PyObject *name) {
     return r;
 }
 
+// tkinter refuses a str with lone surrogates with UnicodeEncodeError, but
+// crashes on one nested in a tuple: nested values are checked first and
+// refused with the error of the flat case.
+int check_encodable(PyObject *value) {
+    if (PyUnicode_Check(value)) return PyUnicode_AsUTF8AndSize(value, nullptr) ? 0 : -1;
+    if (!PyTuple_Check(value) && !PyList_Check(value)) return 0;
+    if (Py_EnterRecursiveCall(" while checking a Tcl value")) return -1;
+    int rc = 0;
+    for (Py_ssize_t i = 0; rc == 0 && i < PySequence_Fast_GET_SIZE(value); ++i) {
+        PyObject *item = Py_NewRef(PySequence_Fast_GET_ITEM(value, i));
+        rc = check_encodable(item);
+        Py_DECREF(item);
+    }
+    Py_LeaveRecursiveCall();
+    return rc;
+}
+
 PyObject *write_var(PyObject *self, PyObject *name, PyObject *value) {
+    if (check_encodable(value) < 0) return nullptr;
     PyObject *vars = vars_of(self);
     if (!vars) return nullptr;
     int rc = PyObject_SetItem(vars, name, value);
