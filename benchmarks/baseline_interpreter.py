@@ -10,6 +10,7 @@ from _tkinter import Tcl_Obj
 import baseline_history_quick as base_history
 from oskra.datastructures import AttrDict
 from oskra.tcl.array import Array
+from oskra.tcl.internal import TclDLL
 
 _splitter = tkinter.Tcl()
 
@@ -91,7 +92,7 @@ class Interpreter(Tk):
             return self.getdouble(str(value))
 
     def cast_boolean(self, value):
-        self.tk.call("info", "exists", "::tcl_version")  # stands for the result reset
+        TclDLL.Tcl_ResetResult(self)
         try:
             try:
                 return bool(self.tk.getboolean(value))
