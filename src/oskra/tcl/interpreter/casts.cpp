@@ -90,7 +90,7 @@ int quiet_number(PyObject *self, PyObject *value, Conv conv, PyObject *method, P
     return swallow();
 }
 
-PyObject *tkapp_of(PyObject *self) { return PyObject_GetAttr(self, g.s_tk); }
+PyObject *tkapp_of(PyObject *self) { return own_attr(self, g.s_tk); }
 
 // Tcl_ResetResult on the interpreter's Tcl interpreter.
 bool reset_result(PyObject *self) {
@@ -258,7 +258,7 @@ PyObject *cast_keyed_list(PyObject *value, PyObject *item_cast) {
     if (!bind_args(qual, nullptr, args, nargs, kwnames, names, n, req, a)) return nullptr;
 
 // self.vars
-PyObject *vars_of(PyObject *self) { return PyObject_GetAttr(self, g.s_vars); }
+PyObject *vars_of(PyObject *self) { return own_attr(self, g.s_vars); }
 
 PyObject *read_var(PyObject *self, PyObject *name) {
     PyObject *vars = vars_of(self);

@@ -78,6 +78,14 @@ void add_callback_methods(ClassBuilder &cb);
 void add_variable_methods(ClassBuilder &cb);
 void add_cast_methods(ClassBuilder &cb);
 
+// self.<name> for an attribute the instance holds (tk, history, vars, ...).
+// On the class itself the lookup skips the __getattr__ hook: these are
+// never forwarded to tk, and the hook's own lookups cost more than the read.
+inline PyObject *own_attr(PyObject *self, PyObject *name) {
+    if (Py_TYPE(self) == (PyTypeObject *)g.Interpreter) return PyObject_GenericGetAttr(self, name);
+    return PyObject_GetAttr(self, name);
+}
+
 // C++ entry points used across files. Each returns a new reference, or
 // null with a Python error set.
 PyObject *cast_any(PyObject *self, PyObject *value);

@@ -241,7 +241,7 @@ PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
 void raise_with_errorinfo(PyObject *self) {
     PyObject *exc = PyErr_GetRaisedException();
     PyObject *info = nullptr;
-    PyObject *vars = PyObject_GetAttr(self, g.s_vars);
+    PyObject *vars = own_attr(self, g.s_vars);
     if (vars) {
         info = PyObject_GetItem(vars, g.s_errorInfo_abs);
         Py_DECREF(vars);
@@ -273,7 +273,7 @@ PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf,
     int record = a[3] ? PyObject_IsTrue(a[3]) : 1;
     if (record < 0) return nullptr;
     if (record) {
-        PyObject *history = PyObject_GetAttr(self, g.s_history);
+        PyObject *history = own_attr(self, g.s_history);
         if (!history) return nullptr;
         PyObject *buf[3] = {nullptr, history, code};
         PyObject *r = PyObject_VectorcallMethod(g.s_append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
@@ -281,7 +281,7 @@ PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf,
         if (!r) return nullptr;
         Py_DECREF(r);
     }
-    PyObject *tk = PyObject_GetAttr(self, g.s_tk);
+    PyObject *tk = own_attr(self, g.s_tk);
     if (!tk) return nullptr;
     PyObject *result = tk_eval_call(tk, code);
     Py_DECREF(tk);
@@ -309,7 +309,7 @@ PyObject *interp_get_errorinfo(PyObject *self_, PyObject *const *args, Py_ssize_
     static const char *const names[] = {"self"};
     PyObject *a[1];
     if (!bind_args("Interpreter.get_errorInfo", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
-    Ref ns = Ref::steal(PyObject_GetAttr(a[0], g.s_global_ns));
+    Ref ns = Ref::steal(own_attr(a[0], g.s_global_ns));
     if (!ns) return nullptr;
     Ref vars = Ref::steal(PyObject_GetAttr(ns.get(), g.s_vars));
     if (!vars) return nullptr;
