@@ -1,6 +1,8 @@
 import collections
+import copy
 import gc
 import logging
+import pickle
 import re
 import weakref
 from datetime import datetime
@@ -386,3 +388,14 @@ def test_subclass_override_and_cycle_collected():
     del h
     gc.collect()
     assert ref() is None
+
+
+@pytest.mark.parametrize("clone", [copy.deepcopy, lambda h: pickle.loads(pickle.dumps(h))])
+def test_history_copies_keep_entries_and_sharing(clone):
+    h = History(3)
+    h.start_marker("m")
+    h.append(["set", "a b"])
+    h.disable()
+    c = clone(h)
+    assert (str(c.__history__[0]), c.enabled, c.__activeMarkers__) == (str(h.__history__[0]), False, ["m"])
+    assert c.__history__[0] is c.__markers__["m"][0] and c.__history__.maxlen == 3

@@ -350,7 +350,15 @@ void History_dealloc(PyObject *self) {
 }
 
 #define FASTKW(f) (PyCFunction)(void (*)(void))(f), METH_FASTCALL | METH_KEYWORDS
+const char *const history_attrs[] = {"__history__", "__markers__", "__activeMarkers__", "enabled"};
+
+PyObject *History_getstate(PyObject *self, PyObject *) {
+    return attrs_state(self, history_attrs, 4, H(self)->dict);
+}
+
 PyMethodDef History_methods[] = {
+    {"__getstate__", History_getstate, METH_NOARGS, "__getstate__($self, /)\n--\n\nThe record, markers and switch."},
+    {"__setstate__", restore_attrs, METH_O, "__setstate__($self, state, /)\n--\n\nSet them again."},
     {"enable", History_enable, METH_NOARGS, "enable($self, /)\n--\n\nSwitch recording on."},
     {"disable", History_disable, METH_NOARGS, "disable($self, /)\n--\n\nSwitch recording off."},
     {"append", FASTKW(History_append), "append($self, item)\n--\n\nRecord one call."},

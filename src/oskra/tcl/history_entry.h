@@ -346,6 +346,16 @@ PyMemberDef Entry_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
+const char *const entry_attrs[] = {"api", "timestamp"};
+
+PyObject *Entry_getstate(PyObject *self, PyObject *) { return attrs_state(self, entry_attrs, 2, E(self)->dict); }
+
+PyMethodDef Entry_methods[] = {
+    {"__getstate__", Entry_getstate, METH_NOARGS, "__getstate__($self, /)\n--\n\nThe entry's attributes."},
+    {"__setstate__", restore_attrs, METH_O, "__setstate__($self, state, /)\n--\n\nSet the attributes again."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef Entry_getset[] = {
     {"timestamp", Entry_get_timestamp, Entry_set_timestamp, "When the call was recorded (local date-time).",
      nullptr},
@@ -363,6 +373,7 @@ PyType_Slot Entry_slots[] = {
     {Py_tp_repr, (void *)Entry_repr},
     {Py_tp_members, Entry_members},
     {Py_tp_getset, Entry_getset},
+    {Py_tp_methods, Entry_methods},
     {0, nullptr},
 };
 

@@ -126,4 +126,40 @@ int log_debug(PyObject *msg, PyObject *arg) {
     return r ? 0 : -1;
 }
 
+// Copying and pickling: the state of an object is its named attributes
+// (those that are set) plus its instance dict; restoring sets them again.
+PyObject *attrs_state(PyObject *self, const char *const *names, int n, PyObject *inst_dict) {
+    PyObject *state = PyDict_New();
+    if (!state) return nullptr;
+    for (int i = 0; i < n; ++i) {
+        PyObject *v = PyObject_GetAttrString(self, names[i]);
+        if (!v) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) goto fail;
+            PyErr_Clear();
+            continue;
+        }
+        int rc = PyDict_SetItemString(state, names[i], v);
+        Py_DECREF(v);
+        if (rc < 0) goto fail;
+    }
+    if (inst_dict && PyDict_Update(state, inst_dict) < 0) goto fail;
+    return state;
+fail:
+    Py_DECREF(state);
+    return nullptr;
+}
+
+PyObject *restore_attrs(PyObject *self, PyObject *state) {
+    if (!PyDict_Check(state)) {
+        PyErr_Format(PyExc_TypeError, "state must be a dict, not %.200s", Py_TYPE(state)->tp_name);
+        return nullptr;
+    }
+    PyObject *key, *value;
+    Py_ssize_t pos = 0;
+    while (PyDict_Next(state, &pos, &key, &value)) {
+        if (PyObject_SetAttr(self, key, value) < 0) return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
 }  // namespace
