@@ -5,7 +5,9 @@ The reference point for the benchmark: what a Python developer would write.
 import logging
 import re
 from collections import deque
+from tkinter import TclError
 
+from oskra.tcl.wordform import wordform
 from oskra.utils.utils import get_time
 
 log = logging.getLogger("oskra.tcl")
@@ -95,9 +97,6 @@ class Quick_Code(object):
         self.cmd = list(cmd)
 
     def __call__(self, *args, **kwargs):
-        from oskra.tcl.wordform import wordform
-        from tkinter import TclError
-
         cast = kwargs.pop("cast_", True)
         words = ["::".join(self.cmd)]
         for arg in args:
