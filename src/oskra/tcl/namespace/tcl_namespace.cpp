@@ -134,23 +134,82 @@ struct PieceCache {
     static constexpr size_t SIZE = 512, MAX_LEN = 48;
     PyObject *slot[SIZE] = {};
 
-    PyObject *get(PyObject *src, const Py_UCS1 *text, Py_ssize_t start, Py_ssize_t end) {
+    static size_t index(size_t h) { return (h ^ (h >> 9)) & (SIZE - 1); }
+
+    // The piece text[start:end], whose hash the caller computed.
+    PyObject *get(PyObject *src, const Py_UCS1 *text, Py_ssize_t start, Py_ssize_t end, size_t h) {
         size_t len = (size_t)(end - start);
         if (len > MAX_LEN) return PyUnicode_Substring(src, start, end);
         const Py_UCS1 *p = text + start;
-        size_t h = len;
-        for (size_t i = 0; i < len; i++) h = h * 31 + p[i];
-        PyObject *&cached = slot[(h ^ (h >> 9)) & (SIZE - 1)];
-        if (cached && (size_t)PyUnicode_GET_LENGTH(cached) == len &&
-            memcmp(PyUnicode_1BYTE_DATA(cached), p, len) == 0)
-            return Py_NewRef(cached);
-        PyObject *piece = PyUnicode_Substring(src, start, end);
-        if (piece && PyUnicode_KIND(piece) == PyUnicode_1BYTE_KIND) {
-            Py_XSETREF(cached, Py_NewRef(piece));
+        PyObject *&cached = slot[index(h)];
+        if (cached && (size_t)PyUnicode_GET_LENGTH(cached) == len) {
+            const Py_UCS1 *c = PyUnicode_1BYTE_DATA(cached);
+            size_t i = 0;
+            while (i < len && c[i] == p[i]) i++;
+            if (i == len) return Py_NewRef(cached);
         }
+        PyObject *piece = PyUnicode_Substring(src, start, end);
+        if (piece && PyUnicode_KIND(piece) == PyUnicode_1BYTE_KIND) Py_XSETREF(cached, Py_NewRef(piece));
         return piece;
     }
+
+    PyObject *get(PyObject *src, const Py_UCS1 *text, Py_ssize_t start, Py_ssize_t end) {
+        size_t h = 0;
+        for (Py_ssize_t i = start; i < end; i++) h = h * 31 + text[i];
+        return get(src, text, start, end, h);
+    }
 } piece_cache;
+
+// split() of a narrow str: one loop validates, hashes and looks up each
+// component as it goes; the list is made at the end.
+PyObject *split_narrow(PyObject *s) {
+    const Py_UCS1 *d = PyUnicode_1BYTE_DATA(s);
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    constexpr Py_ssize_t LOCAL = 32;
+    PyObject *local[LOCAL + 1];
+    PyObject **items = local;
+    std::unique_ptr<PyObject *[]> heap;
+    Py_ssize_t count = 0;
+    bool absolute = n >= 2 && d[0] == ':' && d[1] == ':';
+    if (absolute) items[count++] = Py_NewRef(names.empty);
+    auto fail = [&]() -> PyObject * {
+        for (Py_ssize_t k = 0; k < count; k++) Py_DECREF(items[k]);
+        return nullptr;
+    };
+    Py_ssize_t i = absolute ? 2 : 0, start = i;
+    size_t h = 0;
+    for (;;) {
+        bool end = i >= n;
+        Py_UCS1 c = end ? 0 : d[i];
+        if (end || (c == ':' && i + 1 < n && d[i + 1] == ':')) {
+            if (i > start) {
+                if (items == local && count == LOCAL) {
+                    heap.reset(new PyObject *[(size_t)n]);  // at most n pieces
+                    for (Py_ssize_t k = 0; k < count; k++) heap[k] = local[k];
+                    items = heap.get();
+                }
+                PyObject *piece = piece_cache.get(s, d, start, i, h);
+                if (!piece) return fail();
+                items[count++] = piece;
+            }
+            if (end) break;
+            i += 2;
+            start = i;
+            h = 0;
+        } else if (c == ':') {
+            fail();
+            PyErr_Format(PyExc_ValueError, "Invalid Tcl namespace '%U'", s);
+            return nullptr;
+        } else {
+            h = h * 31 + c;
+            i++;
+        }
+    }
+    PyObject *list = PyList_New(count);
+    if (!list) return fail();
+    for (Py_ssize_t k = 0; k < count; k++) PyList_SET_ITEM(list, k, items[k]);
+    return list;
+}
 
 inline PyObject *cut(PyObject *src, const Py_UCS1 *text, Py_ssize_t start, Py_ssize_t end) {
     return piece_cache.get(src, text, start, end);
@@ -209,7 +268,7 @@ PyObject *split_kind(PyObject *s, const C *d, Py_ssize_t n) {
 PyObject *split_impl(PyObject *s) {
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
     switch (PyUnicode_KIND(s)) {
-        case PyUnicode_1BYTE_KIND: return split_kind(s, PyUnicode_1BYTE_DATA(s), n);
+        case PyUnicode_1BYTE_KIND: return split_narrow(s);
         case PyUnicode_2BYTE_KIND: return split_kind(s, PyUnicode_2BYTE_DATA(s), n);
         default: return split_kind(s, PyUnicode_4BYTE_DATA(s), n);
     }
