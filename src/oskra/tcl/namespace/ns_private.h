@@ -98,6 +98,9 @@ bool make_views();  // fills `views`
 
 // TclNamespace.call as a C++ function: self is the namespace object.
 PyObject *ns_call(PyObject *self, PyObject *tclcmd);
+// TclNamespace.eval of a word tuple: the same command inside the namespace,
+// its result as one string.
+PyObject *ns_eval_words(PyObject *self, PyObject *words);
 // The namespace object's interpreter proxy (self.tcl).
 inline PyObject *tcl_of(PyObject *ns_self) { return PyObject_GetAttr(ns_self, names.tcl); }
 

@@ -859,6 +859,8 @@ PyObject *str_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
 
 }  // namespace
 
+PyObject *ns_eval_words(PyObject *self, PyObject *words) { return eval_impl(self, words, nullptr, 0); }
+
 PyObject *ns_call(PyObject *self, PyObject *tclcmd) {
     Ref ns = Ref::steal(self_ns(self));
     if (!ns) return nullptr;

@@ -384,7 +384,10 @@ PyObject *list_names(PyObject *view, PyObject *words) {
     if (!ns) return nullptr;
     Ref result;
     if (is_type(ns.get(), classes.TclNamespace.ptr()) || is_type(ns.get(), classes.TempTclNamespace.ptr()))
-        result = Ref::steal(ns_call(ns.get(), words));
+        // The same command in the same namespace; asked for as one string,
+        // the names come back as one list text instead of one Tcl object
+        // wrapper per name, which would then each need converting.
+        result = Ref::steal(ns_eval_words(ns.get(), words));
     else
         result = Ref::steal(call_method1(ns.get(), names.call, words));
     if (!result) return nullptr;
