@@ -244,3 +244,14 @@ def test_hot_operations_do_not_leak(ns, interp):
     finally:
         tracemalloc.stop()
     assert grown < 16 * 1024  # one leaked object per call: 30 kB or more
+
+
+def test_listing_keeps_odd_names_exact(interp):
+    odd = ["a b", "{x", "q\"t", "\U0001f600", "tab\there", "br}ace", "#hash", "dollar$"]
+    interp.tk.eval("namespace eval ::odd {}")
+    for name in odd:
+        interp.tk.call("set", "::odd::" + name, 1)
+    view = T("::odd", tcl=interp).vars
+    assert set(odd) <= set(view)
+    assert all(type(k) is str for k in view)
+    assert all(view[k] == "1" for k in odd)
