@@ -454,10 +454,7 @@ PyObject *new_iter(PyObject *view, PyObject *words) {
 }
 
 METHOD(vv_iter) {
-    constexpr int NREQ = 0;
-    static const char *const *kw = nullptr;
-    (void)NREQ;
-    if (nargs < 1 || !parse_args("__iter__", kw, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) {
+    if (nargs < 1 || !parse_args("__iter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "__iter__() needs self");
         return nullptr;
     }
