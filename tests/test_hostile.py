@@ -382,6 +382,47 @@ def _sweep(group, extra=""):
     sys.stderr.write("sweep done\n")
 
 
+def _sweep_unbound():
+    """Child side: every method of every class, called through the class
+    with a `self` of the wrong kind (the C++ methods must check it)."""
+    from oskra.tcl.history import Entry, History
+    from oskra.tcl.interpreter import Interpreter
+    from oskra.tcl.nestmap import NestMap
+    from oskra.tcl import namespace as ns_mod
+    from oskra.tcl.quick import Quick, Quick_Code
+
+    interp = Interpreter()
+    space = ns_mod.TclNamespace
+    classes = [Interpreter, NestMap, History, Entry, Quick, Quick_Code, ns_mod.TclVariable,
+               ns_mod.TclArrayVariable, ns_mod.TclCommand, space, ns_mod.TempTclVariable,
+               ns_mod.TempTclArrayVariable, ns_mod.TempTclCommand, ns_mod.TempTclNamespace, space.VariablesView,
+               space.ObjectsView, space.CommandsView, space.ProcsView]
+    selves = [None, 5, "x", object(), interp, interp.tk, NestMap(), History(), Entry("x"), interp.quick,
+              interp.quick.a, ns_mod.TclVariable("a", tcl=interp), ns_mod.TclCommand("set", tcl=interp),
+              space("::", tcl=interp), interp.vars, interp.global_ns.cmds]
+    for cls in classes:
+        for name, attr in list(vars(cls).items()):
+            if name in ("__new__", "__init_subclass__", "__subclasshook__", "__class_getitem__"):
+                continue
+            func = getattr(attr, "__func__", attr)
+            if not callable(func):
+                continue
+            for self in selves:
+                for args in [(), ("x",), ("x", "y")]:
+                    sys.stderr.write(f"calling {cls.__name__}.{name}({type(self).__name__}, {len(args)})\n")
+                    try:
+                        func(self, *args)
+                    except Exception:
+                        pass
+    sys.stderr.write("sweep done\n")
+
+
+def test_sweep_methods_with_the_wrong_self():
+    proc = run_isolated("import test_hostile; test_hostile._sweep_unbound()")
+    assert_survived(proc)
+    assert proc.stderr.rstrip().endswith("sweep done")
+
+
 @pytest.mark.parametrize("group", GROUPS)
 def test_sweep_never_crashes(group):
     proc = run_isolated(f"import test_hostile; test_hostile._sweep({group!r})")
