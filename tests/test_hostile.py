@@ -645,3 +645,84 @@ def test_package_names_on_first_use(code):
     if "RecursionError" in proc.stderr:
         pytest.xfail("the package's name binding recurses on first use (findings F4)")
     assert_survived(proc)
+
+
+# --------------------------------------------------------------------------
+# The guard in front of the Tcl layer's conversion of nested values
+
+
+def guard(value):
+    return importlib.import_module("oskra.tcl.internal")._tcl_safe_value(value)
+
+
+class Text:
+    def __str__(self):
+        return "as text"
+
+
+@pytest.mark.parametrize("value", [
+    "plain", "\u00e9\u4e2d\U0001F600", "", ("a", 1, 2.5, b"\0", True, ("b", ("c",))), (), 2**70,
+], ids=repr)
+def test_guard_returns_native_values_unchanged(value):
+    assert guard(value) is value
+
+
+@pytest.mark.parametrize("value, expected", [
+    (["a", ["b"]], ("a", ("b",))),
+    (("a", Text()), ("a", "as text")),
+    ((1, (2, [Text(), "\udc80"])), (1, (2, ("as text", "\udc80")))),  # surrogateescape takes U+DC80..U+DCFF
+])
+def test_guard_copies_what_the_tcl_layer_would_convert(value, expected):
+    assert guard(value) == expected
+
+
+@pytest.mark.parametrize("value, error", [
+    (("list", ("a", "\ud800")), UnicodeEncodeError),
+    ([["x\udfff"]], UnicodeEncodeError),
+    ("\ud800", UnicodeEncodeError),
+    ((1, StrRaises()), Boom),
+    ((StrReturnsNonStr(),), TypeError),
+    (deep_tuple(), RecursionError),
+    (deep_list(), RecursionError),
+], ids=["nested surrogate", "surrogate in lists", "top-level surrogate", "str raises", "str not str",
+        "deep tuple", "deep list"])
+def test_guard_rejects_what_the_tcl_layer_cannot_convert(value, error):
+    with pytest.raises(error):
+        guard(value)
+
+
+def test_guard_error_matches_the_tcl_layer(tcl):
+    with pytest.raises(UnicodeEncodeError) as ours:
+        guard((("x\ud800",),))
+    with pytest.raises(UnicodeEncodeError) as theirs:
+        tcl.call("list", "x\ud800")
+    assert str(ours.value) == str(theirs.value)
+
+
+def test_guard_survives_a_list_changed_by_str():
+    victim = [1, 2, 3]
+
+    class Shrinks:
+        def __str__(self):
+            victim.clear()
+            return "shrunk"
+
+    victim.insert(1, Shrinks())
+    assert guard((victim,)) == ((1, "shrunk", 2, 3),)
+
+
+def test_guarded_values_reach_the_tcl_layer_without_crashing():
+    proc = run_isolated("""
+        import tkinter, test_hostile as h
+        tcl = tkinter.Tcl()
+        for label, value in h.unconvertible_nested_values() + h.hostile_values(big=False):
+            try:
+                safe = h.guard(value)
+            except Exception:
+                continue
+            tcl.call("list", safe)
+            tcl.setvar("v", safe)
+        print("survived")
+    """)
+    assert_survived(proc)
+    assert "survived" in proc.stdout

@@ -4,6 +4,7 @@
 #include "core/listsplit.h"
 #include "core/nbclass.h"
 #include "core/tclapp.h"
+#include "core/tclsafe.h"
 
 namespace nb = nanobind;
 
@@ -29,6 +30,14 @@ PyObject *tcl_reset_result(PyObject *, PyObject *interp_obj) {
     Py_RETURN_NONE;
 }
 
+PyObject *tcl_safe(PyObject *, PyObject *value) { return oskra::tcl_safe_value(value); }
+
+PyMethodDef tcl_safe_def = {
+    "_tcl_safe_value", (PyCFunction)tcl_safe, METH_O,
+    "_tcl_safe_value(value)\n--\n\n"
+    "The value the package hands to the Tcl layer in place of `value`: the\n"
+    "value itself, or a copy whose nested leaves the Tcl layer can convert."};
+
 PyMethodDef get_list_def = {
     "GetListFromAny", (PyCFunction)get_list_from_any, METH_O,
     "GetListFromAny(value)\n--\n\n"
@@ -48,6 +57,9 @@ NB_MODULE(internal, m) {
     nb::object get_list = nb::steal(PyCFunction_NewEx(&get_list_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
     if (!get_list.is_valid()) throw nb::python_error();
     m.attr("GetListFromAny") = get_list;
+    nb::object safe = nb::steal(PyCFunction_NewEx(&tcl_safe_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
+    if (!safe.is_valid()) throw nb::python_error();
+    m.attr("_tcl_safe_value") = safe;
 
     oskra::ClassBuilder cb("oskra.tcl.internal", "TclDLL",
                            "Direct calls into the Tcl C library behind an interpreter.");
