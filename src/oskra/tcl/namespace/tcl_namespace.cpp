@@ -154,14 +154,18 @@ struct PieceCache {
     }
 
     PyObject *get(PyObject *src, const Py_UCS1 *text, Py_ssize_t start, Py_ssize_t end) {
-        size_t h = 0;
-        for (Py_ssize_t i = start; i < end; i++) h = h * 31 + text[i];
+        size_t len = (size_t)(end - start);
+        if (!len) return PyUnicode_Substring(src, start, end);
+        size_t h = len * 0x9E3779B1u ^ (size_t)text[start] << 5 ^ (size_t)text[end - 1] << 13 ^
+                   (size_t)text[start + (Py_ssize_t)len / 2] << 21;
         return get(src, text, start, end, h);
     }
 } piece_cache;
 
-// split() of a narrow str: one loop validates, hashes and looks up each
-// component as it goes; the list is made at the end.
+// split() of a narrow str: each component is found by scanning to the
+// next ":", which must begin a "::" separator (a lone ":" lies inside a
+// component, which is invalid), and is looked up in the cache at once; the
+// list is made at the end.
 PyObject *split_narrow(PyObject *s) {
     const Py_UCS1 *d = PyUnicode_1BYTE_DATA(s);
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
@@ -176,34 +180,30 @@ PyObject *split_narrow(PyObject *s) {
         for (Py_ssize_t k = 0; k < count; k++) Py_DECREF(items[k]);
         return nullptr;
     };
-    Py_ssize_t i = absolute ? 2 : 0, start = i;
-    size_t h = 0;
-    for (;;) {
-        bool end = i >= n;
-        Py_UCS1 c = end ? 0 : d[i];
-        if (end || (c == ':' && i + 1 < n && d[i + 1] == ':')) {
-            if (i > start) {
-                if (items == local && count == LOCAL) {
-                    heap.reset(new PyObject *[(size_t)n]);  // at most n pieces
-                    for (Py_ssize_t k = 0; k < count; k++) heap[k] = local[k];
-                    items = heap.get();
-                }
-                PyObject *piece = piece_cache.get(s, d, start, i, h);
-                if (!piece) return fail();
-                items[count++] = piece;
+    for (Py_ssize_t i = absolute ? 2 : 0;;) {
+        Py_ssize_t start = i;
+        while (i < n && d[i] != ':') i++;
+        if (i > start) {
+            if (items == local && count == LOCAL) {
+                heap.reset(new PyObject *[(size_t)n]);  // at most n pieces
+                for (Py_ssize_t k = 0; k < count; k++) heap[k] = local[k];
+                items = heap.get();
             }
-            if (end) break;
-            i += 2;
-            start = i;
-            h = 0;
-        } else if (c == ':') {
-            fail();
-            PyErr_Format(PyExc_ValueError, "Invalid Tcl namespace '%U'", s);
-            return nullptr;
-        } else {
-            h = h * 31 + c;
-            i++;
+            size_t len = (size_t)(i - start);
+            size_t h = len * 0x9E3779B1u ^ (size_t)d[start] << 5 ^ (size_t)d[i - 1] << 13 ^
+                       (size_t)d[start + (Py_ssize_t)len / 2] << 21;
+            PyObject *piece = piece_cache.get(s, d, start, i, h);
+            if (!piece) return fail();
+            items[count++] = piece;
         }
+        if (i >= n) break;
+        if (i + 1 < n && d[i + 1] == ':') {
+            i += 2;
+            continue;
+        }
+        fail();
+        PyErr_Format(PyExc_ValueError, "Invalid Tcl namespace '%U'", s);
+        return nullptr;
     }
     PyObject *list = PyList_New(count);
     if (!list) return fail();
