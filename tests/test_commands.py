@@ -88,6 +88,9 @@ def test_build_tclcmd_and_options(interp):
     assert cmd.build_tclcmd() == ("::foo", "a", "-x", "y")
     assert cmd.build_tclcmd("b", x="z", w=2) == ("::foo", "a", "b", "-x", "z", "-w", 2)
     assert cmd.keywords == {"x": "y"}
+    several = TclCommand("f", None, {"a": 1, "b": 2, "c": 3}, tcl=interp)
+    assert several.build_tclcmd(d=4, b=[5, 6]) == ("f", "-a", 1, "-b", (5, 6), "-c", 3, "-d", 4)
+    assert several.build_tclcmd() == ("f", "-a", 1, "-b", 2, "-c", 3)
     assert TclCommand.kwargs_to_dashed_args() == ()
     assert cmd.kwargs_to_dashed_args(n=None, b=True) == ("-n", None, "-b", True)
     assert TclCommand("f", tcl=interp).build_tclcmd(n=None) == ("f", "-n", "")

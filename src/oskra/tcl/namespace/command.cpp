@@ -3,6 +3,8 @@
 #include "namespace/parts.h"
 #include "namespace/varcmd.h"
 
+#include <vector>
+
 #include "core/convert.h"
 #include "core/tclapp.h"
 
@@ -169,8 +171,32 @@ PyObject *as_dict(PyObject *mapping) {
     return d.release();
 }
 
-// (cmd_name,) + self.args + tclobj(args) + the dashed options of
-// self.keywords updated with kwargs, built in one tuple.
+// "-" + key; the option names of a program are few, so they are kept.
+PyObject *dashed(PyObject *key) {
+    static PyObject *cache = nullptr;
+    if (!PyUnicode_CheckExact(key)) return PyUnicode_Concat(S.dash, key);
+    if (!cache && !(cache = PyDict_New())) return nullptr;
+    PyObject *hit = PyDict_GetItemWithError(cache, key);
+    if (hit) return Py_NewRef(hit);
+    if (PyErr_Occurred()) return nullptr;
+    PyObject *text = PyUnicode_Concat(S.dash, key);
+    if (!text) return nullptr;
+    if (PyDict_GET_SIZE(cache) >= 4096) PyDict_Clear(cache);
+    if (PyDict_SetItem(cache, key, text) < 0) PyErr_Clear();  // caching is optional
+    return text;
+}
+
+// Whether an option name equals a keyword argument's name.
+int same_key(PyObject *key, PyObject *kwname) {
+    if (key == kwname) return 1;
+    if (PyUnicode_CheckExact(key))
+        return PyUnicode_GET_LENGTH(key) == PyUnicode_GET_LENGTH(kwname) && PyUnicode_Compare(key, kwname) == 0;
+    return PyObject_RichCompareBool(key, kwname, Py_EQ);
+}
+
+// (cmd_name,) + self.args + tclobj(args), then the dashed options of
+// self.keywords updated with kwargs: a stored option keeps its place and
+// takes the new value, new ones follow in call order. Built in one tuple.
 PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *name = FIELD(self, cmd_name);
     if (!name) return nullptr;
@@ -180,32 +206,43 @@ PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
         return PyErr_Format(PyExc_TypeError, "can only concatenate tuple (not \"%.200s\") to tuple",
                             Py_TYPE(fixed)->tp_name);
     Py_ssize_t nfixed = PyTuple_GET_SIZE(fixed);
-    Ref converted = Ref::steal(PyTuple_New(nargs));
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    // Every value is converted before the options are expanded.
+    Ref converted = Ref::steal(PyTuple_New(nargs + nkw));
     if (!converted) return nullptr;
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
+    for (Py_ssize_t i = 0; i < nargs + nkw; ++i) {
         PyObject *v = tclobj(args[i]);
         if (!v) return nullptr;
         PyTuple_SET_ITEM(converted.get(), i, v);
     }
     PyObject *stored = FIELD(self, keywords);
     if (!stored) return nullptr;
-    Ref options;
-    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    Ref options = Ref::steal(as_dict(stored));
+    if (!options) return nullptr;
+    Py_ssize_t nstored = PyDict_GET_SIZE(options.get());
+    // For each stored option, the keyword argument that replaces its value.
+    std::vector<Py_ssize_t> replaced_by(nstored, -1);
+    std::vector<char> is_new(nkw, 1);
+    Py_ssize_t nnew = nkw;
     if (nkw) {
-        Ref current = Ref::steal(as_dict(stored));
-        if (!current) return nullptr;
-        options = Ref::steal(PyDict_Copy(current.get()));
-        if (!options) return nullptr;
-        for (Py_ssize_t i = 0; i < nkw; ++i) {
-            Ref v = Ref::steal(tclobj(args[nargs + i]));
-            if (!v || PyDict_SetItem(options.get(), PyTuple_GET_ITEM(kwnames, i), v.get()) < 0) return nullptr;
+        Py_ssize_t it = 0, i = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(options.get(), &it, &key, &value) && i < nstored) {
+            for (Py_ssize_t j = 0; j < nkw; ++j) {
+                if (!is_new[j]) continue;
+                int eq = same_key(key, PyTuple_GET_ITEM(kwnames, j));
+                if (eq < 0) return nullptr;
+                if (eq) {
+                    replaced_by[i] = j;
+                    is_new[j] = 0;
+                    --nnew;
+                    break;
+                }
+            }
+            ++i;
         }
-    } else {
-        options = Ref::steal(as_dict(stored));
-        if (!options) return nullptr;
     }
-    Py_ssize_t nopt = PyDict_GET_SIZE(options.get());
-    PyObject *words = PyTuple_New(1 + nfixed + nargs + 2 * nopt);
+    PyObject *words = PyTuple_New(1 + nfixed + nargs + 2 * (nstored + nnew));
     if (!words) return nullptr;
     Ref guard = Ref::steal(words);
     PyTuple_SET_ITEM(words, 0, Py_NewRef(name));
@@ -213,18 +250,31 @@ PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
     for (Py_ssize_t i = 0; i < nfixed; ++i) PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(fixed, i)));
     for (Py_ssize_t i = 0; i < nargs; ++i)
         PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(converted.get(), i)));
-    Py_ssize_t it = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(options.get(), &it, &key, &value)) {
+    auto option = [&](PyObject *key, PyObject *value) -> bool {
         if (!PyUnicode_Check(key)) {
             PyErr_SetString(PyExc_TypeError, "keywords must be strings");
-            return nullptr;
+            return false;
         }
-        PyObject *dashed = PyUnicode_Concat(S.dash, key);
-        if (!dashed) return nullptr;
-        PyTuple_SET_ITEM(words, pos++, dashed);
+        PyObject *d = dashed(key);
+        if (!d) return false;
+        PyTuple_SET_ITEM(words, pos++, d);
         PyTuple_SET_ITEM(words, pos++, Py_NewRef(value));
+        return true;
+    };
+    Py_ssize_t it = 0, i = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(options.get(), &it, &key, &value)) {
+        if (i >= nstored) break;  // changed by a key's __eq__: caught below
+        Py_ssize_t j = replaced_by[i++];
+        if (!option(key, j < 0 ? value : PyTuple_GET_ITEM(converted.get(), nargs + j))) return nullptr;
     }
+    if (i != nstored || PyDict_GET_SIZE(options.get()) != nstored) {
+        PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+        return nullptr;
+    }
+    for (Py_ssize_t j = 0; j < nkw; ++j)
+        if (is_new[j] && !option(PyTuple_GET_ITEM(kwnames, j), PyTuple_GET_ITEM(converted.get(), nargs + j)))
+            return nullptr;
     return guard.release();
 }
 
@@ -249,9 +299,9 @@ PyObject *cmd_kwargs_to_dashed_args(PyObject *, PyObject *const *args, Py_ssize_
     Ref out = Ref::steal(PyTuple_New(2 * nkw));
     if (!out) return nullptr;
     for (Py_ssize_t i = 0; i < nkw; ++i) {
-        PyObject *dashed = PyUnicode_Concat(S.dash, PyTuple_GET_ITEM(kwnames, i));
-        if (!dashed) return nullptr;
-        PyTuple_SET_ITEM(out.get(), 2 * i, dashed);
+        PyObject *d = dashed(PyTuple_GET_ITEM(kwnames, i));
+        if (!d) return nullptr;
+        PyTuple_SET_ITEM(out.get(), 2 * i, d);
         PyTuple_SET_ITEM(out.get(), 2 * i + 1, Py_NewRef(args[i]));
     }
     return out.release();
