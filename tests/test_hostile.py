@@ -417,6 +417,47 @@ def _sweep_unbound():
     sys.stderr.write("sweep done\n")
 
 
+def _sweep_uninitialised():
+    """Child side: every method of an instance whose __init__ never ran."""
+    from oskra.tcl.history import Entry, History
+    from oskra.tcl.interpreter import Interpreter
+    from oskra.tcl.nestmap import NestMap
+    from oskra.tcl import namespace as ns_mod
+    from oskra.tcl.quick import Quick, Quick_Code
+
+    space = ns_mod.TclNamespace
+    for cls in [Interpreter, NestMap, History, Entry, Quick, Quick_Code, ns_mod.TclVariable, ns_mod.TclArrayVariable,
+                ns_mod.TclCommand, space, ns_mod.TempTclVariable, ns_mod.TempTclArrayVariable, ns_mod.TempTclCommand,
+                ns_mod.TempTclNamespace, space.VariablesView, space.ObjectsView, space.CommandsView,
+                space.ProcsView]:
+        try:
+            obj = cls.__new__(cls)
+        except Exception:
+            continue
+        skip = {"__class__", "__new__", "__init_subclass__", "__subclasshook__"}
+        for name in [n for n in dir(cls) if n not in skip]:
+            for args in [(), ("x",), ("x", "y")]:
+                sys.stderr.write(f"calling uninitialised {cls.__name__}.{name}({len(args)})\n")
+                try:
+                    attr = getattr(obj, name)
+                    if callable(attr):
+                        attr(*args)
+                except Exception:
+                    pass
+        for func in (repr, str, hash, len, bool, iter, list):
+            try:
+                func(obj)
+            except Exception:
+                pass
+    sys.stderr.write("sweep done\n")
+
+
+def test_sweep_uninitialised_instances():
+    proc = run_isolated("import test_hostile; test_hostile._sweep_uninitialised()")
+    assert_survived(proc)
+    assert proc.stderr.rstrip().endswith("sweep done")
+
+
 def test_sweep_methods_with_the_wrong_self():
     proc = run_isolated("import test_hostile; test_hostile._sweep_unbound()")
     assert_survived(proc)
