@@ -43,7 +43,8 @@ nb::str ns_join(nb::handle string, nb::handle *args, size_t nargs);
 
 }  // namespace oskra::ns
 
-// Additions (nsviews) ------------------------------------------------------
+// C API forms of the shared helpers, for code that sets the Python error
+// and returns null instead of throwing.
 namespace oskra::ns {
 
 // interp_ref in the C API convention: new reference, or null with the
