@@ -356,3 +356,24 @@ def test_dead_interpreter_gives_reference_error():
         with pytest.raises(ReferenceError):
             call()
     assert n.is_absolute() is True and T.join(n, "x") == "::n::x" and n.absolute() == "::n"
+
+
+@pytest.mark.parametrize("value, error", [
+    (("a", "\ud800"), UnicodeEncodeError),
+    ([["x\udfff"]], UnicodeEncodeError),
+])
+def test_nested_values_the_tcl_layer_cannot_convert_raise(interp, value, error):
+    for n in (T("::n", tcl=interp), T(None, tcl=interp)):
+        with pytest.raises(error):
+            n.call("list", value)
+    with pytest.raises(error):
+        T("::n", tcl=interp).code(value)
+    assert interp.tk.eval("set ::alive 1") == "1"
+
+
+def test_deeply_nested_call_raises_recursion_error(interp):
+    deep = "x"
+    for _ in range(100_000):
+        deep = (deep,)
+    with pytest.raises(RecursionError):
+        T("::n", tcl=interp).call("list", deep)

@@ -212,3 +212,13 @@ def test_hostile_arguments(interp):
 def test_command_template_with_space_is_split_into_name_and_arguments(interp):
     c = TempTclCommand(cmd_name="::t_{id} fixed", tcl=interp)
     assert c.cmd_name == "::t_%d" % id(c) and c.args == ("fixed",)
+
+
+@pytest.mark.parametrize("name", ["::", ":::", "::::::"])
+def test_temporary_namespace_never_the_global_one(interp, name):
+    t = TempTclNamespace(name, tcl=interp)
+    with pytest.raises(ValueError, match="global namespace"):
+        with t:
+            pass
+    assert t.__exit__(None, None, None) is False   # called anyway: deletes nothing
+    assert interp.tk.eval("set ::still_alive 1") == "1"

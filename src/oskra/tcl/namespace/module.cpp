@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 
+#include "core/tclsafe.h"
 #include "namespace/ns_private.h"
 #include "namespace/parts.h"
 
@@ -254,7 +255,11 @@ PyObject *tk_of(PyObject *self) {
 PyObject *tk_call(PyObject *self, PyObject *arg) {
     Ref tk = Ref::steal(tk_of(self));
     if (!tk) return nullptr;
-    return call_method1(tk.get(), names.call, arg);
+    // The Tcl layer converts nested tuples without checking: hand it only
+    // what it converts safely (the value itself when it already is).
+    Ref safe = Ref::steal(tcl_safe_value(arg));
+    if (!safe) return nullptr;
+    return call_method1(tk.get(), names.call, safe.get());
 }
 
 PyObject *tk_eval(PyObject *self, PyObject *arg) {

@@ -211,6 +211,23 @@ METHOD(tc_del) {
 
 // TempTclNamespace ----------------------------------------------------------
 
+// Whether the name stands for the global namespace in Tcl: nothing but
+// colons, two or more (Tcl reads any run of them as one separator).
+bool names_global_namespace(PyObject *self, int *result) {
+    Ref ns = Ref::steal(PyObject_GetAttr(self, names.ns));
+    if (!ns) return false;
+    *result = 0;
+    if (!PyUnicode_Check(ns.get())) return true;
+    Py_ssize_t n = PyUnicode_GET_LENGTH(ns.get());
+    if (n < 2) return true;
+    int kind = PyUnicode_KIND(ns.get());
+    const void *data = PyUnicode_DATA(ns.get());
+    for (Py_ssize_t i = 0; i < n; i++)
+        if (PyUnicode_READ(kind, data, i) != ':') return true;
+    *result = 1;
+    return true;
+}
+
 METHOD(tn_init) {
     return temp_init(classes.TempTclNamespace.ptr(), "TempTclNamespace", "ns", args, nargs,
                      kwnames);
@@ -219,6 +236,14 @@ METHOD(tn_init) {
 METHOD(tn_enter) {
     NEED_SELF();
     if (!parse_args("__enter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) return nullptr;
+    // A temporary namespace is deleted, with everything in it, on exit:
+    // never let that be the global namespace.
+    int global;
+    if (!names_global_namespace(args[0], &global)) return nullptr;
+    if (global) {
+        PyErr_SetString(PyExc_ValueError, "Cannot use the global namespace as a temporary namespace");
+        return nullptr;
+    }
     Ref result = Ref::steal(enter_next(classes.TempTclNamespace.ptr(), args[0]));
     if (!result) return nullptr;
     Ref r = Ref::steal(call_method0(args[0], names.create));
@@ -229,7 +254,9 @@ METHOD(tn_enter) {
 METHOD(tn_exit) {
     NEED_SELF();
     if (!no_keywords("__exit__", kwnames)) return nullptr;
-    if (!delete_quietly(args[0])) return nullptr;
+    int global;
+    if (!names_global_namespace(args[0], &global)) return nullptr;
+    if (!global && !delete_quietly(args[0])) return nullptr;
     return exit_next(classes.TempTclNamespace.ptr(), args[0], args + 1, nargs - 1);
 }
 
