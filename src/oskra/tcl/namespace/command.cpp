@@ -375,7 +375,7 @@ PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra 
     if (!name) return nullptr;
     Ref words = Ref::steal(extra ? PyTuple_Pack(4, w0, w1, name, extra) : PyTuple_Pack(3, w0, w1, name));
     if (!words) return nullptr;
-    return vc::call_method1(tk.get(), S.call, words.get());
+    return vc::call_words(tk.get(), words.get());
 }
 
 PyObject *truth_of(PyObject *result) {
@@ -423,7 +423,7 @@ PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
         Py_DECREF(renamed);
         return nullptr;
     }
-    Ref r = Ref::steal(vc::call_method1(tk.get(), S.call, words.get()));
+    Ref r = Ref::steal(vc::call_words(tk.get(), words.get()));
     if (!r) {
         Py_DECREF(renamed);
         return nullptr;
@@ -466,7 +466,7 @@ PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, Py
     if (!arg) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(5, S.info, S.default_, name, arg.get(), var));
     if (!words) return nullptr;
-    Ref result = Ref::steal(vc::call_method1(tk.get(), S.call, words.get()));
+    Ref result = Ref::steal(vc::call_words(tk.get(), words.get()));
     if (!result) return nullptr;
     Ref has = Ref::steal(vc::call_method1(tcl, S.cast_boolean, result.get()));
     if (!has) return nullptr;

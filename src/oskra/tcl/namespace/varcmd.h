@@ -7,6 +7,7 @@
 #include <structmember.h>
 
 #include "core/pyref.h"
+#include "core/tclsafe.h"
 
 namespace oskra::ns::vc {
 
@@ -110,11 +111,20 @@ inline PyObject *call_method3(PyObject *obj, PyObject *name, PyObject *a, PyObje
     return PyObject_VectorcallMethod(name, stack, 4, nullptr);
 }
 
-// tk.call(words): the Tcl layer takes a lone tuple as the list of words.
+// tk.call(words) on a tkapp: the Tcl layer takes a lone tuple as the list of
+// words. The words go through the guard first: the Tcl layer converts nested
+// values without checking for failure (see core/tclsafe.h).
+inline PyObject *call_words(PyObject *tk, PyObject *words) {
+    Ref safe = Ref::steal(tcl_safe_value(words));
+    if (!safe) return nullptr;
+    return call_method1(tk, S.call, safe.get());
+}
+
+// The same, given the interpreter (or its weak proxy).
 inline PyObject *tk_call_words(PyObject *tcl, PyObject *words) {
     Ref tk = Ref::steal(tk_of(tcl));
     if (!tk) return nullptr;
-    return call_method1(tk.get(), S.call, words);
+    return call_words(tk.get(), words);
 }
 
 // The Tcl layer's "namespace current" joined with a relative name (the

@@ -125,7 +125,7 @@ PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern, bool conv
         if (!p) return nullptr;
         PyTuple_SET_ITEM(words.get(), 3, p);
     }
-    return vc::call_method1(tk.get(), S.call, words.get());
+    return vc::call_words(tk.get(), words.get());
 }
 
 // self.tcl.<cast>(value), stealing `value`.
@@ -201,12 +201,14 @@ PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
     Ref result;
     if (!index || index == Py_None) {
         Ref v = Ref::steal(tclobj(value));
+        if (v) v = Ref::steal(tcl_safe_value(v.get()));
         if (!v) return nullptr;
         result = Ref::steal(vc::call_method2(tk.get(), S.setvar, name, v.get()));
     } else {
         Ref w = Ref::steal(wordform(index));
         if (!w) return nullptr;
         Ref v = Ref::steal(tclobj(value));
+        if (v) v = Ref::steal(tcl_safe_value(v.get()));
         if (!v) return nullptr;
         result = Ref::steal(vc::call_method3(tk.get(), S.setvar, name, w.get(), v.get()));
     }
@@ -266,7 +268,7 @@ PyObject *exists_impl(PyObject *self, PyObject *index) {
     if (!name) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(3, S.info, S.exists, name.get()));
     if (!words) return nullptr;
-    return tcl_cast(self, S.cast_boolean, vc::call_method1(tk.get(), S.call, words.get()));
+    return tcl_cast(self, S.cast_boolean, vc::call_words(tk.get(), words.get()));
 }
 
 PyObject *var_exists(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -332,7 +334,7 @@ PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
     if (!value) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(4, S.array, S.set, name, value.get()));
     if (!words) return nullptr;
-    Ref r = Ref::steal(vc::call_method1(tk.get(), S.call, words.get()));
+    Ref r = Ref::steal(vc::call_words(tk.get(), words.get()));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
