@@ -474,18 +474,12 @@ def test_sweep_never_crashes(group):
 @pytest.mark.parametrize("group", GROUPS)
 def test_sweep_lone_surrogates(group):
     proc = run_isolated(f"import test_hostile; test_hostile._sweep({group!r}, 'surrogates')")
-    if proc.returncode != 0 and group in UNGUARDED_GROUPS:
-        pytest.xfail("unconvertible values reach tkinter unguarded (findings F1)")
     assert_survived(proc)
 
 
-# The groups whose values reach the Tcl layer without the guard yet.
-UNGUARDED_GROUPS = ["variables", "commands", "namespace", "views", "interpreter"]
-
-
-@pytest.mark.xfail(reason="nested unconvertible values reach tkinter unguarded (findings F1)", strict=False)
-@pytest.mark.parametrize("group", UNGUARDED_GROUPS)
+@pytest.mark.parametrize("group", ["variables", "commands", "namespace", "views", "interpreter"])
 def test_nested_unconvertible_values_do_not_crash(group):
+    """The Tcl layer would crash on these; the guard turns them into errors."""
     proc = run_isolated(f"import test_hostile; test_hostile._sweep({group!r}, 'nested')")
     assert_survived(proc)
 
