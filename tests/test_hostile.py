@@ -328,8 +328,6 @@ def _entry_points(group, interp):
         for cls in (ns_mod.TempTclVariable, ns_mod.TempTclArrayVariable, ns_mod.TempTclCommand,
                     ns_mod.TempTclNamespace):
             def make(*a, cls=cls):
-                if cls is ns_mod.TempTclNamespace and a and a[0] == ":::":
-                    return None  # names the global namespace: see test_temporary_global_namespace
                 with cls(*a, tcl=interp) as tmp:
                     return str(tmp)
             out.append((cls.__name__, make))
