@@ -757,3 +757,42 @@ def test_guarded_values_reach_the_tcl_layer_without_crashing():
     """)
     assert_survived(proc)
     assert "survived" in proc.stdout
+
+
+def test_very_deep_keyed_list_path():
+    """Paths are walked without recursion; converting such a map recurses
+    per level and stops with RecursionError, never a crash."""
+    from oskra.tcl.nestmap import NestMap
+    from oskra.tcl.wordform import tclobj, wordform
+
+    nm = NestMap()
+    path = ".".join(["k"] * 5000)
+    nm[path] = 1
+    assert nm[path] == 1 and path in nm
+    for convert in (wordform, tclobj, NestMap.all_items, NestMap.all_keys):
+        with pytest.raises(RecursionError):
+            convert(nm)
+    try:
+        del nm[path]  # recursive, as the pruning of emptied levels is
+    except RecursionError:
+        assert nm[path] == 1
+    else:
+        assert not nm
+
+
+@pytest.mark.parametrize("text", [
+    "{k " * 20000 + "v" + "}" * 20000,
+    " ".join("{k%d {{a 1} {b {c d e}}}}" % j for j in range(20000)),
+    "\\" * BIG,
+    "{" * 100000,
+], ids=["deep braces", "wide keyed list", "backslashes", "open braces"])
+def test_casts_of_pathological_text_finish(shared, text):
+    import oskra.tcl as top
+    from oskra.tcl.nestmap import NestMap
+
+    shared.cast_any(text)
+    for convert in (top.cast_list, NestMap.from_tcl):
+        try:
+            convert(text)
+        except ValueError:
+            pass
