@@ -263,3 +263,16 @@ def test_history_and_casts_never_evaluate(interp, code):
     except ValueError:
         pass
     assert_untouched(interp)
+
+
+@SETTINGS
+@given(name=name_part.filter(lambda n: "(" not in n), keys=st.lists(text.filter(lambda t: "\0" not in t), max_size=3))
+def test_array_reads_with_a_hostile_array_name(interp, name, keys):
+    """The array name in the script of array_get_str stays one literal word."""
+    full = "::inj_an_" + name
+    interp.tk.call("array", "unset", full)
+    for key in keys:
+        interp.tk.setvar(full, key, "v")
+    var = TclVariable(full, tcl=interp)
+    assert dict(var.array_get_str()) == dict.fromkeys(keys, "v") == dict(interp.get_array(full))
+    assert_untouched(interp)
