@@ -690,6 +690,9 @@ class Text:
     def __str__(self):
         return "as text"
 
+    def __repr__(self):
+        return "Text()"
+
 
 @pytest.mark.parametrize("value", [
     "plain", "\u00e9\u4e2d\U0001F600", "", ("a", 1, 2.5, b"\0", True, ("b", ("c",))), (), 2**70,
@@ -796,3 +799,44 @@ def test_casts_of_pathological_text_finish(shared, text):
             convert(text)
         except ValueError:
             pass
+
+
+# --------------------------------------------------------------------------
+# Values returned by callbacks cross the same conversion
+
+
+@pytest.mark.parametrize("result", [
+    "plain", "", "a\0b", "\U0001F600", None, 7, 2**70, 2.5, True, b"x\0y", ("a", ("b c",)), ["x", ["y z"]],
+    {"k": 1}, Text(), (), ("\udc80",),
+], ids=repr)
+def test_callback_results_convert_as_the_tcl_layer_does(shared, result):
+    """Registered through the package or on the Tcl layer directly, the
+    same return value gives the same Tcl result."""
+    shared.create_callback(lambda *a: result, "::hostile_ret", force=True)
+    shared.tk.createcommand("::hostile_ret_raw", lambda *a: result)
+    assert shared.tk.call("::hostile_ret") == shared.tk.call("::hostile_ret_raw")
+    shared.remove_callback("::hostile_ret")
+
+
+def test_unconvertible_callback_results_give_tcl_errors():
+    proc = run_isolated("""
+        from tkinter import TclError
+        import test_hostile as h
+        from oskra.tcl.interpreter import Interpreter
+        interp = Interpreter()
+        results = [("\\ud800",), [["x", "\\udfff"]], (1, h.StrRaises()), h.StrRaises(), "\\ud800", h.deep_tuple()]
+        for result in results:
+            interp.create_callback(lambda *a: result, "::bad_result", force=True)
+            try:
+                interp.eval("::bad_result")
+            except TclError:
+                pass
+            else:
+                raise AssertionError(result)
+            assert interp.eval("catch ::bad_result") == "1"
+            interp.remove_callback("::bad_result")
+        assert interp.eval("set a 1") == "1"
+        print("survived")
+    """)
+    assert_survived(proc)
+    assert "survived" in proc.stdout

@@ -2,6 +2,9 @@
 #include "core/tclsafe.h"
 
 #include <climits>
+#include <cstddef>
+
+#include <structmember.h>
 
 #include "core/pyref.h"
 #include "core/tclapp.h"
@@ -97,7 +100,73 @@ PyObject *safe(PyObject *value) {
     return text;
 }
 
+// The wrapper of a callback: calls it and checks its result.
+struct SafeCallable {
+    PyObject_HEAD
+    PyObject *func;
+    vectorcallfunc vectorcall;
+};
+
+PyObject *safe_callable_call(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Ref result = Ref::steal(PyObject_Vectorcall(((SafeCallable *)self)->func, args, nargsf, kwnames));
+    if (!result) return nullptr;
+    return safe(result.get());
+}
+
+int safe_callable_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(((SafeCallable *)self)->func);
+    Py_VISIT(Py_TYPE(self));
+    return 0;
+}
+
+int safe_callable_clear(PyObject *self) {
+    Py_CLEAR(((SafeCallable *)self)->func);
+    return 0;
+}
+
+void safe_callable_dealloc(PyObject *self) {
+    PyTypeObject *tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    safe_callable_clear(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+PyMemberDef safe_callable_members[] = {
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(SafeCallable, vectorcall), READONLY, nullptr},
+    {"__wrapped__", T_OBJECT, offsetof(SafeCallable, func), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr}};
+
+PyType_Slot safe_callable_slots[] = {
+    {Py_tp_call, (void *)PyVectorcall_Call},
+    {Py_tp_traverse, (void *)safe_callable_traverse},
+    {Py_tp_clear, (void *)safe_callable_clear},
+    {Py_tp_dealloc, (void *)safe_callable_dealloc},
+    {Py_tp_members, (void *)safe_callable_members},
+    {0, nullptr}};
+
+PyType_Spec safe_callable_spec = {
+    "oskra.tcl.SafeCallback", sizeof(SafeCallable), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL, safe_callable_slots};
+
+PyObject *g_safe_callable_type = nullptr;
+
 }  // namespace
+
+PyObject *tcl_safe_callable(PyObject *func) {
+    if (!PyCallable_Check(func)) return Py_NewRef(func);
+    if (!tcl_obj_type()) return nullptr;
+    if (!g_safe_callable_type) {
+        g_safe_callable_type = PyType_FromSpec(&safe_callable_spec);  // kept for the life of the process
+        if (!g_safe_callable_type) return nullptr;
+    }
+    SafeCallable *w = PyObject_GC_New(SafeCallable, (PyTypeObject *)g_safe_callable_type);
+    if (!w) return nullptr;
+    w->func = Py_NewRef(func);
+    w->vectorcall = safe_callable_call;
+    PyObject_GC_Track(w);
+    return (PyObject *)w;
+}
 
 PyObject *tcl_safe_value(PyObject *value) {
     if (!tcl_obj_type()) return nullptr;

@@ -21,4 +21,12 @@ namespace oskra {
 // string too long for Tcl, or nesting deeper than the recursion limit.
 PyObject *tcl_safe_value(PyObject *value);
 
+// The callable to register with the Tcl layer's createcommand in place of
+// `func`: the Tcl layer converts a callback's return value with the same
+// unchecked conversion, so the result of `func` goes through
+// tcl_safe_value() on its way back (an unconvertible result becomes the
+// Tcl error of a failed callback). Anything that is not callable is
+// returned as it is, for the Tcl layer to refuse. New reference.
+PyObject *tcl_safe_callable(PyObject *func);
+
 }  // namespace oskra

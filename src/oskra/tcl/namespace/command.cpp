@@ -392,7 +392,11 @@ PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
     if (!tk) return nullptr;
     PyObject *name = FIELD(self, cmd_name);
     if (!name) return nullptr;
-    Ref r = Ref::steal(vc::call_method2(tk.get(), S.createcommand, name, func));
+    // The result of a callback reaches the Tcl layer's unchecked conversion:
+    // register a wrapper that checks it first.
+    Ref safe = Ref::steal(tcl_safe_callable(func));
+    if (!safe) return nullptr;
+    Ref r = Ref::steal(vc::call_method2(tk.get(), S.createcommand, name, safe.get()));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
