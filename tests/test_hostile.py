@@ -840,3 +840,44 @@ def test_unconvertible_callback_results_give_tcl_errors():
     """)
     assert_survived(proc)
     assert "survived" in proc.stdout
+
+
+def test_quick_words_that_are_not_strings():
+    """A word from __wordform__ (or one the history put into the word list)
+    that the Tcl layer cannot convert gives an error, never a crash."""
+    proc = run_isolated("""
+        import test_hostile as h
+        from oskra.tcl.interpreter import Interpreter
+
+        class Word:
+            def __init__(self, value):
+                self.value = value
+            def __wordform__(self):
+                return self.value
+
+        class Meddling:
+            def append(self, words):
+                words.append(("x", ("\\ud800",)))
+
+        interp = Interpreter()
+        interp.history.disable()
+        for value in [("\\ud800",), (1, h.StrRaises()), h.deep_tuple(), [["\\udfff"]]]:
+            for call in (lambda: interp.quick.list(Word(value)), lambda: interp.quick.list(k=Word(value))):
+                try:
+                    call()
+                except (UnicodeEncodeError, h.Boom, RecursionError):
+                    pass
+                else:
+                    raise AssertionError(value)
+        assert interp.quick.list(Word(("a b", "c"))) == ("{a b} c",)
+        interp.history = Meddling()
+        try:
+            interp.quick.list("a")
+        except UnicodeEncodeError:
+            pass
+        else:
+            raise AssertionError("meddled word sent")
+        print("survived")
+    """)
+    assert_survived(proc)
+    assert "survived" in proc.stdout

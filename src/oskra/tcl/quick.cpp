@@ -15,6 +15,7 @@
 
 #include "core/convert.h"
 #include "core/tclapp.h"
+#include "core/tclsafe.h"
 #include "freelist.h"
 
 namespace nb = nanobind;
@@ -338,9 +339,17 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
             goto done;
         }
         argv[0] = tk;
-        for (Py_ssize_t j = 0; j < n; ++j) argv[j + 1] = Py_NewRef(PyList_GET_ITEM(words, j));
-        result = PyObject_VectorcallMethod(s_call, argv, (size_t)(n + 1), nullptr);
-        for (Py_ssize_t j = 0; j < n; ++j) Py_DECREF(argv[j + 1]);
+        // A word that is not a str (what an object's __wordform__ returned,
+        // or what the history put in the list) passes the guard: the Tcl
+        // layer converts nested values without checking (core/tclsafe.h).
+        Py_ssize_t ready = 0;
+        for (; ready < n; ++ready) {
+            PyObject *word = PyList_GET_ITEM(words, ready);
+            argv[ready + 1] = PyUnicode_CheckExact(word) ? Py_NewRef(word) : oskra::tcl_safe_value(word);
+            if (!argv[ready + 1]) break;
+        }
+        result = ready == n ? PyObject_VectorcallMethod(s_call, argv, (size_t)(n + 1), nullptr) : nullptr;
+        for (Py_ssize_t j = 0; j < ready; ++j) Py_DECREF(argv[j + 1]);
         if (argv != small) PyMem_Free(argv);
         Py_DECREF(tk);
         if (!result) {
