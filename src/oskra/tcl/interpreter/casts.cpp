@@ -483,8 +483,9 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
     }
     if (got == 0) got = quiet_boolean(self, s, &out);
     if (got == 0 && PyUnicode_GET_LENGTH(s) > 0) {
-        out = cast_keyed_list(s, nullptr);
-        got = out ? 1 : swallow();
+        // Only asking whether it is a keyed list: no ValueError is built.
+        out = keyed_list_from_tcl_quiet(s);
+        got = out ? 1 : PyErr_Occurred() ? swallow() : 0;
     }
     if (got != 0) {
         Py_DECREF(s);
