@@ -37,35 +37,22 @@ inline CmdObject *C(PyObject *o) { return reinterpret_cast<CmdObject *>(o); }
 // --- life cycle -------------------------------------------------------------
 
 int cmd_traverse(PyObject *self, visitproc visit, void *arg) {
+    CmdObject *c = C(self);
     Py_VISIT(Py_TYPE(self));
-    Py_VISIT(C(self)->tcl);
-    Py_VISIT(C(self)->cmd_name);
-    Py_VISIT(C(self)->args);
-    Py_VISIT(C(self)->keywords);
-    Py_VISIT(C(self)->cast);
-    Py_VISIT(C(self)->logger);
-    Py_VISIT(C(self)->dict);
-    return 0;
+    return vc::visit_fields({c->tcl, c->cmd_name, c->args, c->keywords, c->cast, c->logger, c->dict}, visit, arg);
 }
 
 int cmd_clear(PyObject *self) {
-    Py_CLEAR(C(self)->tcl);
-    Py_CLEAR(C(self)->cmd_name);
-    Py_CLEAR(C(self)->args);
-    Py_CLEAR(C(self)->keywords);
-    Py_CLEAR(C(self)->cast);
-    Py_CLEAR(C(self)->logger);
-    Py_CLEAR(C(self)->dict);
+    CmdObject *c = C(self);
+    vc::clear_fields({&c->tcl, &c->cmd_name, &c->args, &c->keywords, &c->cast, &c->logger, &c->dict});
     return 0;
 }
 
-void cmd_dealloc(PyObject *self) {
-    PyTypeObject *tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    if (C(self)->weakreflist) PyObject_ClearWeakRefs(self);
-    cmd_clear(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
+void cmd_dealloc(PyObject *self) { vc::dealloc_gc(self, cmd_clear, C(self)->weakreflist); }
+
+// The Tcl application object and the command word.
+bool tk_and_name(PyObject *self, Ref &tk, PyObject *&name) {
+    return vc::tk_and_name(self, C(self)->tcl, &C(self)->cmd_name, "cmd_name", tk, name);
 }
 
 PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames);
@@ -367,12 +354,9 @@ PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 
 // tk.call((w0, w1, cmd_name[, extra])).
 PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr) {
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, cmd_name);
-    if (!name) return nullptr;
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
     Ref words = Ref::steal(extra ? PyTuple_Pack(4, w0, w1, name, extra) : PyTuple_Pack(3, w0, w1, name));
     if (!words) return nullptr;
     return vc::call_words(tk.get(), words.get());
@@ -386,12 +370,9 @@ PyObject *truth_of(PyObject *result) {
 }
 
 PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, cmd_name);
-    if (!name) return nullptr;
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
     // The result of a callback reaches the Tcl layer's unchecked conversion:
     // register a wrapper that checks it first.
     Ref safe = Ref::steal(tcl_safe_callable(func));
@@ -414,25 +395,16 @@ PyObject *cmd_is_command(PyObject *self, PyObject *) {
 }
 
 PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, cmd_name);
-    if (!name) return nullptr;
-    PyObject *renamed = wordform(new_name);
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    Ref renamed = Ref::steal(wordform(new_name));
     if (!renamed) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(3, S.rename, name, renamed));
-    if (!words) {
-        Py_DECREF(renamed);
-        return nullptr;
-    }
+    Ref words = Ref::steal(PyTuple_Pack(3, S.rename, name, renamed.get()));
+    if (!words) return nullptr;
     Ref r = Ref::steal(vc::call_words(tk.get(), words.get()));
-    if (!r) {
-        Py_DECREF(renamed);
-        return nullptr;
-    }
-    Py_XSETREF(C(self)->cmd_name, renamed);
+    if (!r) return nullptr;
+    Py_XSETREF(C(self)->cmd_name, renamed.release());
     Py_RETURN_NONE;
 }
 

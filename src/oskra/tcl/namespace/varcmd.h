@@ -68,10 +68,14 @@ inline int bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs,
     return 0;
 }
 
-// Refuses keyword arguments (for functions that take positional ones only).
-inline int no_kwargs(const char *fname, PyObject *kwnames) {
+// Refuses any argument (for methods that take self only).
+inline int no_args(const char *fname, Py_ssize_t nargs, PyObject *kwnames) {
     if (kwnames && PyTuple_GET_SIZE(kwnames)) {
         PyErr_Format(PyExc_TypeError, "%s() takes no keyword arguments", fname);
+        return -1;
+    }
+    if (nargs) {
+        PyErr_Format(PyExc_TypeError, "%s() takes no arguments (%zd given)", fname, nargs);
         return -1;
     }
     return 0;
@@ -96,6 +100,41 @@ inline int truthy(PyObject *o) {
 // The Tcl application object of an interpreter (or of its weak proxy).
 inline PyObject *tk_of(PyObject *tcl) { return PyObject_GetAttr(tcl, S.tk); }
 
+// What every call into Tcl starts with: the Tcl application object of the
+// interpreter in the `tcl` field, then the name in *name_slot (the field
+// called `label`). The name is read last: reaching the interpreter may run
+// Python code. False with the error set.
+inline bool tk_and_name(PyObject *self, PyObject *tcl, PyObject *const *name_slot, const char *label, Ref &tk,
+                        PyObject *&name) {
+    if (!field(self, tcl, "tcl")) return false;
+    tk = Ref::steal(tk_of(tcl));
+    if (!tk) return false;
+    name = field(self, *name_slot, label);
+    return name != nullptr;
+}
+
+// Visits, or clears, the object fields of a native type (traverse and clear).
+template <size_t N>
+int visit_fields(PyObject *const (&fields)[N], visitproc visit, void *arg) {
+    for (PyObject *f : fields) Py_VISIT(f);
+    return 0;
+}
+template <size_t N>
+void clear_fields(PyObject **const (&fields)[N]) {
+    for (PyObject **f : fields) Py_CLEAR(*f);
+}
+
+// tp_dealloc of a native type with GC and, when `weakrefs` is given, weak
+// references.
+inline void dealloc_gc(PyObject *self, inquiry clear, PyObject *weakrefs) {
+    PyTypeObject *tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (weakrefs) PyObject_ClearWeakRefs(self);
+    clear(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
 inline PyObject *call_method1(PyObject *obj, PyObject *name, PyObject *a) {
     PyObject *stack[2] = {obj, a};
     return PyObject_VectorcallMethod(name, stack, 2, nullptr);
@@ -104,11 +143,6 @@ inline PyObject *call_method1(PyObject *obj, PyObject *name, PyObject *a) {
 inline PyObject *call_method2(PyObject *obj, PyObject *name, PyObject *a, PyObject *b) {
     PyObject *stack[3] = {obj, a, b};
     return PyObject_VectorcallMethod(name, stack, 3, nullptr);
-}
-
-inline PyObject *call_method3(PyObject *obj, PyObject *name, PyObject *a, PyObject *b, PyObject *c) {
-    PyObject *stack[4] = {obj, a, b, c};
-    return PyObject_VectorcallMethod(name, stack, 4, nullptr);
 }
 
 // tk.call(words) on a tkapp: the Tcl layer takes a lone tuple as the list of

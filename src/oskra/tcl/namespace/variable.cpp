@@ -29,30 +29,18 @@ inline VarObject *V(PyObject *o) { return reinterpret_cast<VarObject *>(o); }
 // --- life cycle -------------------------------------------------------------
 
 int var_traverse(PyObject *self, visitproc visit, void *arg) {
+    VarObject *v = V(self);
     Py_VISIT(Py_TYPE(self));
-    Py_VISIT(V(self)->tcl);
-    Py_VISIT(V(self)->cast);
-    Py_VISIT(V(self)->var_name);
-    Py_VISIT(V(self)->dict);
-    return 0;
+    return vc::visit_fields({v->tcl, v->cast, v->var_name, v->dict}, visit, arg);
 }
 
 int var_clear(PyObject *self) {
-    Py_CLEAR(V(self)->tcl);
-    Py_CLEAR(V(self)->cast);
-    Py_CLEAR(V(self)->var_name);
-    Py_CLEAR(V(self)->dict);
+    VarObject *v = V(self);
+    vc::clear_fields({&v->tcl, &v->cast, &v->var_name, &v->dict});
     return 0;
 }
 
-void var_dealloc(PyObject *self) {
-    PyTypeObject *tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    if (V(self)->weakreflist) PyObject_ClearWeakRefs(self);
-    var_clear(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-}
+void var_dealloc(PyObject *self) { vc::dealloc_gc(self, var_clear, V(self)->weakreflist); }
 
 // The constructor's work, shared with TclArrayVariable.__init__.
 int init_fields(PyObject *self, PyObject *var_name, PyObject *array_index, PyObject *tcl, PyObject *cast) {
@@ -106,14 +94,50 @@ PyObject *name_of(PyObject *self, PyObject *index) {
     return PyUnicode_FromFormat("%U(%U)", name, w.get());
 }
 
+// The Tcl application object and the variable's name.
+bool tk_and_name(PyObject *self, Ref &tk, PyObject *&name) {
+    return vc::tk_and_name(self, V(self)->tcl, &V(self)->var_name, "var_name", tk, name);
+}
+
+// tk.<method>(var_name[, wordform(index)][, value]): getvar, setvar and
+// unsetvar on the variable or one element. The index is converted like the
+// writers convert it, so that a non-string key reads back what the same key
+// wrote; a value goes through tclobj and the guard of the Tcl layer.
+PyObject *element_call(PyObject *self, PyObject *method, PyObject *index, PyObject *value = nullptr) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    PyObject *stack[4] = {tk.get(), name};
+    size_t n = 2;
+    Ref w, v;
+    if (index && index != Py_None) {
+        w = Ref::steal(wordform(index));
+        if (!w) return nullptr;
+        stack[n++] = w.get();
+    }
+    if (value) {
+        v = Ref::steal(tclobj(value));
+        if (v) v = Ref::steal(tcl_safe_value(v.get()));
+        if (!v) return nullptr;
+        stack[n++] = v.get();
+    }
+    return PyObject_VectorcallMethod(method, stack, n, nullptr);
+}
+
+// tk.eval(wordform(words)): the words run as a script, so that the result
+// comes back as its string form.
+PyObject *eval_words(PyObject *tk, PyObject *words) {
+    if (!words) return nullptr;
+    Ref script = Ref::steal(wordform(words));
+    if (!script) return nullptr;
+    return vc::call_method1(tk, S.eval, script.get());
+}
+
 // tk.call(("::array", sub, var_name[, wordform(pattern)])).
-PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern, bool convert_pattern = true) {
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, var_name);
-    if (!name) return nullptr;
+PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
     bool with = pattern && pattern != Py_None;
     Ref words = Ref::steal(PyTuple_New(with ? 4 : 3));
     if (!words) return nullptr;
@@ -121,7 +145,7 @@ PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern, bool conv
     PyTuple_SET_ITEM(words.get(), 1, Py_NewRef(sub));
     PyTuple_SET_ITEM(words.get(), 2, Py_NewRef(name));
     if (with) {
-        PyObject *p = convert_pattern ? wordform(pattern) : Py_NewRef(pattern);
+        PyObject *p = wordform(pattern);
         if (!p) return nullptr;
         PyTuple_SET_ITEM(words.get(), 3, p);
     }
@@ -140,22 +164,7 @@ PyObject *tcl_cast(PyObject *self, PyObject *cast_name, PyObject *value) {
 // --- reading and writing ----------------------------------------------------
 
 PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, var_name);
-    if (!name) return nullptr;
-    Ref result;
-    if (!index || index == Py_None) {
-        result = Ref::steal(vc::call_method1(tk.get(), S.getvar, name));
-    } else {
-        // The index is converted like the writers convert it, so that a
-        // non-string key reads back what the same key wrote.
-        Ref w = Ref::steal(wordform(index));
-        if (!w) return nullptr;
-        result = Ref::steal(vc::call_method2(tk.get(), S.getvar, name, w.get()));
-    }
+    Ref result = Ref::steal(element_call(self, S.getvar, index));
     if (!result) return nullptr;
     if (!cast || cast == marker) {
         cast = FIELD(self, cast);
@@ -178,40 +187,16 @@ PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, P
     static const char *const names[] = {"array_index"};
     PyObject *a[1];
     if (vc::bind_args("get_str", args, nargs, kwnames, names, 1, 0, a)) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
+    Ref tk;
+    PyObject *var_name;
+    if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, a[0]));
     if (!name) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(2, S.set, name.get()));
-    if (!words) return nullptr;
-    Ref script = Ref::steal(wordform(words.get()));
-    if (!script) return nullptr;
-    return vc::call_method1(tk.get(), S.eval, script.get());
+    return eval_words(tk.get(), Ref::steal(PyTuple_Pack(2, S.set, name.get())).get());
 }
 
 PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, var_name);
-    if (!name) return nullptr;
-    Ref result;
-    if (!index || index == Py_None) {
-        Ref v = Ref::steal(tclobj(value));
-        if (v) v = Ref::steal(tcl_safe_value(v.get()));
-        if (!v) return nullptr;
-        result = Ref::steal(vc::call_method2(tk.get(), S.setvar, name, v.get()));
-    } else {
-        Ref w = Ref::steal(wordform(index));
-        if (!w) return nullptr;
-        Ref v = Ref::steal(tclobj(value));
-        if (v) v = Ref::steal(tcl_safe_value(v.get()));
-        if (!v) return nullptr;
-        result = Ref::steal(vc::call_method3(tk.get(), S.setvar, name, w.get(), v.get()));
-    }
+    Ref result = Ref::steal(element_call(self, S.setvar, index, value));
     if (!result) return nullptr;
     Py_RETURN_NONE;
 }
@@ -226,20 +211,7 @@ PyObject *var_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
 PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
     PyObject *tcl_error = tcl_error_type();  // before any error is set
     if (!tcl_error) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, var_name);
-    if (!name) return nullptr;
-    Ref result;
-    if (!index || index == Py_None) {
-        result = Ref::steal(vc::call_method1(tk.get(), S.unsetvar, name));
-    } else {
-        Ref w = Ref::steal(wordform(index));
-        if (!w) return nullptr;
-        result = Ref::steal(vc::call_method2(tk.get(), S.unsetvar, name, w.get()));
-    }
+    Ref result = Ref::steal(element_call(self, S.unsetvar, index));
     if (result) Py_RETURN_NONE;
     if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
     Ref exc = Ref::steal(PyErr_GetRaisedException());
@@ -260,10 +232,9 @@ PyObject *var_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyO
 }
 
 PyObject *exists_impl(PyObject *self, PyObject *index) {
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
+    Ref tk;
+    PyObject *var_name;
+    if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, index));
     if (!name) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(3, S.info, S.exists, name.get()));
@@ -306,30 +277,21 @@ PyObject *var_array_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t na
 PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
     if (one_pattern("array_get_str", args, nargs, kwnames, &pattern)) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, var_name);
-    if (!name) return nullptr;
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
     Ref words = Ref::steal(pattern && pattern != Py_None ? PyTuple_Pack(4, S.array, S.get, name, pattern)
                                                          : PyTuple_Pack(3, S.array, S.get, name));
-    if (!words) return nullptr;
-    Ref script = Ref::steal(wordform(words.get()));
-    if (!script) return nullptr;
-    return tcl_cast(self, S.cast_array, vc::call_method1(tk.get(), S.eval, script.get()));
+    return tcl_cast(self, S.cast_array, eval_words(tk.get(), words.get()));
 }
 
 PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"value"};
     PyObject *a[1];
     if (vc::bind_args("array_set", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
-    if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
-    if (!tk) return nullptr;
-    PyObject *name = FIELD(self, var_name);
-    if (!name) return nullptr;
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
     Ref value = Ref::steal(tclobj(a[0]));
     if (!value) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(4, S.array, S.set, name, value.get()));
@@ -352,8 +314,7 @@ PyObject *var_array_unset(PyObject *self, PyObject *const *args, Py_ssize_t narg
 }
 
 PyObject *var_array_size(PyObject *self, PyObject *const *, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vc::no_kwargs("array_size", kwnames)) return nullptr;
-    if (nargs) return PyErr_Format(PyExc_TypeError, "array_size() takes no arguments (%zd given)", nargs);
+    if (vc::no_args("array_size", nargs, kwnames)) return nullptr;
     return array_call(self, S.size, nullptr);
 }
 
@@ -364,8 +325,7 @@ PyObject *var_array_names(PyObject *self, PyObject *const *args, Py_ssize_t narg
 }
 
 PyObject *var_is_array(PyObject *self, PyObject *const *, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vc::no_kwargs("is_array", kwnames)) return nullptr;
-    if (nargs) return PyErr_Format(PyExc_TypeError, "is_array() takes no arguments (%zd given)", nargs);
+    if (vc::no_args("is_array", nargs, kwnames)) return nullptr;
     return tcl_cast(self, S.cast_boolean, array_call(self, S.exists, nullptr));
 }
 
@@ -507,13 +467,7 @@ int iter_clear(PyObject *self) {
     return 0;
 }
 
-void iter_dealloc(PyObject *self) {
-    PyTypeObject *tp = Py_TYPE(self);
-    PyObject_GC_UnTrack(self);
-    iter_clear(self);
-    tp->tp_free(self);
-    Py_DECREF(tp);
-}
+void iter_dealloc(PyObject *self) { vc::dealloc_gc(self, iter_clear, nullptr); }
 
 PyObject *iter_next(PyObject *self) {
     auto *it = reinterpret_cast<NamesIter *>(self);
