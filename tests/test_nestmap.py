@@ -220,11 +220,12 @@ class TestFromTcl:
         ("{a.b 1}", {"a": {"b": "1"}}),
         ("{a 1} {a 2}", {"a": "2"}),
         ("{k \\{}", {"k": "{"}),
+        ("a\\ b \"c\\x20{{x 1}}\"", {"a": "b", "c": {"x": "1"}}),
     ])
     def test_examples(self, text, expected):
         assert NestMap.from_tcl(text) == expected
 
-    @pytest.mark.parametrize("text", ["{a", "{a}b {c d}", "{a 1} {b", '{k "x}'])
+    @pytest.mark.parametrize("text", ["{a", "{a}b {c d}", "{a 1} {b", '{k "x}', "{a b c} {{x}y z}"])
     def test_malformed_list_is_valueerror_from_tclerror(self, text):
         with pytest.raises(ValueError) as info:
             NestMap.from_tcl(text)

@@ -238,31 +238,52 @@ bool nest_values(PyObject *d) {
     return true;
 }
 
-// from_tcl over a str, in one pass: elements given in braces or plain are
-// split where they stand, and the pairs go straight into the result, which
-// is what klist.update(dict(pairs)) leaves when no key has a dot.
+// One element of a keyed list, split as a pair: 2 with *key and *value set
+// (new references), the element count when it is not a pair, -1 on error.
+// The element is text[span] when literal; otherwise it is built first (its
+// backslashes substituted) and split as a text of its own.
+Py_ssize_t split_pair(PyObject *text, const ListSpan &sp, PyObject **key, PyObject **value) {
+    Ref elem;
+    PyObject *src = text;
+    Py_ssize_t start = sp.start, end = sp.end;
+    if (!sp.literal) {
+        elem = Ref::steal(span_element(text, sp));
+        if (!elem) return -1;
+        src = elem.get();
+        start = 0;
+        end = PyUnicode_GET_LENGTH(src);
+    }
+    ListSpan kv[2];
+    Py_ssize_t n = count_spans(src, start, end, kv, 2);
+    if (n != 2) return n;
+    *key = span_element(src, kv[0]);
+    if (!*key) return -1;
+    *value = span_element(src, kv[1]);
+    if (!*value) {
+        Py_CLEAR(*key);
+        return -1;
+    }
+    return 2;
+}
+
+// from_tcl over a str, in one pass: each element is split as a pair where
+// it stands, and the pairs go straight into the result, which is what
+// klist.update(dict(pairs)) leaves when no key has a dot. No NestMap is
+// made before the first pair, so text that is not a keyed list costs
+// little more than its scan.
 PyObject *from_tcl_str(PyObject *text, bool soft) {
     std::vector<ListSpan> spans;
     spans.reserve(8);
     if (!split_spans(text, 0, PyUnicode_GET_LENGTH(text), spans)) return list_error(soft);
-    Ref klist = Ref::steal(keyed::new_nestmap());
-    if (!klist) return nullptr;
+    Ref klist;
     bool dotted = false;
     Py_ssize_t bad = -1, bad_len = 0;
     for (size_t i = 0; i < spans.size(); ++i) {
-        const ListSpan &sp = spans[i];
-        Ref pair;
-        if (sp.literal) {
-            pair = Ref::steal(split_range(text, sp.start, sp.end));
-        } else {
-            Ref elem = Ref::steal(span_element(text, sp));
-            if (!elem) return nullptr;
-            pair = Ref::steal(split_list(elem.get()));
-        }
-        if (!pair) return list_error(soft);
+        PyObject *key = nullptr, *value = nullptr;
+        Py_ssize_t len = split_pair(text, spans[i], &key, &value);
+        if (len < 0) return list_error(soft);
         // Every element is split before dict() sees any, so a malformed
         // element wins over an earlier one of the wrong length.
-        Py_ssize_t len = PyTuple_GET_SIZE(pair.get());
         if (len != 2) {
             if (soft) return nullptr;
             if (bad < 0) {
@@ -271,16 +292,18 @@ PyObject *from_tcl_str(PyObject *text, bool soft) {
             }
             continue;
         }
+        Ref k = Ref::steal(key), v = Ref::steal(value);
         if (bad >= 0) continue;
-        PyObject *key = PyTuple_GET_ITEM(pair.get(), 0);
+        if (!klist && !(klist = Ref::steal(keyed::new_nestmap()))) return nullptr;
         if (!dotted && PyUnicode_FindChar(key, '.', 0, PyUnicode_GET_LENGTH(key), 1) >= 0) dotted = true;
-        if (PyDict_SetItem(klist.get(), key, PyTuple_GET_ITEM(pair.get(), 1)) < 0) return nullptr;
+        if (PyDict_SetItem(klist.get(), key, value) < 0) return nullptr;
     }
     if (bad >= 0) {
         PyErr_Format(PyExc_ValueError, "dictionary update sequence element #%zd has length %zd; 2 is required",
                      bad, bad_len);
         return nullptr;
     }
+    if (!klist) return keyed::new_nestmap();
     if (!nest_values(klist.get())) return nullptr;
     if (!dotted) return klist.release();
     // Dotted keys build nested levels through the path-aware assignment.

@@ -95,6 +95,22 @@ public:
         return true;
     }
 
+    // Scans every element (a malformed one anywhere still fails) but keeps
+    // only the first `keep` spans: the element count, or -1 on error.
+    Py_ssize_t count(ListSpan *first, Py_ssize_t keep) {
+        Py_ssize_t n = 0;
+        Py_ssize_t i = skip_space(begin_);
+        while (i < n_) {
+            ListSpan span;
+            Py_ssize_t next;
+            if (!scan(i, &span, &next)) return -1;
+            if (n < keep) first[n] = span;
+            ++n;
+            i = skip_space(next);
+        }
+        return n;
+    }
+
     PyObject *element(const ListSpan &span) {
         return span.literal ? substring(span.start, span.end) : collapse(span.start, span.end);
     }
@@ -435,6 +451,18 @@ bool split_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, std::vector<Li
             return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), start, end).spans(out);
         default:
             return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), start, end).spans(out);
+    }
+}
+
+Py_ssize_t count_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, ListSpan *first, Py_ssize_t keep) {
+    if (start >= end) return 0;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            return Splitter<Py_UCS1>(str, PyUnicode_1BYTE_DATA(str), start, end).count(first, keep);
+        case PyUnicode_2BYTE_KIND:
+            return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), start, end).count(first, keep);
+        default:
+            return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), start, end).count(first, keep);
     }
 }
 

@@ -23,5 +23,8 @@ struct ListSpan {
 PyObject *split_range(PyObject *str, Py_ssize_t start, Py_ssize_t end);
 bool split_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, std::vector<ListSpan> &out);
 PyObject *span_element(PyObject *str, const ListSpan &span);
+// The number of elements of str[start:end) without building any, the first
+// `keep` spans stored in first[]; -1 with TclError set for a malformed list.
+Py_ssize_t count_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, ListSpan *first, Py_ssize_t keep);
 
 }  // namespace oskra
