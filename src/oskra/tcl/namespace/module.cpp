@@ -202,6 +202,50 @@ bool parse_args(const char *fname, const char *const *pnames, int n, int nreq,
     return true;
 }
 
+bool parse_method(const char *fname, const char *const *pnames, int n, int nreq,
+                  PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                  Ref *star, Ref *starstar) {
+    if (nargs < 1) {
+        PyErr_Format(PyExc_TypeError, "%s() needs self", fname);
+        return false;
+    }
+    return parse_args(fname, pnames, n, nreq, args + 1, nargs - 1, kwnames, out, star, starstar);
+}
+
+// Class assembly --------------------------------------------------------
+
+PyObject *make_class(const char *name, const char *qualname, const char *doc,
+                     std::initializer_list<PyObject *> bases, std::initializer_list<MethodDef> methods,
+                     std::initializer_list<std::pair<const char *, PyObject *>> extra) {
+    Ref ns = Ref::steal(PyDict_New());
+    if (!ns) return nullptr;
+    auto put = [&](const char *key, PyObject *value) {  // steals value
+        if (!value) return false;
+        int rc = PyDict_SetItemString(ns.get(), key, value);
+        Py_DECREF(value);
+        return rc == 0;
+    };
+    if (!put("__module__", PyUnicode_FromString(MODULE_NAME)) ||
+        !put("__qualname__", PyUnicode_FromString(qualname)) ||
+        !put("__doc__", doc ? PyUnicode_FromString(doc) : Py_NewRef(Py_None)))
+        return nullptr;
+    for (const MethodDef &d : methods) {
+        PyObject *f = d.is_static ? make_static(qualname, d.name, d.f, d.sig)
+                                  : make_method(qualname, d.name, d.f, d.sig);
+        if (!put(d.name, f)) return nullptr;
+    }
+    for (auto &e : extra)
+        if (!put(e.first, Py_NewRef(e.second))) return nullptr;
+    Ref b = Ref::steal(PyTuple_New((Py_ssize_t)bases.size()));
+    if (!b) return nullptr;
+    Py_ssize_t i = 0;
+    for (PyObject *base : bases) PyTuple_SET_ITEM(b.get(), i++, Py_NewRef(base));
+    Ref n = Ref::steal(PyUnicode_FromString(name));
+    if (!n) return nullptr;
+    PyObject *meta = (PyObject *)Py_TYPE(*bases.begin());
+    return PyObject_CallFunctionObjArgs(meta, n.get(), b.get(), ns.get(), nullptr);
+}
+
 // Small helpers ---------------------------------------------------------
 
 PyObject *wf(PyObject *obj) {
@@ -351,28 +395,27 @@ NB_MODULE(namespace, m) {
                                        "TempTclArrayVariable", "TclCommand", "TempTclCommand",
                                        "TclNamespace", "TempTclNamespace");
 
-    classes.TclVariable = make_TclVariable();
-    m.attr("TclVariable") = classes.TclVariable;
-    classes.TempTclVariable = make_TempTclVariable();
-    m.attr("TempTclVariable") = classes.TempTclVariable;
-    classes.TclArrayVariable = make_TclArrayVariable();
-    m.attr("TclArrayVariable") = classes.TclArrayVariable;
-    classes.TempTclArrayVariable = make_TempTclArrayVariable();
-    m.attr("TempTclArrayVariable") = classes.TempTclArrayVariable;
-    classes.TclCommand = make_TclCommand();
-    m.attr("TclCommand") = classes.TclCommand;
-    classes.TempTclCommand = make_TempTclCommand();
-    m.attr("TempTclCommand") = classes.TempTclCommand;
-    classes.TclNamespace = make_TclNamespace();
-    m.attr("TclNamespace") = classes.TclNamespace;
-    classes.TempTclNamespace = make_TempTclNamespace();
-    m.attr("TempTclNamespace") = classes.TempTclNamespace;
-
+    // In definition order: each builder takes its bases from `classes`.
+    struct {
+        const char *name;
+        nb::object *slot;
+        nb::object (*make)();
+    } built[] = {
+        {"TclVariable", &classes.TclVariable, make_TclVariable},
+        {"TempTclVariable", &classes.TempTclVariable, make_TempTclVariable},
+        {"TclArrayVariable", &classes.TclArrayVariable, make_TclArrayVariable},
+        {"TempTclArrayVariable", &classes.TempTclArrayVariable, make_TempTclArrayVariable},
+        {"TclCommand", &classes.TclCommand, make_TclCommand},
+        {"TempTclCommand", &classes.TempTclCommand, make_TempTclCommand},
+        {"TclNamespace", &classes.TclNamespace, make_TclNamespace},
+        {"TempTclNamespace", &classes.TempTclNamespace, make_TempTclNamespace},
+    };
     // The classes live as long as the process: keep them past interpreter
     // finalization order issues.
-    for (nb::object *c : {&classes.TclVariable, &classes.TempTclVariable, &classes.TclArrayVariable,
-                          &classes.TempTclArrayVariable, &classes.TclCommand,
-                          &classes.TempTclCommand, &classes.TclNamespace,
-                          &classes.TempTclNamespace, &classes.MutableMapping})
-        c->inc_ref();
+    for (auto &c : built) {
+        *c.slot = c.make();
+        m.attr(c.name) = *c.slot;
+        c.slot->inc_ref();
+    }
+    classes.MutableMapping.inc_ref();
 }

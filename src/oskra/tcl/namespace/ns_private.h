@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <string>
+#include <utility>
 
 #include "core/convert.h"
 #include "core/pyref.h"
@@ -54,6 +55,36 @@ PyObject *make_static(const char *qualname, const char *name, FastKw f, const ch
 bool parse_args(const char *fname, const char *const *names, int n, int nreq,
                 PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
                 Ref *star = nullptr, Ref *starstar = nullptr);
+
+// The functions made by make_method receive self as args[0]. Each checks
+// that it is there ("<fname>() needs self"), then parses the rest of its
+// arguments as parse_args does.
+bool parse_method(const char *fname, const char *const *names, int n, int nreq,
+                  PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                  Ref *star = nullptr, Ref *starstar = nullptr);
+// For the methods that take self alone.
+inline bool self_only(const char *fname, PyObject *const *args, Py_ssize_t nargs,
+                      PyObject *kwnames) {
+    return parse_method(fname, nullptr, 0, 0, args, nargs, kwnames, nullptr);
+}
+
+// Class assembly ---------------------------------------------------------
+
+// One function of a class made by make_class: a method, or a staticmethod.
+struct MethodDef {
+    const char *name;
+    FastKw f;
+    const char *sig;
+    bool is_static = false;
+};
+
+// The class a class statement would make: type(bases[0])(name, bases, ns),
+// so that a metaclass of the bases (ABCMeta) applies, with ns holding
+// __module__, __qualname__, __doc__ (None for a null doc), the functions in
+// order, then the `extra` attributes (borrowed). New reference or null.
+PyObject *make_class(const char *name, const char *qualname, const char *doc,
+                     std::initializer_list<PyObject *> bases, std::initializer_list<MethodDef> methods,
+                     std::initializer_list<std::pair<const char *, PyObject *>> extra = {});
 
 // Small helpers ----------------------------------------------------------
 

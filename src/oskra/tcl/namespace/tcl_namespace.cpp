@@ -481,22 +481,14 @@ PyObject *with_extra(PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra
     return t;
 }
 
-#define SELF_ONLY(fname)                                                            \
-    if (!parse_args(fname, nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) \
-        return nullptr;                                                             \
+#define SELF_ONLY(fname)                                          \
+    if (!self_only(fname, args, nargs, kwnames)) return nullptr; \
     PyObject *self = args[0]
 
-#define ARGS_CHECK()                                                                   \
-    if (nargs < 1) {                                                                   \
-        PyErr_SetString(PyExc_TypeError, "TclNamespace method called without self"); \
-        return nullptr;                                                                \
-    }
-
 PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"ns", "tcl"};
     PyObject *a[2];
-    if (!parse_args("TclNamespace", kw, 2, 1, args + 1, nargs - 1, kwnames, a)) return nullptr;
+    if (!parse_method("TclNamespace", kw, 2, 1, args, nargs, kwnames, a)) return nullptr;
     PyObject *self = args[0];
     Ref sup = Ref::steal(PyObject_CallFunctionObjArgs((PyObject *)&PySuper_Type,
                                                       classes.TclNamespace.ptr(), self, nullptr));
@@ -521,10 +513,9 @@ PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
 PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra);
 
 PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"pattern"};
     PyObject *pattern;
-    if (!parse_args("children", kw, 1, 0, args + 1, nargs - 1, kwnames, &pattern)) return nullptr;
+    if (!parse_method("children", kw, 1, 0, args, nargs, kwnames, &pattern)) return nullptr;
     PyObject *self = args[0];
     Ref result;
     if (pattern && pattern != Py_None) {
@@ -552,10 +543,9 @@ PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject
 }
 
 PyObject *code(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"script"};
     PyObject *script;
-    if (!parse_args("code", kw, 1, 1, args + 1, nargs - 1, kwnames, &script)) return nullptr;
+    if (!parse_method("code", kw, 1, 1, args, nargs, kwnames, &script)) return nullptr;
     Ref words = Ref::steal(words_of(w.code, {script}));
     if (!words) return nullptr;
     return ns_call(args[0], words.get());
@@ -564,7 +554,6 @@ PyObject *code(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
 PyObject *current_impl(PyObject *self) { return tk_call(self, w.current); }
 
 PyObject *current(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("current");
     return current_impl(self);
 }
@@ -592,7 +581,6 @@ PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py
 }
 
 PyObject *create(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("create");
     Ref ns = Ref::steal(self_ns(self));
     if (!ns) return nullptr;
@@ -619,7 +607,6 @@ PyObject *name_or_current(PyObject *self) {
 }
 
 PyObject *delete_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("delete");
     Ref n = Ref::steal(name_or_current(self));
     if (!n) return nullptr;
@@ -631,22 +618,20 @@ PyObject *delete_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 }
 
 PyObject *eval(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"tclcmd"};
     PyObject *tclcmd;
     Ref extra;
-    if (!parse_args("eval", kw, 1, 1, args + 1, nargs - 1, kwnames, &tclcmd, &extra))
+    if (!parse_method("eval", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra))
         return nullptr;
     return eval_impl(args[0], tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
                      PyTuple_GET_SIZE(extra.get()));
 }
 
 PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"tclcmd"};
     PyObject *tclcmd;
     Ref extra;
-    if (!parse_args("call", kw, 1, 1, args + 1, nargs - 1, kwnames, &tclcmd, &extra))
+    if (!parse_method("call", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra))
         return nullptr;
     Ref cmd = Ref::steal(with_extra(tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
                                     PyTuple_GET_SIZE(extra.get())));
@@ -655,7 +640,6 @@ PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
 }
 
 PyObject *exists(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("exists");
     Ref n = Ref::steal(name_or_current(self));
     if (!n) return nullptr;
@@ -678,11 +662,10 @@ PyObject *flagged(PyObject *prefix, PyObject *flag, PyObject *word, PyObject *pa
 }
 
 PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"clear"};
     PyObject *clear;
     Ref patterns;
-    if (!parse_args("export", kw, 1, 0, args + 1, nargs - 1, kwnames, &clear, &patterns))
+    if (!parse_method("export", kw, 1, 0, args, nargs, kwnames, &clear, &patterns))
         return nullptr;
     PyObject *self = args[0];
     int clear_true;
@@ -695,9 +678,8 @@ PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 }
 
 PyObject *forget(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     Ref patterns;
-    if (!parse_args("forget", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr, &patterns))
+    if (!parse_method("forget", nullptr, 0, 0, args, nargs, kwnames, nullptr, &patterns))
         return nullptr;
     Ref words = Ref::steal(words_of(w.forget, {}, patterns.get()));
     if (!words) return nullptr;
@@ -707,11 +689,10 @@ PyObject *forget(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
 }
 
 PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"force"};
     PyObject *force;
     Ref patterns;
-    if (!parse_args("import_", kw, 1, 0, args + 1, nargs - 1, kwnames, &force, &patterns))
+    if (!parse_method("import_", kw, 1, 0, args, nargs, kwnames, &force, &patterns))
         return nullptr;
     int force_true;
     Ref words = Ref::steal(flagged(w.import_, force, w.force, patterns.get(), &force_true));
@@ -722,10 +703,9 @@ PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 }
 
 PyObject *origin(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"command"};
     PyObject *command;
-    if (!parse_args("origin", kw, 1, 1, args + 1, nargs - 1, kwnames, &command)) return nullptr;
+    if (!parse_method("origin", kw, 1, 1, args, nargs, kwnames, &command)) return nullptr;
     Ref words = Ref::steal(words_of(w.origin, {command}));
     if (!words) return nullptr;
     return ns_call(args[0], words.get());
@@ -751,10 +731,9 @@ PyObject *is_abs_impl(PyObject *self, bool want_absolute) {
 }
 
 PyObject *parent(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"force_eval"};
     PyObject *force_eval;
-    if (!parse_args("parent", kw, 1, 0, args + 1, nargs - 1, kwnames, &force_eval)) return nullptr;
+    if (!parse_method("parent", kw, 1, 0, args, nargs, kwnames, &force_eval)) return nullptr;
     PyObject *self = args[0];
     int force = force_eval ? PyObject_IsTrue(force_eval) : 0;
     if (force < 0) return nullptr;
@@ -790,10 +769,9 @@ PyObject *parent(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
 }
 
 PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     static const char *const kw[] = {"name", "command", "variable"};
     PyObject *a[3];
-    if (!parse_args("which", kw, 3, 1, args + 1, nargs - 1, kwnames, a)) return nullptr;
+    if (!parse_method("which", kw, 3, 1, args, nargs, kwnames, a)) return nullptr;
     int c = a[1] ? PyObject_IsTrue(a[1]) : 0;
     if (c < 0) return nullptr;
     int v = a[2] ? PyObject_IsTrue(a[2]) : 0;
@@ -812,13 +790,11 @@ PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *k
 }
 
 PyObject *is_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("is_absolute");
     return is_abs_impl(self, true);
 }
 
 PyObject *is_relative(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("is_relative");
     return is_abs_impl(self, false);
 }
@@ -838,13 +814,11 @@ PyObject *absolute_impl(PyObject *self) {
 }
 
 PyObject *absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("absolute");
     return absolute_impl(self);
 }
 
 PyObject *make_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("make_absolute");
     Ref a = Ref::steal(absolute_impl(self));
     if (!a || PyObject_SetAttr(self, names.ns, a.get()) < 0) return nullptr;
@@ -852,7 +826,6 @@ PyObject *make_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyO
 }
 
 PyObject *str_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    ARGS_CHECK();
     SELF_ONLY("__str__");
     return self_ns(self);
 }
@@ -885,61 +858,39 @@ static const char TCLNAMESPACE_DOC[] =
 nb::object make_TclNamespace() {
     if (!init_words()) throw nb::python_error();
     if (!make_views()) throw nb::python_error();
-    Ref ns = Ref::steal(PyDict_New());
-    if (!ns) throw nb::python_error();
-    auto put = [&](const char *key, PyObject *value) {
-        if (!value || PyDict_SetItemString(ns.get(), key, value) < 0) {
-            Py_XDECREF(value);
-            throw nb::python_error();
-        }
-        Py_DECREF(value);
-    };
-    put("__module__", PyUnicode_FromString(MODULE_NAME));
-    put("__qualname__", PyUnicode_FromString(QUAL));
-    put("__doc__", PyUnicode_FromString(TCLNAMESPACE_DOC));
-    struct M {
-        const char *name;
-        FastKw f;
-        const char *sig;
-    } methods[] = {
-        {"__init__", m_init, "($self, ns, tcl=None)"},
-        {"children", children, "($self, pattern=None)"},
-        {"code", code, "($self, script)"},
-        {"current", current, "($self)"},
-        {"create", create, "($self)"},
-        {"delete", delete_, "($self)"},
-        {"eval", eval, "($self, tclcmd, *args)"},
-        {"call", call, "($self, tclcmd, *args)"},
-        {"exists", exists, "($self)"},
-        {"export", export_, "($self, clear=False, *patterns)"},
-        {"forget", forget, "($self, *patterns)"},
-        {"import_", import_, "($self, force=False, *patterns)"},
-        {"origin", origin, "($self, command)"},
-        {"parent", parent, "($self, force_eval=False)"},
-        {"which", which, "($self, name, command=False, variable=False)"},
-        {"is_absolute", is_absolute, "($self)"},
-        {"is_relative", is_relative, "($self)"},
-        {"absolute", absolute, "($self)"},
-        {"make_absolute", make_absolute, "($self)"},
-        {"__str__", str_, "($self, /)"},
-    };
-    for (auto &m : methods) put(m.name, make_method(QUAL, m.name, m.f, m.sig));
-    M statics[] = {
-        {"qualifiers", qualifiers, "(string)"}, {"tail", tail, "(string)"},
-        {"join", join, "(string, *args)"},      {"split", split, "(string)"},
-        {"normalize", normalize, "(string)"},
-    };
-    for (auto &m : statics) put(m.name, make_static(QUAL, m.name, m.f, m.sig));
-    put("VariablesView", Py_NewRef(views.VariablesView));
-    put("ObjectsView", Py_NewRef(views.ObjectsView));
-    put("CommandsView", Py_NewRef(views.CommandsView));
-    put("ProcsView", Py_NewRef(views.ProcsView));
-    Ref name = Ref::steal(PyUnicode_FromString(QUAL));
-    if (!name) throw nb::python_error();
-    Ref bases = Ref::steal(PyTuple_Pack(1, (PyObject *)&PyBaseObject_Type));
-    if (!bases) throw nb::python_error();
-    PyObject *cls = PyObject_CallFunctionObjArgs((PyObject *)&PyType_Type, name.get(), bases.get(),
-                                                 ns.get(), nullptr);
+    PyObject *cls = make_class(
+        QUAL, QUAL, TCLNAMESPACE_DOC, {(PyObject *)&PyBaseObject_Type},
+        {
+            {"__init__", m_init, "($self, ns, tcl=None)"},
+            {"children", children, "($self, pattern=None)"},
+            {"code", code, "($self, script)"},
+            {"current", current, "($self)"},
+            {"create", create, "($self)"},
+            {"delete", delete_, "($self)"},
+            {"eval", eval, "($self, tclcmd, *args)"},
+            {"call", call, "($self, tclcmd, *args)"},
+            {"exists", exists, "($self)"},
+            {"export", export_, "($self, clear=False, *patterns)"},
+            {"forget", forget, "($self, *patterns)"},
+            {"import_", import_, "($self, force=False, *patterns)"},
+            {"origin", origin, "($self, command)"},
+            {"parent", parent, "($self, force_eval=False)"},
+            {"which", which, "($self, name, command=False, variable=False)"},
+            {"is_absolute", is_absolute, "($self)"},
+            {"is_relative", is_relative, "($self)"},
+            {"absolute", absolute, "($self)"},
+            {"make_absolute", make_absolute, "($self)"},
+            {"__str__", str_, "($self, /)"},
+            {"qualifiers", qualifiers, "(string)", true},
+            {"tail", tail, "(string)", true},
+            {"join", join, "(string, *args)", true},
+            {"split", split, "(string)", true},
+            {"normalize", normalize, "(string)", true},
+        },
+        {{"VariablesView", views.VariablesView},
+         {"ObjectsView", views.ObjectsView},
+         {"CommandsView", views.CommandsView},
+         {"ProcsView", views.ProcsView}});
     if (!cls) throw nb::python_error();
     return nb::steal(cls);
 }

@@ -15,11 +15,18 @@ PyObject *kw_cls_id = nullptr;      // ("cls", "id")
 PyObject *kw_nocomplain = nullptr;  // ("nocomplain",)
 
 #define METHOD(name) PyObject *name(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
-#define NEED_SELF()                                                   \
-    if (nargs < 1) {                                                  \
-        PyErr_SetString(PyExc_TypeError, "method called without self"); \
-        return nullptr;                                               \
+// __exit__(self, *exc_info): self, and no keywords.
+bool exit_args(Py_ssize_t nargs, PyObject *kwnames) {
+    if (nargs < 1) {
+        PyErr_SetString(PyExc_TypeError, "__exit__() needs self");
+        return false;
     }
+    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
+        PyErr_SetString(PyExc_TypeError, "__exit__() takes no keyword arguments");
+        return false;
+    }
+    return true;
+}
 
 // str(template).format(cls=self.__class__.__name__, id=id(self))
 PyObject *fill_template(PyObject *self, PyObject *tmpl) {
@@ -67,15 +74,10 @@ PyObject *init_next(PyObject *cls, PyObject *self, PyObject *tmpl, PyObject *kwa
 // The three-step constructor of TempTclVariable and TempTclNamespace.
 PyObject *temp_init(PyObject *cls, const char *fname, const char *pname, PyObject *const *args,
                     Py_ssize_t nargs, PyObject *kwnames) {
-    if (nargs < 1) {
-        PyErr_Format(PyExc_TypeError, "%s() needs self", fname);
-        return nullptr;
-    }
     const char *kw[] = {pname};
     PyObject *tmpl;
     Ref kwargs;
-    if (!parse_args(fname, kw, 1, 0, args + 1, nargs - 1, kwnames, &tmpl, nullptr, &kwargs))
-        return nullptr;
+    if (!parse_method(fname, kw, 1, 0, args, nargs, kwnames, &tmpl, nullptr, &kwargs)) return nullptr;
     return init_next(cls, args[0], tmpl, kwargs.get());
 }
 
@@ -111,14 +113,6 @@ bool delete_quietly(PyObject *self) {
     return false;
 }
 
-bool no_keywords(const char *fname, PyObject *kwnames) {
-    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
-        PyErr_Format(PyExc_TypeError, "%s() takes no keyword arguments", fname);
-        return false;
-    }
-    return true;
-}
-
 // TempTclVariable -----------------------------------------------------------
 
 METHOD(tv_init) {
@@ -127,14 +121,12 @@ METHOD(tv_init) {
 }
 
 METHOD(tv_enter) {
-    NEED_SELF();
-    if (!parse_args("__enter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) return nullptr;
+    if (!self_only("__enter__", args, nargs, kwnames)) return nullptr;
     return enter_next(classes.TempTclVariable.ptr(), args[0]);
 }
 
 METHOD(tv_exit) {
-    NEED_SELF();
-    if (!no_keywords("__exit__", kwnames)) return nullptr;
+    if (!exit_args(nargs, kwnames)) return nullptr;
     PyObject *self = args[0];
     PyObject *kwv[2] = {self, Py_True};
     Ref r = Ref::steal(PyObject_VectorcallMethod(names.unset, kwv, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
@@ -146,14 +138,10 @@ METHOD(tv_exit) {
 // TempTclCommand ------------------------------------------------------------
 
 METHOD(tc_init) {
-    if (nargs < 1) {
-        PyErr_SetString(PyExc_TypeError, "TempTclCommand() needs self");
-        return nullptr;
-    }
     static const char *const kw[] = {"func", "cmd_name"};
     PyObject *a[2];
     Ref kwargs;
-    if (!parse_args("TempTclCommand", kw, 2, 0, args + 1, nargs - 1, kwnames, a, nullptr, &kwargs))
+    if (!parse_method("TempTclCommand", kw, 2, 0, args, nargs, kwnames, a, nullptr, &kwargs))
         return nullptr;
     PyObject *self = args[0];
     Ref r = Ref::steal(init_next(classes.TempTclCommand.ptr(), self, a[1], kwargs.get()));
@@ -173,21 +161,18 @@ METHOD(tc_init) {
 }
 
 METHOD(tc_enter) {
-    NEED_SELF();
-    if (!parse_args("__enter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) return nullptr;
+    if (!self_only("__enter__", args, nargs, kwnames)) return nullptr;
     return enter_next(classes.TempTclCommand.ptr(), args[0]);
 }
 
 METHOD(tc_exit) {
-    NEED_SELF();
-    if (!no_keywords("__exit__", kwnames)) return nullptr;
+    if (!exit_args(nargs, kwnames)) return nullptr;
     if (!delete_quietly(args[0])) return nullptr;
     return exit_next(classes.TempTclCommand.ptr(), args[0], args + 1, nargs - 1);
 }
 
 METHOD(tc_del) {
-    NEED_SELF();
-    if (!parse_args("__del__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) return nullptr;
+    if (!self_only("__del__", args, nargs, kwnames)) return nullptr;
     PyObject *self = args[0];
     PyObject *wrapped = PyObject_GetAttr(self, names.dunder_wrapped);
     if (wrapped) {
@@ -234,8 +219,7 @@ METHOD(tn_init) {
 }
 
 METHOD(tn_enter) {
-    NEED_SELF();
-    if (!parse_args("__enter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) return nullptr;
+    if (!self_only("__enter__", args, nargs, kwnames)) return nullptr;
     // A temporary namespace is deleted, with everything in it, on exit:
     // never let that be the global namespace.
     int global;
@@ -252,50 +236,25 @@ METHOD(tn_enter) {
 }
 
 METHOD(tn_exit) {
-    NEED_SELF();
-    if (!no_keywords("__exit__", kwnames)) return nullptr;
+    if (!exit_args(nargs, kwnames)) return nullptr;
     int global;
     if (!names_global_namespace(args[0], &global)) return nullptr;
     if (!global && !delete_quietly(args[0])) return nullptr;
     return exit_next(classes.TempTclNamespace.ptr(), args[0], args + 1, nargs - 1);
 }
 
-// Class assembly --------------------------------------------------------------
+// The constant keyword-name tuples, made once.
+void init_kwnames() {
+    if (kw_cls_id) return;
+    kw_cls_id = tuple_of({names.cls, names.id});
+    kw_nocomplain = tuple_of({names.nocomplain});
+    if (!kw_cls_id || !kw_nocomplain) throw nb::python_error();
+}
 
-struct Def {
-    const char *name;
-    FastKw f;
-    const char *sig;
-};
-
-nb::object make_class(const char *name, const char *doc, std::initializer_list<PyObject *> bases,
-                      std::initializer_list<Def> defs) {
-    if (!kw_cls_id) {
-        kw_cls_id = tuple_of({names.cls, names.id});
-        kw_nocomplain = tuple_of({names.nocomplain});
-        if (!kw_cls_id || !kw_nocomplain) throw nb::python_error();
-    }
-    Ref ns = Ref::steal(PyDict_New());
-    if (!ns) throw nb::python_error();
-    auto put = [&](const char *key, PyObject *value) {
-        if (!value || PyDict_SetItemString(ns.get(), key, value) < 0) {
-            Py_XDECREF(value);
-            throw nb::python_error();
-        }
-        Py_DECREF(value);
-    };
-    put("__module__", PyUnicode_FromString(MODULE_NAME));
-    put("__qualname__", PyUnicode_FromString(name));
-    put("__doc__", doc ? PyUnicode_FromString(doc) : Py_NewRef(Py_None));
-    for (const Def &d : defs) put(d.name, make_method(name, d.name, d.f, d.sig));
-    Ref b = Ref::steal(PyTuple_New((Py_ssize_t)bases.size()));
-    if (!b) throw nb::python_error();
-    Py_ssize_t i = 0;
-    for (PyObject *base : bases) PyTuple_SET_ITEM(b.get(), i++, Py_NewRef(base));
-    Ref n = Ref::steal(PyUnicode_FromString(name));
-    if (!n) throw nb::python_error();
-    PyObject *cls = PyObject_CallFunctionObjArgs((PyObject *)&PyType_Type, n.get(), b.get(), ns.get(),
-                                                 nullptr);
+nb::object make_temp(const char *name, const char *doc, std::initializer_list<PyObject *> bases,
+                     std::initializer_list<MethodDef> defs) {
+    init_kwnames();
+    PyObject *cls = make_class(name, name, doc, bases, defs);
     if (!cls) throw nb::python_error();
     return nb::steal(cls);
 }
@@ -303,7 +262,7 @@ nb::object make_class(const char *name, const char *doc, std::initializer_list<P
 }  // namespace
 
 nb::object make_TempTclVariable() {
-    return make_class(
+    return make_temp(
         "TempTclVariable",
         "A TclVariable with a generated unique name, unset when its `with` block ends.",
         {classes.TclVariable.ptr()},
@@ -313,14 +272,14 @@ nb::object make_TempTclVariable() {
 }
 
 nb::object make_TempTclArrayVariable() {
-    return make_class(
+    return make_temp(
         "TempTclArrayVariable",
         "A TclArrayVariable with a generated unique name, unset when its `with` block ends.",
         {classes.TempTclVariable.ptr(), classes.TclArrayVariable.ptr()}, {});
 }
 
 nb::object make_TempTclCommand() {
-    return make_class(
+    return make_temp(
         "TempTclCommand",
         "A TclCommand with a generated unique name; with a callable, the callable is\n"
         "registered under that name. The command is deleted when the `with` block\n"
@@ -333,7 +292,7 @@ nb::object make_TempTclCommand() {
 }
 
 nb::object make_TempTclNamespace() {
-    return make_class(
+    return make_temp(
         "TempTclNamespace",
         "A TclNamespace with a generated unique name, created when its `with` block\n"
         "starts and deleted, with everything in it, when the block ends.",

@@ -112,16 +112,12 @@ PyObject *on(PyObject *obj, PyObject *method, std::initializer_list<PyObject *> 
 inline PyObject *or_none(PyObject *o) { return o ? o : Py_None; }
 inline PyObject *or_false(PyObject *o) { return o ? o : Py_False; }
 
-#define ARGS(fname, ...)                                                                     \
-    static const char *const kw[] = {__VA_ARGS__};                                          \
-    constexpr int NK = sizeof(kw) / sizeof(kw[0]);                                           \
-    PyObject *a[NK];                                                                         \
-    if (nargs < 1) {                                                                         \
-        PyErr_SetString(PyExc_TypeError, fname "() needs self");                             \
-        return nullptr;                                                                      \
-    }                                                                                        \
-    PyObject *self = args[0];                                                                \
-    if (!parse_args(fname, kw, NK, NREQ, args + 1, nargs - 1, kwnames, a)) return nullptr;
+#define ARGS(fname, ...)                                                               \
+    static const char *const kw[] = {__VA_ARGS__};                                    \
+    constexpr int NK = sizeof(kw) / sizeof(kw[0]);                                     \
+    PyObject *a[NK];                                                                   \
+    if (!parse_method(fname, kw, NK, NREQ, args, nargs, kwnames, a)) return nullptr; \
+    PyObject *self = args[0];
 
 #define METHOD(name) PyObject *name(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
 
@@ -154,14 +150,11 @@ METHOD(cv_init) { return view_init(views.CommandsView, args, nargs, kwnames); }
 METHOD(vv_byref) {
     constexpr int NREQ = 1;
     static const char *const kw[] = {"var_name"};
-    if (nargs < 1) {
-        PyErr_SetString(PyExc_TypeError, "byref() needs self");
-        return nullptr;
-    }
-    PyObject *self = args[0], *var_name;
+    PyObject *var_name;
     Ref extra, kwargs;
-    if (!parse_args("byref", kw, 1, NREQ, args + 1, nargs - 1, kwnames, &var_name, &extra, &kwargs))
+    if (!parse_method("byref", kw, 1, NREQ, args, nargs, kwnames, &var_name, &extra, &kwargs))
         return nullptr;
+    PyObject *self = args[0];
     PyObject *var_type = classes.TclVariable.ptr();
     Ref vt;
     if (kwargs) {
@@ -182,15 +175,11 @@ METHOD(vv_byref) {
 METHOD(vv_array_byref) {
     constexpr int NREQ = 1;
     static const char *const kw[] = {"var_name"};
-    if (nargs < 1) {
-        PyErr_SetString(PyExc_TypeError, "array_byref() needs self");
-        return nullptr;
-    }
-    PyObject *self = args[0], *var_name;
+    PyObject *var_name;
     Ref extra, kwargs;
-    if (!parse_args("array_byref", kw, 1, NREQ, args + 1, nargs - 1, kwnames, &var_name, &extra,
-                    &kwargs))
+    if (!parse_method("array_byref", kw, 1, NREQ, args, nargs, kwnames, &var_name, &extra, &kwargs))
         return nullptr;
+    PyObject *self = args[0];
     if (kwargs) {
         int has = PyDict_Contains(kwargs.get(), names.var_type);
         if (has < 0) return nullptr;
@@ -453,36 +442,16 @@ PyObject *new_iter(PyObject *view, PyObject *words) {
     return (PyObject *)it;
 }
 
-METHOD(vv_iter) {
-    if (nargs < 1 || !parse_args("__iter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "__iter__() needs self");
-        return nullptr;
-    }
-    return new_iter(args[0], k.info_vars);
-}
-
-METHOD(cv_iter) {
-    if (nargs < 1 || !parse_args("__iter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "__iter__() needs self");
-        return nullptr;
-    }
-    return new_iter(args[0], k.info_commands);
-}
-
-METHOD(pv_iter) {
-    if (nargs < 1 || !parse_args("__iter__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "__iter__() needs self");
-        return nullptr;
-    }
-    return new_iter(args[0], k.info_procs);
+// iter(view): the names of one listing command (a member of Consts).
+template <PyObject *Consts::*listing>
+METHOD(names_iter) {
+    if (!self_only("__iter__", args, nargs, kwnames)) return nullptr;
+    return new_iter(args[0], k.*listing);
 }
 
 // len(view): the number of names one listing yields.
 METHOD(view_len) {
-    if (nargs < 1 || !parse_args("__len__", nullptr, 0, 0, args + 1, nargs - 1, kwnames, nullptr)) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "__len__() needs self");
-        return nullptr;
-    }
+    if (!self_only("__len__", args, nargs, kwnames)) return nullptr;
     Ref it = Ref::steal(PyObject_GetIter(args[0]));
     if (!it) return nullptr;
     Py_ssize_t n = 0;
@@ -500,14 +469,11 @@ METHOD(view_len) {
 
 METHOD(cv_byref) {
     static const char *const kw[] = {"cmd_name"};
-    if (nargs < 1) {
-        PyErr_SetString(PyExc_TypeError, "byref() needs self");
-        return nullptr;
-    }
-    PyObject *self = args[0], *cmd_name;
+    PyObject *cmd_name;
     Ref extra, kwargs;
-    if (!parse_args("byref", kw, 1, 1, args + 1, nargs - 1, kwnames, &cmd_name, &extra, &kwargs))
+    if (!parse_method("byref", kw, 1, 1, args, nargs, kwnames, &cmd_name, &extra, &kwargs))
         return nullptr;
+    PyObject *self = args[0];
     Ref n = Ref::steal(joined(self, cmd_name));
     if (!n) return nullptr;
     Ref one = Ref::steal(PyTuple_Pack(1, n.get()));
@@ -621,47 +587,13 @@ METHOD(pv_exists) {
     return pv_exists_impl(self, a[0]);
 }
 
-// Class assembly --------------------------------------------------------------
-
-struct Def {
-    const char *name;
-    FastKw f;
-    const char *sig;
-};
-
-PyObject *make_class(const char *name, const char *qualname, const char *doc, PyObject *bases,
-                     std::initializer_list<Def> defs) {
-    Ref ns = Ref::steal(PyDict_New());
-    if (!ns) return nullptr;
-    auto put = [&](const char *key, PyObject *value) {
-        if (!value) return false;
-        int rc = PyDict_SetItemString(ns.get(), key, value);
-        Py_DECREF(value);
-        return rc == 0;
-    };
-    if (!put("__module__", PyUnicode_FromString(MODULE_NAME)) ||
-        !put("__qualname__", PyUnicode_FromString(qualname)) ||
-        !put("__doc__", PyUnicode_FromString(doc)))
-        return nullptr;
-    for (const Def &d : defs)
-        if (!put(d.name, make_method(qualname, d.name, d.f, d.sig))) return nullptr;
-    Ref n = Ref::steal(PyUnicode_FromString(name));
-    if (!n) return nullptr;
-    // type(name, bases, ns): ABCMeta comes from MutableMapping.
-    Ref meta = Ref::steal(PyObject_Type(PyTuple_GET_ITEM(bases, 0)));
-    if (!meta) return nullptr;
-    return PyObject_CallFunctionObjArgs(meta.get(), n.get(), bases, ns.get(), nullptr);
-}
-
 }  // namespace
 
 bool make_views() {
     if (!init_consts() || !make_iter_type()) return false;
-    Ref mm = Ref::steal(PyTuple_Pack(1, classes.MutableMapping.ptr()));
-    if (!mm) return false;
     views.VariablesView = make_class(
         "VariablesView", "TclNamespace.VariablesView",
-        "The variables of a namespace as a mapping: name -> value as a string.", mm.get(),
+        "The variables of a namespace as a mapping: name -> value as a string.", {classes.MutableMapping.ptr()},
         {{"__init__", vv_init, "($self, ns)"},
          {"byref", vv_byref, "($self, var_name, *args, **kwargs)"},
          {"array_byref", vv_array_byref, "($self, var_name, *args, **kwargs)"},
@@ -679,19 +611,17 @@ bool make_views() {
          {"__setitem__", vv_setitem, "($self, name, value, /)"},
          {"__delitem__", vv_delitem, "($self, name, /)"},
          {"__len__", view_len, "($self, /)"},
-         {"__iter__", vv_iter, "($self, /)"}});
+         {"__iter__", names_iter<&Consts::info_vars>, "($self, /)"}});
     if (!views.VariablesView) return false;
-    Ref vb = Ref::steal(PyTuple_Pack(1, views.VariablesView));
-    if (!vb) return false;
     views.ObjectsView = make_class(
         "ObjectsView", "TclNamespace.ObjectsView",
-        "The variables of a namespace as a mapping: name -> typed value.", vb.get(),
+        "The variables of a namespace as a mapping: name -> typed value.", {views.VariablesView},
         {{"get", ov_get, "($self, var_name, array_index=None)"},
          {"array_get", ov_array_get, "($self, var_name, pattern=None)"}});
     if (!views.ObjectsView) return false;
     views.CommandsView = make_class(
         "CommandsView", "TclNamespace.CommandsView",
-        "The commands of a namespace as a mapping: name -> TclCommand.", mm.get(),
+        "The commands of a namespace as a mapping: name -> TclCommand.", {classes.MutableMapping.ptr()},
         {{"__init__", cv_init, "($self, ns)"},
          {"byref", cv_byref, "($self, cmd_name, *args, **kwargs)"},
          {"exists", cv_exists, "($self, cmd_name)"},
@@ -707,14 +637,12 @@ bool make_views() {
          {"__setitem__", cv_setitem, "($self, name, value, /)"},
          {"__delitem__", cv_delitem, "($self, name, /)"},
          {"__len__", view_len, "($self, /)"},
-         {"__iter__", cv_iter, "($self, /)"}});
+         {"__iter__", names_iter<&Consts::info_commands>, "($self, /)"}});
     if (!views.CommandsView) return false;
-    Ref cb = Ref::steal(PyTuple_Pack(1, views.CommandsView));
-    if (!cb) return false;
     views.ProcsView = make_class(
         "ProcsView", "TclNamespace.ProcsView",
-        "The procedures of a namespace as a mapping: name -> TclCommand.", cb.get(),
-        {{"exists", pv_exists, "($self, cmd_name)"}, {"__iter__", pv_iter, "($self, /)"}});
+        "The procedures of a namespace as a mapping: name -> TclCommand.", {views.CommandsView},
+        {{"exists", pv_exists, "($self, cmd_name)"}, {"__iter__", names_iter<&Consts::info_procs>, "($self, /)"}});
     return views.ProcsView != nullptr;
 }
 
