@@ -37,4 +37,4 @@ asan:
 	cd tests && $(ASAN_ENV) ../$(ASAN_VENV)/bin/python -m pytest -p no:cacheprovider -q $(PYTEST_ARGS)
 
 clean:
-	rm -rf build .venv
+	rm -rf build .venv .venv-*
