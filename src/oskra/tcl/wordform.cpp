@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 
+#include "core/bindargs.h"
 #include "core/convert.h"
 #include "core/quote.h"
 
@@ -20,50 +21,10 @@ namespace {
 
 const char MODULE_NAME[] = "oskra.tcl.wordform";
 
-// ---------------------------------------------------------------------------
-// Argument parsing: exactly `n` arguments, positional or by keyword, with
-// the messages of Python functions.
-
+// Exactly `n` arguments, positional or by keyword.
 bool parse_args(const char *fname, PyObject *const *args, size_t nargsf, PyObject *kwnames,
                 const char *const *names, Py_ssize_t n, PyObject **out) {
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (nargs > n) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given", fname, n,
-                     n == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
-        return false;
-    }
-    for (Py_ssize_t i = 0; i < n; ++i) out[i] = i < nargs ? args[i] : nullptr;
-    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-        PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-        Py_ssize_t i = 0;
-        while (i < n && PyUnicode_CompareWithASCIIString(key, names[i]) != 0) ++i;
-        if (i == n) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname, key);
-            return false;
-        }
-        if (out[i]) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fname, names[i]);
-            return false;
-        }
-        out[i] = args[nargs + k];
-    }
-    Py_ssize_t missing = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) missing += !out[i];
-    if (missing) {
-        std::string list;
-        Py_ssize_t seen = 0;
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (out[i]) continue;
-            if (seen) list += missing == 2 ? " and " : (seen == missing - 1 ? ", and " : ", ");
-            list += std::string("'") + names[i] + "'";
-            ++seen;
-        }
-        PyErr_Format(PyExc_TypeError, "%s() missing %zd required positional argument%s: %s", fname, missing,
-                     missing == 1 ? "" : "s", list.c_str());
-        return false;
-    }
-    return true;
+    return oskra::bind_params(fname, 0, args, (Py_ssize_t)nargsf, kwnames, names, (int)n, (int)n, out);
 }
 
 // ---------------------------------------------------------------------------

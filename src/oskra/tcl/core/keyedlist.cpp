@@ -157,33 +157,11 @@ PyObject *mm_update() {
     return g_mm_update;
 }
 
-// `raise ValueError(exc) from exc` for the error currently set.
-void reraise_as_value_error() {
-    PyObject *exc = PyErr_GetRaisedException();
-    PyObject *ve = PyObject_CallOneArg(PyExc_ValueError, exc);
-    if (!ve) {
-        Py_DECREF(exc);
-        return;
-    }
-    PyException_SetCause(ve, Py_NewRef(exc));
-    PyException_SetContext(ve, exc);
-    PyErr_SetRaisedException(ve);
-}
-
 // cast_list(value): the elements of a Tcl list; a malformed list is a
-// ValueError wrapping the TclError. With `soft`, that ValueError is not
-// built: null is returned with no error set.
+// ValueError wrapping the TclError, or with `soft` nothing at all.
 PyObject *cast_list(PyObject *value, bool soft) {
     PyObject *r = split_list(value);
-    if (r) return r;
-    PyObject *tcl_error = tcl_error_type();
-    if (!tcl_error || !PyErr_ExceptionMatches(tcl_error)) return nullptr;
-    if (soft) {
-        PyErr_Clear();
-    } else {
-        reraise_as_value_error();
-    }
-    return nullptr;
+    return r ? r : list_error_as_value_error(soft);
 }
 
 // True for a non-empty str that is one plain Tcl word (no separator, brace,
@@ -200,19 +178,6 @@ bool is_plain_word(PyObject *value) {
         if (c == ' ' || (c >= '\t' && c <= '\r') || c == '{' || c == '"' || c == '\\') return false;
     }
     return true;
-}
-
-// A malformed list met while reading a keyed list: the TclError becomes a
-// ValueError, or with `soft` nothing at all. Other errors stay. Returns null.
-PyObject *list_error(bool soft) {
-    PyObject *tcl_error = tcl_error_type();
-    if (!tcl_error || !PyErr_ExceptionMatches(tcl_error)) return nullptr;
-    if (soft) {
-        PyErr_Clear();
-    } else {
-        reraise_as_value_error();
-    }
-    return nullptr;
 }
 
 PyObject *from_tcl(PyObject *value, bool soft);
@@ -274,14 +239,14 @@ Py_ssize_t split_pair(PyObject *text, const ListSpan &sp, PyObject **key, PyObje
 PyObject *from_tcl_str(PyObject *text, bool soft) {
     std::vector<ListSpan> spans;
     spans.reserve(8);
-    if (!split_spans(text, 0, PyUnicode_GET_LENGTH(text), spans)) return list_error(soft);
+    if (!split_spans(text, 0, PyUnicode_GET_LENGTH(text), spans)) return list_error_as_value_error(soft);
     Ref klist;
     bool dotted = false;
     Py_ssize_t bad = -1, bad_len = 0;
     for (size_t i = 0; i < spans.size(); ++i) {
         PyObject *key = nullptr, *value = nullptr;
         Py_ssize_t len = split_pair(text, spans[i], &key, &value);
-        if (len < 0) return list_error(soft);
+        if (len < 0) return list_error_as_value_error(soft);
         // Every element is split before dict() sees any, so a malformed
         // element wins over an earlier one of the wrong length.
         if (len != 2) {

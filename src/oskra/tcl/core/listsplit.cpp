@@ -477,6 +477,32 @@ PyObject *span_element(PyObject *str, const ListSpan &span) {
     }
 }
 
+PyObject *list_error_as_value_error(bool quiet) {
+    PyObject *tcl_error = tcl_error_type();
+    if (!tcl_error || !PyErr_ExceptionMatches(tcl_error)) return nullptr;
+    if (quiet) {
+        PyErr_Clear();
+    } else {
+        reraise_as_value_error();
+    }
+    return nullptr;
+}
+
+void reraise_as_value_error() {
+    PyObject *exc = PyErr_GetRaisedException();
+    PyObject *ve = PyObject_CallOneArg(PyExc_ValueError, exc);
+    if (!ve) {
+        // The new error happened while handling exc: it becomes its context.
+        PyObject *err = PyErr_GetRaisedException();
+        PyException_SetContext(err, exc);  // steals exc
+        PyErr_SetRaisedException(err);
+        return;
+    }
+    PyException_SetCause(ve, Py_NewRef(exc));
+    PyException_SetContext(ve, exc);
+    PyErr_SetRaisedException(ve);
+}
+
 PyObject *split_list(PyObject *value) {
     if (PyUnicode_Check(value)) return split_str(value);
     if (PyTuple_CheckExact(value)) {

@@ -12,6 +12,14 @@ namespace oskra {
 // New reference, or null with a Python error set.
 PyObject *split_list(PyObject *value);
 
+// For a caller whose split_list just failed: a TclError (a malformed list)
+// becomes `raise ValueError(exc) from exc`, or with `quiet` is cleared.
+// Other errors stay as they are. Returns null.
+PyObject *list_error_as_value_error(bool quiet = false);
+
+// `raise ValueError(exc) from exc` for the exception currently set.
+void reraise_as_value_error();
+
 // The same over part of a str, for parsers that split elements again
 // without copying them out first. str[start:end) is split as a text of its
 // own; a span is an element's extent in str, `literal` when it needs no

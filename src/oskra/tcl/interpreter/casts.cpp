@@ -153,14 +153,8 @@ PyObject *boolean_full(PyObject *self, PyObject *value) {
         chain_context(exc);
         return nullptr;
     }
-    PyObject *ve = PyObject_CallOneArg(PyExc_ValueError, exc);
-    if (!ve) {
-        chain_context(exc);
-        return nullptr;
-    }
-    PyException_SetCause(ve, Py_NewRef(exc));
-    PyException_SetContext(ve, exc);
-    PyErr_SetRaisedException(ve);
+    PyErr_SetRaisedException(exc);
+    reraise_as_value_error();
     return nullptr;
 }
 
@@ -419,19 +413,7 @@ METHOD(m_cast_any) {
 
 PyObject *cast_list(PyObject *value, PyObject *item_cast) {
     PyObject *result = split_list(value);
-    if (!result) {
-        if (!PyErr_ExceptionMatches(g.TclError)) return nullptr;
-        PyObject *exc = PyErr_GetRaisedException();
-        PyObject *ve = PyObject_CallOneArg(PyExc_ValueError, exc);
-        if (!ve) {
-            chain_context(exc);
-            return nullptr;
-        }
-        PyException_SetCause(ve, Py_NewRef(exc));
-        PyException_SetContext(ve, exc);
-        PyErr_SetRaisedException(ve);
-        return nullptr;
-    }
+    if (!result) return list_error_as_value_error();
     if (item_cast == nullptr || item_cast == Py_None) return result;
     Py_ssize_t n = PyTuple_GET_SIZE(result);
     PyObject *out = PyTuple_New(n);

@@ -6,6 +6,7 @@
 #include <vector>
 #include <nanobind/nanobind.h>
 
+#include "core/bindargs.h"
 #include "core/nbclass.h"
 #include "core/pyref.h"
 
@@ -48,8 +49,12 @@ extern Globals g;
 // them for a def: out[i] is a borrowed reference, or null for a default
 // that was not given. For a method, `self` (not null) is out[0] and
 // names[0] is its name. Sets TypeError and returns false on a mismatch.
-bool bind_args(const char *fname, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-               const char *const *names, int n, int nrequired, PyObject **out);
+inline bool bind_args(const char *fname, PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                      PyObject *kwnames, const char *const *names, int n, int nrequired, PyObject **out) {
+    if (!self) return bind_params(fname, 0, args, nargs, kwnames, names, n, nrequired, out);
+    out[0] = self;
+    return bind_params(fname, 1, args, nargs, kwnames, names + 1, n - 1, nrequired - 1, out + 1);
+}
 
 // Runs cold code written with the nanobind API inside a raw function.
 template <typename F>

@@ -11,59 +11,6 @@ namespace oskra::interp {
 
 Globals g;
 
-// ---------------------------------------------------------------------------
-// Argument binding for the raw METH_FASTCALL|METH_KEYWORDS functions.
-
-bool bind_args(const char *fname, PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-               const char *const *names, int n, int nrequired, PyObject **out) {
-    // A method receives self apart from its arguments; the counts in the
-    // messages include it, as Python's own do.
-    int off = self ? 1 : 0;
-    if (self) out[0] = self;
-    nargs = PyVectorcall_NARGS(nargs);
-    if (nargs + off > n) {
-        if (nrequired == n)
-            PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", fname, n,
-                         n == 1 ? "" : "s", nargs + off, nargs + off == 1 ? "was" : "were");
-        else
-            PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given",
-                         fname, nrequired, n, nargs + off);
-        return false;
-    }
-    for (int i = off; i < n; ++i) out[i] = i - off < nargs ? args[i - off] : nullptr;
-    if (kwnames) {
-        Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t k = 0; k < nkw; ++k) {
-            PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-            int i = off;
-            for (; i < n; ++i)
-                if (PyUnicode_CompareWithASCIIString(key, names[i]) == 0) break;
-            if (i == n) {
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname, key);
-                return false;
-            }
-            if (out[i]) {
-                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fname, names[i]);
-                return false;
-            }
-            out[i] = args[nargs + k];
-        }
-    }
-    // Missing arguments are listed the way Python lists them.
-    std::vector<std::string> missing;
-    for (int i = off; i < nrequired; ++i)
-        if (!out[i]) missing.push_back(std::string("'") + names[i] + "'");
-    if (missing.empty()) return true;
-    std::string list;
-    for (size_t k = 0; k < missing.size(); ++k) {
-        if (k > 0) list += missing.size() == 2 ? " and " : (k + 1 == missing.size() ? ", and " : ", ");
-        list += missing[k];
-    }
-    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", fname, missing.size(),
-                 missing.size() == 1 ? "" : "s", list.c_str());
-    return false;
-}
-
 // Methods are method descriptors (Python calls them without building a
 // bound method). A descriptor names its class, which does not exist while
 // the class namespace is filled: each starts out on the base class and is
