@@ -1,0 +1,181 @@
+// TclArrayVariable: a whole Tcl array as a mutable mapping, assembled by
+// type() over MutableMapping and TclVariable. Its methods are plain
+// functions over the TclVariable fields (variable.h).
+#include "namespace/parts.h"
+#include "namespace/variable.h"
+
+namespace oskra::ns {
+using vc::S;
+using namespace var;
+
+namespace {
+
+// The lazy iterator of TclArrayVariable.__iter__: the names are fetched
+// with self.array_names() when it is first advanced.
+struct NamesIter {
+    PyObject_HEAD
+    PyObject *var;
+    PyObject *names;
+    Py_ssize_t pos;
+};
+
+PyTypeObject *iter_type = nullptr;
+
+int iter_traverse(PyObject *self, visitproc visit, void *arg) {
+    auto *it = reinterpret_cast<NamesIter *>(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(it->var);
+    Py_VISIT(it->names);
+    return 0;
+}
+
+int iter_clear(PyObject *self) {
+    auto *it = reinterpret_cast<NamesIter *>(self);
+    Py_CLEAR(it->var);
+    Py_CLEAR(it->names);
+    return 0;
+}
+
+void iter_dealloc(PyObject *self) { vc::dealloc_gc(self, iter_clear, nullptr); }
+
+PyObject *iter_next(PyObject *self) {
+    auto *it = reinterpret_cast<NamesIter *>(self);
+    if (it->var) {
+        Ref var = Ref::steal(it->var);
+        it->var = nullptr;
+        PyObject *names = PyObject_CallMethodNoArgs(var.get(), S.array_names);
+        if (!names) return nullptr;
+        if (!PyTuple_Check(names)) {
+            Py_SETREF(names, PySequence_Tuple(names));
+            if (!names) return nullptr;
+        }
+        it->names = names;
+    }
+    if (!it->names || it->pos >= PyTuple_GET_SIZE(it->names)) {
+        Py_CLEAR(it->names);
+        return nullptr;
+    }
+    return Py_NewRef(PyTuple_GET_ITEM(it->names, it->pos++));
+}
+
+PyType_Slot iter_slots[] = {
+    {Py_tp_dealloc, (void *)iter_dealloc},
+    {Py_tp_traverse, (void *)iter_traverse},
+    {Py_tp_clear, (void *)iter_clear},
+    {Py_tp_iter, (void *)PyObject_SelfIter},
+    {Py_tp_iternext, (void *)iter_next},
+    {0, nullptr},
+};
+
+PyType_Spec iter_spec = {
+    "oskra.tcl.namespace.array_names_iterator",
+    sizeof(NamesIter),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
+    iter_slots,
+};
+
+// The methods below are plain functions wrapped as instance methods, so
+// self arrives as args[0]; it must be a TclVariable.
+bool check_self(const char *fname, PyObject *const *args, Py_ssize_t nargs, Py_ssize_t want) {
+    if (nargs < 1 || !PyObject_TypeCheck(args[0], var_type)) {
+        PyErr_Format(PyExc_TypeError, "%s() needs a TclVariable as self", fname);
+        return false;
+    }
+    if (want >= 0 && nargs != want) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd were given", fname, want,
+                     want == 1 ? "" : "s", nargs);
+        return false;
+    }
+    return true;
+}
+
+PyObject *arr_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!check_self("__init__", args, nargs, -1)) return nullptr;
+    static const char *const names[] = {"var_name", "tcl", "cast"};
+    PyObject *a[3];
+    if (vc::bind_args("__init__", args + 1, nargs - 1, kwnames, names, 3, 1, a)) return nullptr;
+    if (init_fields(args[0], a[0], nullptr, a[1] ? a[1] : Py_None, a[2] ? a[2] : Py_None)) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *arr_len(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (!check_self("__len__", args, nargs, 1)) return nullptr;
+    return array_call(args[0], S.size, nullptr);
+}
+
+PyObject *arr_iter(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (!check_self("__iter__", args, nargs, 1)) return nullptr;
+    NamesIter *it = PyObject_GC_New(NamesIter, iter_type);
+    if (!it) return nullptr;
+    it->var = Py_NewRef(args[0]);
+    it->names = nullptr;
+    it->pos = 0;
+    PyObject_GC_Track(it);
+    return reinterpret_cast<PyObject *>(it);
+}
+
+PyObject *arr_contains(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (!check_self("__contains__", args, nargs, 2)) return nullptr;
+    return exists_impl(args[0], args[1]);
+}
+
+PyObject *arr_getitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (!check_self("__getitem__", args, nargs, 2)) return nullptr;
+    return get_obj_impl(args[0], args[1], nullptr);
+}
+
+PyObject *arr_setitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (!check_self("__setitem__", args, nargs, 3)) return nullptr;
+    return set_impl(args[0], args[2], args[1]);
+}
+
+PyObject *arr_delitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (!check_self("__delitem__", args, nargs, 2)) return nullptr;
+    return unset_impl(args[0], args[1], Py_False);
+}
+
+PyObject *arr_clear(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
+    if (!check_self("clear", args, nargs, 1)) return nullptr;
+    return array_unset_impl(args[0], nullptr);
+}
+
+PyObject *arr_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!check_self("update", args, nargs, -1)) return nullptr;
+    // dict(*args, **kwargs), then one array set for all the pairs.
+    Ref d = Ref::steal(PyObject_Vectorcall(reinterpret_cast<PyObject *>(&PyDict_Type), args + 1, nargs - 1, kwnames));
+    if (!d) return nullptr;
+    PyObject *stack[2] = {args[0], d.get()};
+    return var_array_set(args[0], stack + 1, 1, nullptr);
+}
+
+}  // namespace
+
+nb::object make_TclArrayVariable() {
+    if (!iter_type) {
+        iter_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&iter_spec));
+        if (!iter_type) throw nb::python_error();
+    }
+    ClassBuilder cb(MODULE_NAME, "TclArrayVariable",
+                    "A whole Tcl array as a mutable mapping from element names to values.");
+    auto add = [&](const char *name, void *fn, int flags, const char *doc) {
+        PyObject *m = vc::instance_method(MODULE_NAME, name, fn, flags, doc);
+        if (!m) throw nb::python_error();
+        cb.set(name, nb::steal(m));
+    };
+    const int FAST = METH_FASTCALL, FASTKW = METH_FASTCALL | METH_KEYWORDS;
+    add("__init__", (void *)arr_init, FASTKW, "__init__($self, var_name, tcl=None, cast=None)\n--\n\n");
+    cb.set("get", nb::handle(PyDict_GetItemString(var_type->tp_dict, "get")));
+    add("__len__", (void *)arr_len, FAST, "__len__($self, /)\n--\n\n");
+    add("__iter__", (void *)arr_iter, FAST, "__iter__($self, /)\n--\n\n");
+    add("__contains__", (void *)arr_contains, FAST, "__contains__($self, key, /)\n--\n\n");
+    add("__getitem__", (void *)arr_getitem, FAST, "__getitem__($self, key, /)\n--\n\n");
+    add("__setitem__", (void *)arr_setitem, FAST, "__setitem__($self, key, value, /)\n--\n\n");
+    add("__delitem__", (void *)arr_delitem, FAST, "__delitem__($self, key, /)\n--\n\n");
+    add("clear", (void *)arr_clear, FAST, "clear($self, /)\n--\n\nUnset the whole array.");
+    add("update", (void *)arr_update, FASTKW,
+        "update($self, /, *args, **kwargs)\n--\n\nSet the pairs of dict(*args, **kwargs) with one array set.");
+    return cb.build(nb::make_tuple(classes.MutableMapping, classes.TclVariable));
+}
+
+}  // namespace oskra::ns

@@ -1,0 +1,105 @@
+// The helpers shared by variable.cpp, array_variable.cpp and command.cpp
+// (declared in varcmd.h).
+#include "namespace/varcmd.h"
+
+#include "core/listsplit.h"
+#include "core/tclapp.h"
+#include "namespace/parts.h"
+
+namespace oskra::ns {
+
+namespace vc {
+
+Strings S;
+
+bool init_strings() {
+    if (S.tk) return true;
+    struct {
+        PyObject **slot;
+        const char *text;
+    } table[] = {
+        {&S.tk, "tk"}, {&S.call, "call"}, {&S.eval, "eval"}, {&S.getvar, "getvar"}, {&S.setvar, "setvar"},
+        {&S.unsetvar, "unsetvar"}, {&S.createcommand, "createcommand"}, {&S.cast_list, "cast_list"},
+        {&S.cast_boolean, "cast_boolean"}, {&S.cast_array, "cast_array"}, {&S.build_tclcmd, "build_tclcmd"},
+        {&S.array_names, "array_names"}, {&S.get, "get"}, {&S.unset, "unset"}, {&S.enter, "__enter__"},
+        {&S.exit, "__exit__"}, {&S.info, "::info"}, {&S.array, "::array"}, {&S.namespace_, "::namespace"},
+        {&S.rename, "::rename"}, {&S.namespace_word, "namespace"}, {&S.current, "current"},
+        {&S.commands, "commands"}, {&S.procs, "procs"}, {&S.body, "body"}, {&S.args, "args"},
+        {&S.default_, "default"}, {&S.exists, "exists"}, {&S.origin, "origin"}, {&S.set, "set"},
+        {&S.size, "size"}, {&S.names, "names"}, {&S.empty, ""}, {&S.dash, "-"},
+    };
+    for (auto &entry : table) {
+        PyObject *s = PyUnicode_InternFromString(entry.text);
+        if (!s) return false;
+        *entry.slot = s;
+    }
+    return true;
+}
+
+PyObject *absolute_name(PyObject *tcl, PyObject *name) {
+    if (PyUnicode_Check(name) && PyUnicode_GET_LENGTH(name) >= 2 && PyUnicode_READ_CHAR(name, 0) == ':' &&
+        PyUnicode_READ_CHAR(name, 1) == ':')
+        return Py_NewRef(name);
+    Ref tk = Ref::steal(tk_of(tcl));
+    if (!tk) return nullptr;
+    Ref current = Ref::steal(call_method2(tk.get(), S.call, S.namespace_word, S.current));
+    if (!current) return nullptr;
+    PyObject *pair[2] = {current.get(), name};
+    return ns_join_raw(pair, 2);
+}
+
+PyObject *cast_list(PyObject *value) {
+    PyObject *tcl_error = tcl_error_type();  // before any error is set
+    if (!tcl_error) return nullptr;
+    PyObject *result = split_list(value);
+    if (result) return result;
+    if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
+    // raise ValueError(exc) from exc
+    PyObject *exc = PyErr_GetRaisedException();
+    PyObject *error = PyObject_CallOneArg(PyExc_ValueError, exc);
+    if (!error) {
+        Py_DECREF(exc);
+        return nullptr;
+    }
+    PyException_SetContext(error, Py_NewRef(exc));
+    PyException_SetCause(error, exc);
+    PyErr_SetRaisedException(error);
+    return nullptr;
+}
+
+int order_type_dict(PyTypeObject *tp, const char *const *order) {
+    PyObject *d = tp->tp_dict;
+    Ref rest = Ref::steal(PyDict_Copy(d));
+    if (!rest) return -1;
+    PyDict_Clear(d);
+    auto move = [&](const char *name) -> int {
+        PyObject *v = PyDict_GetItemString(rest.get(), name);
+        if (!v) return 0;
+        Py_INCREF(v);
+        int r = PyDict_SetItemString(d, name, v) < 0 || PyDict_DelItemString(rest.get(), name) < 0 ? -1 : 0;
+        Py_DECREF(v);
+        return r;
+    };
+    if (move("__module__") < 0 || move("__doc__") < 0) return -1;
+    for (const char *const *name = order; *name; ++name)
+        if (move(*name) < 0) return -1;
+    if (PyDict_Update(d, rest.get()) < 0) return -1;
+    PyType_Modified(tp);
+    return 0;
+}
+
+PyObject *instance_method(const char *module, const char *name, void *fn, int flags, const char *doc) {
+    PyMethodDef *def = new PyMethodDef;  // lives as long as the process
+    def->ml_name = name;
+    def->ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn));
+    def->ml_flags = flags;
+    def->ml_doc = doc;
+    Ref mod = Ref::steal(PyUnicode_FromString(module));
+    if (!mod) return nullptr;
+    Ref f = Ref::steal(PyCFunction_NewEx(def, nullptr, mod.get()));
+    if (!f) return nullptr;
+    return PyInstanceMethod_New(f.get());
+}
+
+}  // namespace vc
+}  // namespace oskra::ns
