@@ -236,6 +236,47 @@ PyObject *list_text(ObjVec &items) {
     return quote::build_list(items.data(), items.size());
 }
 
+PyObject *as_tuple(ObjVec &items) { return items.to_tuple(); }
+
+using Finish = PyObject *(*)(ObjVec &);
+
+// finish() of conv(e) for every element e of `iterable`.
+PyObject *convert_sequence(PyObject *iterable, Convert conv, Finish finish) {
+    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    PyObject *r = nullptr;
+    {
+        ObjVec items;
+        if (collect(iterable, conv, items)) r = finish(items);
+    }
+    Py_LeaveRecursiveCall();
+    return r;
+}
+
+// finish() of key1, value1, key2, value2, ... of a mapping, each passed
+// through conv (an exact str is its own result under both conversions).
+PyObject *convert_mapping(PyObject *mapping, Convert conv, Finish finish) {
+    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    PyObject *r = nullptr;
+    {
+        ObjVec items;
+        bool ok = collect_pairs(mapping, items);
+        for (Py_ssize_t i = 0; ok && i < items.size(); ++i) {
+            PyObject *o = items[i];
+            if (PyUnicode_CheckExact(o)) continue;
+            PyObject *c = conv(o);
+            if (!c) {
+                ok = false;
+            } else {
+                items[i] = c;
+                Py_DECREF(o);
+            }
+        }
+        if (ok) r = finish(items);
+    }
+    Py_LeaveRecursiveCall();
+    return r;
+}
+
 int is_sequence_or_set(PyObject *obj) {
     int r = PyObject_IsInstance(obj, C.sequence);
     if (r) return r;
@@ -301,40 +342,12 @@ PyObject *wordform_from_sequence(PyObject *iterable) {
                                                      PySequence_Fast_GET_SIZE(iterable));
         if (r || PyErr_Occurred()) return r;
     }
-    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
-    PyObject *r = nullptr;
-    {
-        ObjVec items;
-        if (collect(iterable, wordform, items)) r = list_text(items);
-    }
-    Py_LeaveRecursiveCall();
-    return r;
+    return convert_sequence(iterable, wordform, list_text);
 }
 
 PyObject *wordform_from_mapping(PyObject *mapping) {
     if (!ensure_cache()) return nullptr;
-    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
-    PyObject *r = nullptr;
-    {
-        ObjVec items;
-        if (collect_pairs(mapping, items)) {
-            bool ok = true;
-            for (Py_ssize_t i = 0; ok && i < items.size(); ++i) {
-                PyObject *o = items[i];
-                if (PyUnicode_CheckExact(o)) continue;
-                PyObject *w = wordform(o);  // may be a non-str: see list_text
-                if (!w) {
-                    ok = false;
-                } else {
-                    items[i] = w;
-                    Py_DECREF(o);
-                }
-            }
-            if (ok) r = list_text(items);
-        }
-    }
-    Py_LeaveRecursiveCall();
-    return r;
+    return convert_mapping(mapping, wordform, list_text);  // a non-str word form: see list_text
 }
 
 PyObject *tclobj(PyObject *obj) {
@@ -373,39 +386,12 @@ PyObject *tclobj(PyObject *obj) {
 
 PyObject *tclobj_from_sequence(PyObject *iterable) {
     if (!ensure_cache()) return nullptr;
-    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
-    PyObject *r = nullptr;
-    {
-        ObjVec items;
-        if (collect(iterable, tclobj, items)) r = items.to_tuple();
-    }
-    Py_LeaveRecursiveCall();
-    return r;
+    return convert_sequence(iterable, tclobj, as_tuple);
 }
 
 PyObject *tclobj_from_mapping(PyObject *mapping) {
     if (!ensure_cache()) return nullptr;
-    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
-    PyObject *r = nullptr;
-    {
-        ObjVec items;
-        if (collect_pairs(mapping, items)) {
-            bool ok = true;
-            for (Py_ssize_t i = 0; ok && i < items.size(); ++i) {
-                PyObject *o = items[i];
-                PyObject *t = tclobj(o);
-                if (!t) {
-                    ok = false;
-                } else {
-                    items[i] = t;
-                    Py_DECREF(o);
-                }
-            }
-            if (ok) r = items.to_tuple();
-        }
-    }
-    Py_LeaveRecursiveCall();
-    return r;
+    return convert_mapping(mapping, tclobj, as_tuple);
 }
 
 }  // namespace oskra

@@ -298,6 +298,16 @@ PyObject *apply(PyObject *self, CastFn fn, const char *method, PyObject *value) 
     return r;
 }
 
+// A variable's value through one of the static casts (no item cast).
+using ValueCast = PyObject *(*)(PyObject *value, PyObject *item_cast);
+PyObject *read_cast(PyObject *self, PyObject *name, ValueCast cast) {
+    PyObject *v = read_var(self, name);
+    if (!v) return nullptr;
+    PyObject *r = cast(v, nullptr);
+    Py_DECREF(v);
+    return r;
+}
+
 PyObject *cast_int(PyObject *self, PyObject *value) { return cast_number(self, value, conv_int, g.s_getint); }
 PyObject *cast_double(PyObject *self, PyObject *value) {
     return cast_number(self, value, conv_double, g.s_getdouble);
@@ -313,19 +323,11 @@ METHOD(m_get_array) {
 }
 METHOD(m_get_list) {
     BIND("Interpreter.get_list", 2, 2, "self", "name");
-    PyObject *v = read_var(a[0], a[1]);
-    if (!v) return nullptr;
-    PyObject *r = cast_list(v, nullptr);
-    Py_DECREF(v);
-    return r;
+    return read_cast(a[0], a[1], cast_list);
 }
 METHOD(m_get_keyed_list) {
     BIND("Interpreter.get_keyed_list", 2, 2, "self", "name");
-    PyObject *v = read_var(a[0], a[1]);
-    if (!v) return nullptr;
-    PyObject *r = cast_keyed_list(v, nullptr);
-    Py_DECREF(v);
-    return r;
+    return read_cast(a[0], a[1], cast_keyed_list);
 }
 METHOD(m_get_int) {
     BIND("Interpreter.get_int", 2, 2, "self", "name");
