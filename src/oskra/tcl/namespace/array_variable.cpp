@@ -94,7 +94,7 @@ PyObject *arr_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject
     if (!check_self("__init__", args, nargs, -1)) return nullptr;
     static const char *const names[] = {"var_name", "tcl", "cast"};
     PyObject *a[3];
-    if (vc::bind_args("__init__", args + 1, nargs - 1, kwnames, names, 3, 1, a)) return nullptr;
+    if (!bind_params("__init__", 1, args + 1, nargs - 1, kwnames, names, 3, 1, a)) return nullptr;
     if (init_fields(args[0], a[0], nullptr, a[1] ? a[1] : Py_None, a[2] ? a[2] : Py_None)) return nullptr;
     Py_RETURN_NONE;
 }

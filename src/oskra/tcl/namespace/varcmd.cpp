@@ -49,22 +49,8 @@ PyObject *absolute_name(PyObject *tcl, PyObject *name) {
 }
 
 PyObject *cast_list(PyObject *value) {
-    PyObject *tcl_error = tcl_error_type();  // before any error is set
-    if (!tcl_error) return nullptr;
     PyObject *result = split_list(value);
-    if (result) return result;
-    if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
-    // raise ValueError(exc) from exc
-    PyObject *exc = PyErr_GetRaisedException();
-    PyObject *error = PyObject_CallOneArg(PyExc_ValueError, exc);
-    if (!error) {
-        Py_DECREF(exc);
-        return nullptr;
-    }
-    PyException_SetContext(error, Py_NewRef(exc));
-    PyException_SetCause(error, exc);
-    PyErr_SetRaisedException(error);
-    return nullptr;
+    return result ? result : list_error_as_value_error();
 }
 
 int order_type_dict(PyTypeObject *tp, const char *const *order) {

@@ -1,11 +1,12 @@
-// Helpers shared by variable.cpp and command.cpp: interned names, argument
-// binding for METH_FASTCALL | METH_KEYWORDS functions, calls into the Tcl
-// layer, and the small pieces of class assembly the native types need.
+// Helpers shared by TclVariable, TclArrayVariable and TclCommand (the
+// native types): interned names, calls into the Tcl layer, and the small
+// pieces of class assembly and object life cycle these types need.
 // Every function returns null (or -1) with a Python error set on failure.
 #pragma once
 #include <Python.h>
 #include <structmember.h>
 
+#include "core/bindargs.h"
 #include "core/pyref.h"
 #include "core/tclsafe.h"
 
@@ -24,62 +25,6 @@ struct Strings {
 };
 extern Strings S;
 bool init_strings();
-
-// Binds the arguments of a METH_FASTCALL | METH_KEYWORDS call to `n` named
-// parameters, positional ones first. out[i] is a borrowed reference, or
-// null when the parameter was not given. Returns -1 with TypeError set.
-inline int bind_args(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                     const char *const *names, int n, int required, PyObject **out) {
-    for (int i = 0; i < n; ++i) out[i] = nullptr;
-    if (nargs > n) {
-        PyErr_Format(PyExc_TypeError, "%s() takes at most %d positional argument%s (%zd given)", fname, n,
-                     n == 1 ? "" : "s", nargs);
-        return -1;
-    }
-    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-    if (kwnames) {
-        Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t k = 0; k < nkw; ++k) {
-            PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-            int found = -1;
-            for (int i = 0; i < n; ++i) {
-                if (PyUnicode_CompareWithASCIIString(key, names[i]) == 0) {
-                    found = i;
-                    break;
-                }
-            }
-            if (found < 0) {
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", fname, key);
-                return -1;
-            }
-            if (out[found]) {
-                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fname, names[found]);
-                return -1;
-            }
-            out[found] = args[nargs + k];
-        }
-    }
-    for (int i = 0; i < required; ++i) {
-        if (!out[i]) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", fname, names[i]);
-            return -1;
-        }
-    }
-    return 0;
-}
-
-// Refuses any argument (for methods that take self only).
-inline int no_args(const char *fname, Py_ssize_t nargs, PyObject *kwnames) {
-    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
-        PyErr_Format(PyExc_TypeError, "%s() takes no keyword arguments", fname);
-        return -1;
-    }
-    if (nargs) {
-        PyErr_Format(PyExc_TypeError, "%s() takes no arguments (%zd given)", fname, nargs);
-        return -1;
-    }
-    return 0;
-}
 
 // A C field exposed as an attribute: borrowed, or AttributeError as a
 // Python object raises for an attribute that was never set or was deleted.

@@ -167,14 +167,14 @@ PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
 PyObject *var_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"array_index", "cast"};
     PyObject *a[2];
-    if (vc::bind_args("get_obj", args, nargs, kwnames, names, 2, 0, a)) return nullptr;
+    if (!bind_params("get_obj", 1, args, nargs, kwnames, names, 2, 0, a)) return nullptr;
     return get_obj_impl(self, a[0], a[1]);
 }
 
 PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"array_index"};
     PyObject *a[1];
-    if (vc::bind_args("get_str", args, nargs, kwnames, names, 1, 0, a)) return nullptr;
+    if (!bind_params("get_str", 1, args, nargs, kwnames, names, 1, 0, a)) return nullptr;
     Ref tk;
     PyObject *var_name;
     if (!tk_and_name(self, tk, var_name)) return nullptr;
@@ -192,7 +192,7 @@ PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
 PyObject *var_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"value", "array_index"};
     PyObject *a[2];
-    if (vc::bind_args("set", args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    if (!bind_params("set", 1, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
     return set_impl(self, a[0], a[1]);
 }
 
@@ -215,7 +215,7 @@ PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
 PyObject *var_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"array_index", "nocomplain"};
     PyObject *a[2];
-    if (vc::bind_args("unset", args, nargs, kwnames, names, 2, 0, a)) return nullptr;
+    if (!bind_params("unset", 1, args, nargs, kwnames, names, 2, 0, a)) return nullptr;
     return unset_impl(self, a[0], a[1]);
 }
 
@@ -233,7 +233,7 @@ PyObject *exists_impl(PyObject *self, PyObject *index) {
 PyObject *var_exists(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"array_index"};
     PyObject *a[1];
-    if (vc::bind_args("exists", args, nargs, kwnames, names, 1, 0, a)) return nullptr;
+    if (!bind_params("exists", 1, args, nargs, kwnames, names, 1, 0, a)) return nullptr;
     return exists_impl(self, a[0]);
 }
 
@@ -241,7 +241,7 @@ PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t
     static const char *const names[] = {"array_index", "cast"};
     static PyObject *kw = nullptr;  // ("array_index", "tcl", "cast")
     PyObject *a[2];
-    if (vc::bind_args("array_item_byref", args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    if (!bind_params("array_item_byref", 1, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
     if (!kw && !(kw = Py_BuildValue("(sss)", "array_index", "tcl", "cast"))) return nullptr;
     PyObject *tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
@@ -253,7 +253,7 @@ PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t
 
 int one_pattern(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **pattern) {
     static const char *const names[] = {"pattern"};
-    return vc::bind_args(fname, args, nargs, kwnames, names, 1, 0, pattern);
+    return bind_params(fname, 1, args, nargs, kwnames, names, 1, 0, pattern) ? 0 : -1;
 }
 
 PyObject *var_array_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -276,7 +276,7 @@ PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t na
 PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"value"};
     PyObject *a[1];
-    if (vc::bind_args("array_set", args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    if (!bind_params("array_set", 1, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
     Ref tk;
     PyObject *name;
     if (!tk_and_name(self, tk, name)) return nullptr;
@@ -301,8 +301,8 @@ PyObject *var_array_unset(PyObject *self, PyObject *const *args, Py_ssize_t narg
     return array_unset_impl(self, pattern);
 }
 
-PyObject *var_array_size(PyObject *self, PyObject *const *, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vc::no_args("array_size", nargs, kwnames)) return nullptr;
+PyObject *var_array_size(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!bind_params("array_size", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
     return array_call(self, S.size, nullptr);
 }
 
@@ -312,8 +312,8 @@ PyObject *var_array_names(PyObject *self, PyObject *const *args, Py_ssize_t narg
     return tcl_cast(self, S.cast_list, array_call(self, S.names, pattern));
 }
 
-PyObject *var_is_array(PyObject *self, PyObject *const *, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vc::no_args("is_array", nargs, kwnames)) return nullptr;
+PyObject *var_is_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!bind_params("is_array", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
     return tcl_cast(self, S.cast_boolean, array_call(self, S.exists, nullptr));
 }
 
