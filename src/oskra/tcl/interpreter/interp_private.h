@@ -91,9 +91,42 @@ inline PyObject *own_attr(PyObject *self, PyObject *name) {
     return PyObject_GetAttr(self, name);
 }
 
+// obj.name(arg) and obj.name(a1, a2), without a bound method.
+inline PyObject *call_method1(PyObject *obj, PyObject *name, PyObject *arg) {
+    PyObject *buf[3] = {nullptr, obj, arg};
+    return PyObject_VectorcallMethod(name, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+inline PyObject *call_method2(PyObject *obj, PyObject *name, PyObject *a1, PyObject *a2) {
+    PyObject *buf[4] = {nullptr, obj, a1, a2};
+    return PyObject_VectorcallMethod(name, buf + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+inline bool exact_interp(PyObject *self) { return Py_TYPE(self) == (PyTypeObject *)g.Interpreter; }
+
+// The raw method bodies: self_ is self (or, for a static method, unused),
+// and BIND/SBIND bind the arguments into a[] after the parameter names.
+#define METHOD(fn) PyObject *fn(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
+
+#define BIND(qual, n, req, ...)                                                       \
+    static const char *const names[] = {__VA_ARGS__};                                 \
+    PyObject *a[n];                                                                   \
+    if (!bind_args(qual, self_, args, nargs, kwnames, names, n, req, a)) return nullptr;
+
+// A static method: its first C parameter is the class, not an argument.
+#define SBIND(qual, n, req, ...)                                                      \
+    static const char *const names[] = {__VA_ARGS__};                                 \
+    PyObject *a[n];                                                                   \
+    (void)self_;                                                                      \
+    if (!bind_args(qual, nullptr, args, nargs, kwnames, names, n, req, a)) return nullptr;
+
 // C++ entry points used across files. Each returns a new reference, or
 // null with a Python error set.
 PyObject *cast_any(PyObject *self, PyObject *value);
 PyObject *cast_list(PyObject *value, PyObject *item_cast);
+PyObject *cast_keyed_list(PyObject *value, PyObject *item_cast);
+PyObject *cast_int(PyObject *self, PyObject *value);
+PyObject *cast_double(PyObject *self, PyObject *value);
+PyObject *cast_boolean(PyObject *self, PyObject *value);
 
 }  // namespace oskra::interp

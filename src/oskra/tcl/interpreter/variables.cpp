@@ -1,0 +1,157 @@
+// Variable readers and writers of the Interpreter: values go through
+// self.vars and come back through the casts.
+#include "interp_private.h"
+
+namespace oskra::interp {
+namespace {
+
+// self.vars
+PyObject *vars_of(PyObject *self) { return own_attr(self, g.s_vars); }
+
+PyObject *read_var(PyObject *self, PyObject *name) {
+    PyObject *vars = vars_of(self);
+    if (!vars) return nullptr;
+    PyObject *r = PyObject_GetItem(vars, name);
+    Py_DECREF(vars);
+    return r;
+}
+
+// tkinter refuses a str with lone surrogates with UnicodeEncodeError, but
+// crashes on one nested in a tuple: nested values are checked first and
+// refused with the error of the flat case.
+int check_encodable(PyObject *value) {
+    if (PyUnicode_Check(value)) return PyUnicode_AsUTF8AndSize(value, nullptr) ? 0 : -1;
+    if (!PyTuple_Check(value) && !PyList_Check(value)) return 0;
+    if (Py_EnterRecursiveCall(" while checking a Tcl value")) return -1;
+    int rc = 0;
+    for (Py_ssize_t i = 0; rc == 0 && i < PySequence_Fast_GET_SIZE(value); ++i) {
+        PyObject *item = Py_NewRef(PySequence_Fast_GET_ITEM(value, i));
+        rc = check_encodable(item);
+        Py_DECREF(item);
+    }
+    Py_LeaveRecursiveCall();
+    return rc;
+}
+
+PyObject *write_var(PyObject *self, PyObject *name, PyObject *value) {
+    if (check_encodable(value) < 0) return nullptr;
+    PyObject *vars = vars_of(self);
+    if (!vars) return nullptr;
+    int rc = PyObject_SetItem(vars, name, value);
+    Py_DECREF(vars);
+    if (rc < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// Applies a cast (C++ for the class itself, the method for a subclass).
+using CastFn = PyObject *(*)(PyObject *, PyObject *);
+PyObject *apply(PyObject *self, CastFn fn, const char *method, PyObject *value) {
+    if (!value) return nullptr;
+    PyObject *r = exact_interp(self) ? fn(self, value) : PyObject_CallMethod(self, method, "O", value);
+    Py_DECREF(value);
+    return r;
+}
+
+// A variable's value through one of the static casts (no item cast).
+using ValueCast = PyObject *(*)(PyObject *value, PyObject *item_cast);
+PyObject *read_cast(PyObject *self, PyObject *name, ValueCast cast) {
+    PyObject *v = read_var(self, name);
+    if (!v) return nullptr;
+    PyObject *r = cast(v, nullptr);
+    Py_DECREF(v);
+    return r;
+}
+
+METHOD(m_get_array) {
+    BIND("Interpreter.get_array", 2, 2, "self", "name");
+    PyObject *vars = vars_of(a[0]);
+    if (!vars) return nullptr;
+    PyObject *r = call_method1(vars, g.s_array_get, a[1]);
+    Py_DECREF(vars);
+    return r;
+}
+METHOD(m_get_list) {
+    BIND("Interpreter.get_list", 2, 2, "self", "name");
+    return read_cast(a[0], a[1], cast_list);
+}
+METHOD(m_get_keyed_list) {
+    BIND("Interpreter.get_keyed_list", 2, 2, "self", "name");
+    return read_cast(a[0], a[1], cast_keyed_list);
+}
+METHOD(m_get_int) {
+    BIND("Interpreter.get_int", 2, 2, "self", "name");
+    return apply(a[0], cast_int, "cast_int", read_var(a[0], a[1]));
+}
+METHOD(m_get_boolean) {
+    BIND("Interpreter.get_boolean", 2, 2, "self", "name");
+    return apply(a[0], cast_boolean, "cast_boolean", read_var(a[0], a[1]));
+}
+METHOD(m_get_double) {
+    BIND("Interpreter.get_double", 2, 2, "self", "name");
+    return apply(a[0], cast_double, "cast_double", read_var(a[0], a[1]));
+}
+METHOD(m_get_var) {
+    BIND("Interpreter.get_var", 2, 2, "self", "name");
+    return read_var(a[0], a[1]);
+}
+
+METHOD(m_set_array) {
+    BIND("Interpreter.set_array", 3, 3, "self", "name", "obj");
+    PyObject *vars = vars_of(a[0]);
+    if (!vars) return nullptr;
+    PyObject *r = call_method2(vars, g.s_array_set, a[1], a[2]);
+    Py_DECREF(vars);
+    if (!r) return nullptr;
+    Py_DECREF(r);
+    Py_RETURN_NONE;
+}
+METHOD(m_set_keyed_list) {
+    BIND("Interpreter.set_keyed_list", 3, 3, "self", "name", "obj");
+    PyObject *obj = a[2];
+    int is = PyObject_IsInstance(obj, g.NestMap);
+    if (is < 0) return nullptr;
+    Ref converted = is ? Ref::borrow(obj) : Ref::steal(PyObject_CallOneArg(g.NestMap, obj));
+    if (!converted) return nullptr;
+    return write_var(a[0], a[1], converted.get());
+}
+METHOD(m_set_var) {
+    BIND("Interpreter.set_var", 3, 3, "self", "name", "value");
+    return write_var(a[0], a[1], a[2]);
+}
+METHOD(m_set_boolean) {
+    BIND("Interpreter.set_boolean", 3, 3, "self", "name", "value");
+    int truth = PyObject_IsTrue(a[2]);
+    if (truth < 0) return nullptr;
+    return write_var(a[0], a[1], truth ? g.one_int : g.zero_int);
+}
+METHOD(m_set_list) {
+    BIND("Interpreter.set_list", 3, 3, "self", "name", "value");
+    Ref list = Ref::steal(PyObject_CallOneArg(g.tclobj_from_sequence, a[2]));
+    if (!list) return nullptr;
+    return write_var(a[0], a[1], list.get());
+}
+
+}  // namespace
+
+void add_variable_methods(ClassBuilder &cb) {
+    add_function(cb, "get_array", m_get_array, "($self, /, name)", "The Tcl array `name` as an Array.");
+    add_function(cb, "get_list", m_get_list, "($self, /, name)", "The Tcl list in variable `name` as a tuple.");
+    add_function(cb, "get_keyed_list", m_get_keyed_list, "($self, /, name)",
+                 "The keyed list in variable `name` as a NestMap.");
+    add_function(cb, "get_int", m_get_int, "($self, /, name)", "The variable `name` as an int.");
+    add_function(cb, "get_boolean", m_get_boolean, "($self, /, name)", "The variable `name` as a bool.");
+    add_function(cb, "get_double", m_get_double, "($self, /, name)", "The variable `name` as a float.");
+    add_function(cb, "get_var", m_get_var, "($self, /, name)", "The value of variable `name`.");
+    add_function(cb, "set_array", m_set_array, "($self, /, name, obj)", "Set the Tcl array `name` from a mapping.");
+    add_function(cb, "set_keyed_list", m_set_keyed_list, "($self, /, name, obj)",
+                 "Set variable `name` to a keyed list built from `obj`.");
+    add_function(cb, "set_var", m_set_var, "($self, /, name, value)", "Set variable `name` to `value`.");
+    cb.set("set_int", cb.get("set_var"));
+    cb.set("set_double", cb.get("set_var"));
+    add_function(cb, "set_boolean", m_set_boolean, "($self, /, name, value)",
+                 "Set variable `name` to 1 or 0 after the truth of `value`.");
+    add_function(cb, "set_list", m_set_list, "($self, /, name, value)",
+                 "Set variable `name` to the Tcl list of the iterable `value`.");
+}
+
+}  // namespace oskra::interp
