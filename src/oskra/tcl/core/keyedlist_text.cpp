@@ -98,22 +98,36 @@ Py_ssize_t split_pair(PyObject *text, const ListSpan &sp, PyObject **key, PyObje
 // made before the first pair, so text that is not a keyed list costs
 // little more than its scan.
 PyObject *from_tcl_str(PyObject *text, bool soft) {
+    Py_ssize_t text_len = PyUnicode_GET_LENGTH(text);
+    // A malformed list wins over an odd element anywhere before it, so the
+    // whole list is scanned first. With `soft` both only mean "not a keyed
+    // list": elements are taken as the scan meets them.
     std::vector<ListSpan> spans;
-    spans.reserve(8);
-    if (!split_spans(text, 0, PyUnicode_GET_LENGTH(text), spans)) return list_error_as_value_error(soft);
+    if (!soft && !split_spans(text, 0, text_len, spans)) return list_error_as_value_error(soft);
+    Py_ssize_t pos = 0;
+    size_t taken = 0;
     Ref klist;
     bool dotted = false;
     Py_ssize_t bad = -1, bad_len = 0;
-    for (size_t i = 0; i < spans.size(); ++i) {
+    for (Py_ssize_t i = 0;; ++i) {
+        ListSpan sp;
+        if (soft) {
+            int got = next_span(text, &pos, text_len, &sp);
+            if (got < 0) return list_error_as_value_error(soft);
+            if (got == 0) break;
+        } else {
+            if (taken == spans.size()) break;
+            sp = spans[taken++];
+        }
         PyObject *key = nullptr, *value = nullptr;
-        Py_ssize_t len = split_pair(text, spans[i], &key, &value);
+        Py_ssize_t len = split_pair(text, sp, &key, &value);
         if (len < 0) return list_error_as_value_error(soft);
         // Every element is split before dict() sees any, so a malformed
         // element wins over an earlier one of the wrong length.
         if (len != 2) {
             if (soft) return nullptr;
             if (bad < 0) {
-                bad = (Py_ssize_t)i;
+                bad = i;
                 bad_len = len;
             }
             continue;

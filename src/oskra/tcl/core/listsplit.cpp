@@ -95,6 +95,15 @@ public:
         return true;
     }
 
+    // The element at or after *pos: 1 with *span set and *pos moved past
+    // it, 0 at the end, -1 on error.
+    int next(Py_ssize_t *pos, ListSpan *span) {
+        Py_ssize_t i = skip_space(*pos);
+        if (i >= n_) return 0;
+        if (!scan(i, span, pos)) return -1;
+        return 1;
+    }
+
     // Scans every element (a malformed one anywhere still fails) but keeps
     // only the first `keep` spans: the element count, or -1 on error.
     Py_ssize_t count(ListSpan *first, Py_ssize_t keep) {
@@ -451,6 +460,18 @@ bool split_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, std::vector<Li
             return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), start, end).spans(out);
         default:
             return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), start, end).spans(out);
+    }
+}
+
+int next_span(PyObject *str, Py_ssize_t *pos, Py_ssize_t end, ListSpan *span) {
+    if (*pos >= end) return 0;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            return Splitter<Py_UCS1>(str, PyUnicode_1BYTE_DATA(str), *pos, end).next(pos, span);
+        case PyUnicode_2BYTE_KIND:
+            return Splitter<Py_UCS2>(str, PyUnicode_2BYTE_DATA(str), *pos, end).next(pos, span);
+        default:
+            return Splitter<Py_UCS4>(str, PyUnicode_4BYTE_DATA(str), *pos, end).next(pos, span);
     }
 }
 

@@ -31,6 +31,10 @@ struct ListSpan {
 PyObject *split_range(PyObject *str, Py_ssize_t start, Py_ssize_t end);
 bool split_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, std::vector<ListSpan> &out);
 PyObject *span_element(PyObject *str, const ListSpan &span);
+// One element at a time: the element of str[*pos:end) at or after *pos.
+// 1 with *span set and *pos moved past it, 0 at the end, -1 with TclError
+// set for a malformed element (the text after it is not looked at).
+int next_span(PyObject *str, Py_ssize_t *pos, Py_ssize_t end, ListSpan *span);
 // The number of elements of str[start:end) without building any, the first
 // `keep` spans stored in first[]; -1 with TclError set for a malformed list.
 Py_ssize_t count_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, ListSpan *first, Py_ssize_t keep);
