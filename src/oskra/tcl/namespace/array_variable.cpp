@@ -1,6 +1,7 @@
 // TclArrayVariable: a whole Tcl array as a mutable mapping, assembled by
 // type() over MutableMapping and TclVariable. Its methods are plain
 // functions over the TclVariable fields (variable.h).
+#include "namespace/lazy_names.h"
 #include "namespace/parts.h"
 #include "namespace/variable.h"
 
@@ -10,70 +11,8 @@ using namespace var;
 
 namespace {
 
-// The lazy iterator of TclArrayVariable.__iter__: the names are fetched
-// with self.array_names() when it is first advanced.
-struct NamesIter {
-    PyObject_HEAD
-    PyObject *var;
-    PyObject *names;
-    Py_ssize_t pos;
-};
-
-PyTypeObject *iter_type = nullptr;
-
-int iter_traverse(PyObject *self, visitproc visit, void *arg) {
-    auto *it = reinterpret_cast<NamesIter *>(self);
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(it->var);
-    Py_VISIT(it->names);
-    return 0;
-}
-
-int iter_clear(PyObject *self) {
-    auto *it = reinterpret_cast<NamesIter *>(self);
-    Py_CLEAR(it->var);
-    Py_CLEAR(it->names);
-    return 0;
-}
-
-void iter_dealloc(PyObject *self) { vc::dealloc_gc(self, iter_clear, nullptr); }
-
-PyObject *iter_next(PyObject *self) {
-    auto *it = reinterpret_cast<NamesIter *>(self);
-    if (it->var) {
-        Ref var = Ref::steal(it->var);
-        it->var = nullptr;
-        PyObject *names = PyObject_CallMethodNoArgs(var.get(), S.array_names);
-        if (!names) return nullptr;
-        if (!PyTuple_Check(names)) {
-            Py_SETREF(names, PySequence_Tuple(names));
-            if (!names) return nullptr;
-        }
-        it->names = names;
-    }
-    if (!it->names || it->pos >= PyTuple_GET_SIZE(it->names)) {
-        Py_CLEAR(it->names);
-        return nullptr;
-    }
-    return Py_NewRef(PyTuple_GET_ITEM(it->names, it->pos++));
-}
-
-PyType_Slot iter_slots[] = {
-    {Py_tp_dealloc, (void *)iter_dealloc},
-    {Py_tp_traverse, (void *)iter_traverse},
-    {Py_tp_clear, (void *)iter_clear},
-    {Py_tp_iter, (void *)PyObject_SelfIter},
-    {Py_tp_iternext, (void *)iter_next},
-    {0, nullptr},
-};
-
-PyType_Spec iter_spec = {
-    "oskra.tcl.namespace.array_names_iterator",
-    sizeof(NamesIter),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC,
-    iter_slots,
-};
+// The names of the array, fetched for __iter__ with self.array_names().
+PyObject *fetch_array_names(PyObject *var, PyObject *) { return PyObject_CallMethodNoArgs(var, S.array_names); }
 
 // The methods below are plain functions wrapped as instance methods, so
 // self arrives as args[0]; it must be a TclVariable.
@@ -106,13 +45,7 @@ PyObject *arr_len(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
 
 PyObject *arr_iter(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     if (!check_self("__iter__", args, nargs, 1)) return nullptr;
-    NamesIter *it = PyObject_GC_New(NamesIter, iter_type);
-    if (!it) return nullptr;
-    it->var = Py_NewRef(args[0]);
-    it->names = nullptr;
-    it->pos = 0;
-    PyObject_GC_Track(it);
-    return reinterpret_cast<PyObject *>(it);
+    return lazy_names(args[0], fetch_array_names, nullptr);
 }
 
 PyObject *arr_contains(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
@@ -152,10 +85,6 @@ PyObject *arr_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObje
 }  // namespace
 
 nb::object make_TclArrayVariable() {
-    if (!iter_type) {
-        iter_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&iter_spec));
-        if (!iter_type) throw nb::python_error();
-    }
     ClassBuilder cb(MODULE_NAME, "TclArrayVariable",
                     "A whole Tcl array as a mutable mapping from element names to values.");
     auto add = [&](const char *name, void *fn, int flags, const char *doc) {

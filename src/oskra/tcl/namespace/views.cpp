@@ -4,6 +4,7 @@
 // command_views.cpp.
 #include <nanobind/nanobind.h>
 
+#include "namespace/lazy_names.h"
 #include "namespace/view_common.h"
 
 namespace oskra::ns {
@@ -38,40 +39,6 @@ PyObject *view_tcl(PyObject *self) {
     Ref ns = Ref::steal(PyObject_GetAttr(self, names.ns));
     if (!ns) return nullptr;
     return PyObject_GetAttr(ns.get(), names.tcl);
-}
-
-// A lazy iterator over the names Tcl lists.
-struct NameIter {
-    PyObject_HEAD
-    PyObject *view;   // the view; dropped once the names are fetched
-    PyObject *words;  // the listing command (borrowed constant)
-    PyObject *items;  // the names, a tuple, once fetched
-    Py_ssize_t pos;
-};
-
-PyTypeObject *NameIterType = nullptr;
-
-int ni_traverse(PyObject *o, visitproc visit, void *arg) {
-    auto *it = (NameIter *)o;
-    Py_VISIT(Py_TYPE(o));
-    Py_VISIT(it->view);
-    Py_VISIT(it->items);
-    return 0;
-}
-
-int ni_clear(PyObject *o) {
-    auto *it = (NameIter *)o;
-    Py_CLEAR(it->view);
-    Py_CLEAR(it->items);
-    return 0;
-}
-
-void ni_dealloc(PyObject *o) {
-    PyTypeObject *tp = Py_TYPE(o);
-    PyObject_GC_UnTrack(o);
-    ni_clear(o);
-    tp->tp_free(o);
-    Py_DECREF(tp);
 }
 
 // self.ns.tcl.cast_list(self.ns.call(words))
@@ -110,34 +77,6 @@ PyObject *list_names(PyObject *view, PyObject *words) {
     items = out;
     return items.release();
 }
-
-PyObject *ni_next(PyObject *o) {
-    auto *it = (NameIter *)o;
-    if (!it->items) {
-        if (!it->view) return nullptr;  // exhausted or failed
-        PyObject *items = list_names(it->view, it->words);
-        Py_CLEAR(it->view);
-        if (!items) return nullptr;
-        it->items = items;
-    }
-    if (it->pos < PyTuple_GET_SIZE(it->items)) return Py_NewRef(PyTuple_GET_ITEM(it->items, it->pos++));
-    Py_CLEAR(it->items);
-    return nullptr;
-}
-
-bool make_iter_type() {
-    static PyType_Slot slots[] = {
-        {Py_tp_dealloc, (void *)ni_dealloc},  {Py_tp_traverse, (void *)ni_traverse},
-        {Py_tp_clear, (void *)ni_clear},      {Py_tp_iter, (void *)PyObject_SelfIter},
-        {Py_tp_iternext, (void *)ni_next},    {0, nullptr},
-    };
-    static PyType_Spec spec = {"oskra.tcl.namespace.name_iterator", sizeof(NameIter), 0,
-                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                               slots};
-    NameIterType = (PyTypeObject *)PyType_FromSpec(&spec);
-    return NameIterType != nullptr;
-}
-
 
 }  // namespace
 
@@ -225,16 +164,7 @@ PyObject *view_init(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, PyOb
     Py_RETURN_NONE;
 }
 
-PyObject *new_iter(PyObject *view, PyObject *words) {
-    auto *it = PyObject_GC_New(NameIter, NameIterType);
-    if (!it) return nullptr;
-    it->view = Py_NewRef(view);
-    it->words = words;
-    it->items = nullptr;
-    it->pos = 0;
-    PyObject_GC_Track((PyObject *)it);
-    return (PyObject *)it;
-}
+PyObject *new_iter(PyObject *view, PyObject *words) { return lazy_names(view, list_names, words); }
 
 // len(view): the number of names one listing yields.
 METHOD(view_len) {
@@ -255,8 +185,7 @@ METHOD(view_len) {
 }  // namespace view
 
 bool make_views() {
-    return view::init_consts() && view::make_iter_type() && view::make_variable_views() &&
-           view::make_command_views();
+    return view::init_consts() && view::make_variable_views() && view::make_command_views();
 }
 
 }  // namespace oskra::ns
