@@ -341,6 +341,42 @@ PyObject *tuple_of(std::initializer_list<PyObject *> items) {
     return t;
 }
 
+// Script text -------------------------------------------------------------
+
+PyObject *words_script(PyObject *words) {
+    Ref s = Ref::steal(wf(words));
+    if (!s || !PyUnicode_Check(s.get())) return s.release();
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s.get());
+    int kind = PyUnicode_KIND(s.get());
+    const void *data = PyUnicode_DATA(s.get());
+    if (n == 0 || PyUnicode_READ(kind, data, 0) != '#') return s.release();
+    // The first word is written bare or with backslashes (a braced or
+    // quoted word would not begin with "#"). Find its end.
+    Py_ssize_t i = 0;
+    bool backslashes = false;
+    while (i < n) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c == '\\') {
+            backslashes = true;
+            i += 2;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') break;
+        i++;
+    }
+    if (i > n) i = n;
+    if (backslashes) {
+        Ref bs = Ref::steal(PyUnicode_FromString("\\"));
+        if (!bs) return nullptr;
+        return PyUnicode_Concat(bs.get(), s.get());
+    }
+    // A bare word holds no braces or backslashes: bracing it is safe.
+    Ref head = Ref::steal(PyUnicode_Substring(s.get(), 0, i));
+    Ref rest = Ref::steal(PyUnicode_Substring(s.get(), i, n));
+    if (!head || !rest) return nullptr;
+    return PyUnicode_FromFormat("{%U}%U", head.get(), rest.get());
+}
+
 // The weak interpreter reference ----------------------------------------
 
 PyObject *interp_ref_raw(PyObject *tcl) {
