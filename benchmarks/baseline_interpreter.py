@@ -8,7 +8,7 @@ from tkinter import TclError, Tk
 from _tkinter import Tcl_Obj
 
 import baseline_history_quick as base_history
-from oskra.datastructures import AttrDict
+from baseline_lists import make_nestmap
 from oskra.tcl.array import Array
 from oskra.tcl.internal import TclDLL
 
@@ -31,29 +31,8 @@ def cast_list(value, item_cast=None):
     return result
 
 
-class NestMap(AttrDict):
-    @staticmethod
-    def from_tcl(string):
-        pairs = [cast_list(e) for e in cast_list(string)]
-        dsc = dict(pairs)
-        for key, value in dsc.items():
-            if not isinstance(value, NestMap):
-                try:
-                    dsc[key] = NestMap.from_tcl(value)
-                except ValueError:
-                    pass
-        klist = NestMap()
-        klist.update(dsc)
-        return klist
-
-    def all_items(self):
-        items = []
-        for key, value in self.items():
-            if isinstance(value, NestMap):
-                items += [(key + "." + k, v) for k, v in value.all_items()]
-            else:
-                items.append((key, value))
-        return items
+# The keyed-list class of the reference transcription, over this cast_list.
+NestMap = make_nestmap(cast_list)
 
 
 class Interpreter(Tk):

@@ -5,8 +5,6 @@
 // core/keyedlist.cpp.
 #include <nanobind/nanobind.h>
 
-#include <string>
-
 #include "core/keyedlist.h"
 #include "core/nbclass.h"
 
@@ -83,28 +81,6 @@ PyObject *nm_tclobj(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
 
 PyObject *nm_from_tcl(PyObject *, PyObject *value) { return keyed_list_from_tcl(value); }
 
-// A method taking *args and **kwargs (a fast call with keywords), bound
-// like a Python function.
-nb::object kw_method(ClassBuilder &cb, const char *name, _PyCFunctionFastWithKeywords f,
-                     const char *text_signature, const char *doc) {
-    PyMethodDef *def = new PyMethodDef;  // lives as long as the process
-    std::string *d = new std::string(std::string(name) + text_signature + "\n--\n\n" + doc);
-    def->ml_name = name;
-    def->ml_meth = (PyCFunction)(void (*)(void))f;
-    def->ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    def->ml_doc = d->c_str();
-    nb::object fn = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(MODULE).ptr()));
-    if (!fn.is_valid()) throw nb::python_error();
-    nb::object m = nb::steal(PyInstanceMethod_New(fn.ptr()));
-    if (!m.is_valid()) throw nb::python_error();
-    cb.set(name, m);
-    return m;
-}
-
-nb::object fast(ClassBuilder &cb, const char *name, _PyCFunctionFast f, const char *sig, const char *doc) {
-    return cb.fast_method(name, f, sig, doc);
-}
-
 PyMethodDef from_tcl_def = {
     "from_tcl", (PyCFunction)nm_from_tcl, METH_O,
     "from_tcl(string)\n--\n\n"
@@ -127,7 +103,7 @@ NB_MODULE(nestmap, m) {
                     "A TclX keyed list as a dictionary: nested keyed lists are nested\n"
                     "NestMaps, and every item operation accepts a dotted key path\n"
                     "(\"name.first\") that walks the nesting.");
-    kw_method(cb, "__init__", nm_init, "($self, /, *args, **kwargs)",
+    cb.fast_kw_method("__init__", nm_init, "($self, /, *args, **kwargs)",
               "Accepts what dict() accepts; values that dict() accepts become nested\n"
               "NestMaps, and dotted keys create nested levels.");
     nb::object from_tcl = nb::steal(PyCFunction_NewEx(&from_tcl_def, nullptr, nb::str(MODULE).ptr()));
@@ -135,23 +111,23 @@ NB_MODULE(nestmap, m) {
     nb::object from_tcl_sm = nb::steal(PyStaticMethod_New(from_tcl.ptr()));
     if (!from_tcl_sm.is_valid()) throw nb::python_error();
     cb.set("from_tcl", from_tcl_sm);
-    fast(cb, "__getitem__", nm_getitem, "($self, key, /)", "self[key], key a dotted path.");
-    fast(cb, "__setitem__", nm_setitem, "($self, key, value, /)",
+    cb.fast_method("__getitem__", nm_getitem, "($self, key, /)", "self[key], key a dotted path.");
+    cb.fast_method("__setitem__", nm_setitem, "($self, key, value, /)",
          "self[key] = value, key a dotted path; missing levels are created.");
-    nb::object contains = fast(cb, "__contains__", nm_contains, "($self, key, /)",
+    nb::object contains = cb.fast_method("__contains__", nm_contains, "($self, key, /)",
                                "key in self, key a dotted path.");
-    fast(cb, "__delitem__", nm_delitem, "($self, key, /)",
+    cb.fast_method("__delitem__", nm_delitem, "($self, key, /)",
          "del self[key], key a dotted path; levels left empty are removed.");
     cb.set("get", mutable_mapping.attr("get"));
     cb.set("pop", mutable_mapping.attr("pop"));
     cb.set("setdefault", mutable_mapping.attr("setdefault"));
-    kw_method(cb, "update", nm_update, "($self, /, *args, **kwargs)",
+    cb.fast_kw_method("update", nm_update, "($self, /, *args, **kwargs)",
               "Merge a mapping, an iterable of pairs or a NestMap (leaf by leaf), then\n"
               "the keywords (a NestMap value is merged into the existing branch).");
-    fast(cb, "all_keys", nm_all_keys, "($self, /)", "The fully qualified key paths of every leaf.");
-    fast(cb, "all_items", nm_all_items, "($self, /)", "(path, value) for every leaf.");
+    cb.fast_method("all_keys", nm_all_keys, "($self, /)", "The fully qualified key paths of every leaf.");
+    cb.fast_method("all_items", nm_all_items, "($self, /)", "(path, value) for every leaf.");
     cb.set("has_key", contains);
-    fast(cb, "__tclobj__", nm_tclobj, "($self, /)", "The Tcl-ready form: nested (key, value) tuples.");
+    cb.fast_method("__tclobj__", nm_tclobj, "($self, /)", "The Tcl-ready form: nested (key, value) tuples.");
 
     nb::object cls = cb.build(nb::make_tuple(attr_dict, mutable_mapping));
     keyed::set_nestmap_class(cls.ptr());

@@ -11,6 +11,8 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
+#include <string>
+
 namespace oskra {
 namespace nb = nanobind;
 
@@ -56,19 +58,28 @@ public:
     // "($self, a, b=1)" part; it feeds inspect.signature.
     nb::object fast_method(const char *name, _PyCFunctionFast f, const char *text_signature,
                            const char *doc = "") {
-        PyMethodDef *def = new PyMethodDef;  // lives as long as the process
+        return instance_method(name, method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL,
+                                                text_signature, doc));
+    }
+
+    // The same for a function that also takes keywords (*args, **kwargs).
+    nb::object fast_kw_method(const char *name, _PyCFunctionFastWithKeywords f, const char *text_signature,
+                              const char *doc = "") {
+        return instance_method(name, method_def(name, (PyCFunction)(void (*)(void))f,
+                                                METH_FASTCALL | METH_KEYWORDS, text_signature, doc));
+    }
+
+    // A PyMethodDef that lives as long as the process, its doc led by the
+    // text signature ("name($self, a, /)\n--\n\n" + doc).
+    static PyMethodDef *method_def(const char *name, PyCFunction meth, int flags, const char *text_signature,
+                                   const char *doc) {
+        PyMethodDef *def = new PyMethodDef;
         std::string *d = new std::string(std::string(name) + text_signature + "\n--\n\n" + doc);
         def->ml_name = name;
-        def->ml_meth = (PyCFunction)(void (*)(void))f;
-        def->ml_flags = METH_FASTCALL;
+        def->ml_meth = meth;
+        def->ml_flags = flags;
         def->ml_doc = d->c_str();
-        nb::object fn = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(module_).ptr()));
-        if (!fn.is_valid()) throw nb::python_error();
-        fn.attr("__qualname__");  // touch: raises early if the function is broken
-        nb::object m = nb::steal(PyInstanceMethod_New(fn.ptr()));
-        if (!m.is_valid()) throw nb::python_error();
-        ns_[name] = m;
-        return m;
+        return def;
     }
 
     void set(const char *name, nb::handle value) { ns_[name] = value; }
@@ -84,6 +95,17 @@ public:
     }
 
 private:
+    // A built-in function over `def`, bound like a Python function.
+    nb::object instance_method(const char *name, PyMethodDef *def) {
+        nb::object fn = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(module_).ptr()));
+        if (!fn.is_valid()) throw nb::python_error();
+        fn.attr("__qualname__");  // touch: raises early if the function is broken
+        nb::object m = nb::steal(PyInstanceMethod_New(fn.ptr()));
+        if (!m.is_valid()) throw nb::python_error();
+        ns_[name] = m;
+        return m;
+    }
+
     const char *module_;
     const char *qualname_;
     nb::object scope_;

@@ -12,25 +12,18 @@ nb::str backup_name(nb::handle cmd_name) {
     return nb::str(nb::str(BACKUP_PREFIX) + nb::str(bare));
 }
 
+// getattr(obj, name, fallback)
+nb::object attr_or(nb::handle obj, PyObject *name, nb::object fallback) {
+    PyObject *v = PyObject_GetAttr(obj.ptr(), name);
+    if (v) return nb::steal(v);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+    PyErr_Clear();
+    return fallback;
+}
+
 nb::object generate_name(nb::handle callback, bool mangle) {
-    nb::object cmd_name = nb::str("");
-    nb::object func = nb::borrow(callback);
-    PyObject *f = PyObject_GetAttr(callback.ptr(), g.s_func);
-    if (f) {
-        func = nb::steal(f);
-    } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-    } else {
-        throw nb::python_error();
-    }
-    PyObject *name = PyObject_GetAttr(func.ptr(), g.s_name);
-    if (name) {
-        cmd_name = nb::steal(name);
-    } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-    } else {
-        throw nb::python_error();
-    }
+    nb::object func = attr_or(callback, g.s_func, nb::borrow(callback));  // a functools.partial's function
+    nb::object cmd_name = attr_or(func, g.s_name, nb::str(""));
     int truth = PyObject_IsTrue(cmd_name.ptr());
     if (truth < 0) throw nb::python_error();
     if (!truth || mangle) {

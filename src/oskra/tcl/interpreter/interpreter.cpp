@@ -19,12 +19,8 @@ static std::vector<std::pair<PyObject *, PyMethodDef *>> method_defs;
 
 void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature, const char *doc,
                   bool is_static) {
-    PyMethodDef *def = new PyMethodDef;  // lives as long as the process
-    std::string *d = new std::string(std::string(name) + signature + "\n--\n\n" + doc);
-    def->ml_name = name;
-    def->ml_meth = (PyCFunction)(void (*)(void))fn;
-    def->ml_flags = METH_FASTCALL | METH_KEYWORDS;
-    def->ml_doc = d->c_str();
+    PyMethodDef *def = ClassBuilder::method_def(name, (PyCFunction)(void (*)(void))fn,
+                                                METH_FASTCALL | METH_KEYWORDS, signature, doc);
     if (is_static) {
         // Made for the class (which the function gets as its first C
         // parameter, and which gives it its __qualname__) in finish_class.
