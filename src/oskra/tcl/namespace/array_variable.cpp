@@ -6,13 +6,12 @@
 #include "namespace/variable.h"
 
 namespace oskra::ns {
-using vc::S;
 using namespace var;
 
 namespace {
 
 // The names of the array, fetched for __iter__ with self.array_names().
-PyObject *fetch_array_names(PyObject *var, PyObject *) { return PyObject_CallMethodNoArgs(var, S.array_names); }
+PyObject *fetch_array_names(PyObject *var, PyObject *) { return PyObject_CallMethodNoArgs(var, names.array_names); }
 
 // The methods below are plain functions wrapped as instance methods, so
 // self arrives as args[0]; it must be a TclVariable.
@@ -31,16 +30,16 @@ bool check_self(const char *fname, PyObject *const *args, Py_ssize_t nargs, Py_s
 
 PyObject *arr_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     if (!check_self("__init__", args, nargs, -1)) return nullptr;
-    static const char *const names[] = {"var_name", "tcl", "cast"};
+    static const char *const params[] = {"var_name", "tcl", "cast"};
     PyObject *a[3];
-    if (!bind_params("__init__", 1, args + 1, nargs - 1, kwnames, names, 3, 1, a)) return nullptr;
+    if (!bind_params("__init__", 1, args + 1, nargs - 1, kwnames, params, 3, 1, a)) return nullptr;
     if (init_fields(args[0], a[0], nullptr, a[1] ? a[1] : Py_None, a[2] ? a[2] : Py_None)) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *arr_len(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
     if (!check_self("__len__", args, nargs, 1)) return nullptr;
-    return array_call(args[0], S.size, nullptr);
+    return array_call(args[0], names.size, nullptr);
 }
 
 PyObject *arr_iter(PyObject *, PyObject *const *args, Py_ssize_t nargs) {

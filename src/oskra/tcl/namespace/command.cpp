@@ -8,7 +8,6 @@
 #include "namespace/parts.h"
 
 namespace oskra::ns {
-using vc::S;
 using namespace cmd;
 
 namespace {
@@ -50,7 +49,7 @@ PyObject *cmd_new(PyTypeObject *type, PyObject *, PyObject *) {
 
 // cmd.build_tclcmd(*args) through the attribute, so an override applies.
 PyObject *other_words(PyObject *cmd, PyObject *args) {
-    Ref method = Ref::steal(PyObject_GetAttr(cmd, S.build_tclcmd));
+    Ref method = Ref::steal(PyObject_GetAttr(cmd, names.build_tclcmd));
     if (!method) return nullptr;
     return args ? PyObject_Call(method.get(), args, nullptr) : PyObject_CallNoArgs(method.get());
 }
@@ -135,9 +134,9 @@ int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
 
 // self.build_tclcmd(*args, **kwargs), honouring an override.
 PyObject *build(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vc::not_overridden(self, S.build_tclcmd, own_build, C(self)->dict))
+    if (vc::not_overridden(self, names.build_tclcmd, own_build, C(self)->dict))
         return build_impl(self, args, nargs, kwnames);
-    Ref method = Ref::steal(PyObject_GetAttr(self, S.build_tclcmd));
+    Ref method = Ref::steal(PyObject_GetAttr(self, names.build_tclcmd));
     if (!method) return nullptr;
     return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
 }
@@ -184,8 +183,8 @@ PyObject *cmd_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 // __call__ is self.call(*args, **kwargs), looked up on the instance.
 PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (vc::not_overridden(self, S.call, own_call, C(self)->dict)) return call_impl(self, args, nargs, kwnames);
-    Ref method = Ref::steal(PyObject_GetAttr(self, S.call));
+    if (vc::not_overridden(self, names.call, own_call, C(self)->dict)) return call_impl(self, args, nargs, kwnames);
+    Ref method = Ref::steal(PyObject_GetAttr(self, names.call));
     if (!method) return nullptr;
     return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
 }
@@ -199,7 +198,7 @@ PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
     if (!tk) return nullptr;
     Ref script = Ref::steal(words_script(words.get()));
     if (!script) return nullptr;
-    return apply_cast(self, vc::call_method1(tk.get(), S.eval, script.get()));
+    return apply_cast(self, call_method1(tk.get(), names.eval, script.get()));
 }
 
 // --- inspection and management ----------------------------------------------
@@ -229,13 +228,13 @@ PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
     // register a wrapper that checks it first.
     Ref safe = Ref::steal(tcl_safe_callable(func));
     if (!safe) return nullptr;
-    Ref r = Ref::steal(vc::call_method2(tk.get(), S.createcommand, name, safe.get()));
+    Ref r = Ref::steal(call_method2(tk.get(), names.createcommand, name, safe.get()));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
 
-PyObject *cmd_exists(PyObject *self, PyObject *) { return truth_of(info_call(self, S.info, S.commands)); }
-PyObject *cmd_is_proc(PyObject *self, PyObject *) { return truth_of(info_call(self, S.info, S.procs)); }
+PyObject *cmd_exists(PyObject *self, PyObject *) { return truth_of(info_call(self, names.info_cmd, names.commands)); }
+PyObject *cmd_is_proc(PyObject *self, PyObject *) { return truth_of(info_call(self, names.info_cmd, names.procs)); }
 
 PyObject *cmd_is_command(PyObject *self, PyObject *) {
     Ref e = Ref::steal(cmd_exists(self, nullptr));
@@ -252,7 +251,7 @@ PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref renamed = Ref::steal(wordform(new_name));
     if (!renamed) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(3, S.rename, name, renamed.get()));
+    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name, renamed.get()));
     if (!words) return nullptr;
     Ref r = Ref::steal(vc::call_words(tk.get(), words.get()));
     if (!r) return nullptr;
@@ -265,22 +264,22 @@ PyObject *cmd_delete(PyObject *self, PyObject *) {
     if (!tcl) return nullptr;
     PyObject *name = FIELD(self, cmd_name);
     if (!name) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(3, S.rename, name, S.empty));
+    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name, names.empty));
     if (!words) return nullptr;
     Ref r = Ref::steal(vc::tk_call_words(tcl, words.get()));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
 
-PyObject *cmd_origin(PyObject *self, PyObject *) { return info_call(self, S.namespace_, S.origin); }
-PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, S.info, S.body); }
+PyObject *cmd_origin(PyObject *self, PyObject *) { return info_call(self, names.namespace_cmd, names.origin); }
+PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, names.info_cmd, names.body); }
 
 PyObject *cmd_proc_args(PyObject *self, PyObject *) {
-    Ref r = Ref::steal(info_call(self, S.info, S.args));
+    Ref r = Ref::steal(info_call(self, names.info_cmd, names.args));
     if (!r) return nullptr;
     PyObject *tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    return vc::call_method1(tcl, S.cast_list, r.get());
+    return call_method1(tcl, names.cast_list, r.get());
 }
 
 // The body of proc_arg_default: Tcl stores the default of arg_name, if
@@ -292,16 +291,16 @@ PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, Py
     if (!name) return nullptr;
     Ref arg = Ref::steal(wordform(arg_name));
     if (!arg) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(5, S.info, S.default_, name, arg.get(), var));
+    Ref words = Ref::steal(PyTuple_Pack(5, names.info_cmd, names.default_, name, arg.get(), var));
     if (!words) return nullptr;
     Ref result = Ref::steal(vc::call_words(tk.get(), words.get()));
     if (!result) return nullptr;
-    Ref has = Ref::steal(vc::call_method1(tcl, S.cast_boolean, result.get()));
+    Ref has = Ref::steal(call_method1(tcl, names.cast_boolean, result.get()));
     if (!has) return nullptr;
     int t = PyObject_IsTrue(has.get());
     if (t < 0) return nullptr;
     if (!t) Py_RETURN_NONE;
-    return PyObject_CallMethodNoArgs(var, S.get);
+    return PyObject_CallMethodNoArgs(var, names.get);
 }
 
 PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
@@ -314,9 +313,9 @@ PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
     PyObject *stack[1] = {tcl};
     Ref manager = Ref::steal(PyObject_Vectorcall(classes.TempTclVariable.ptr(), stack, 0, kw));
     if (!manager) return nullptr;
-    Ref exit = Ref::steal(PyObject_GetAttr(manager.get(), S.exit));
+    Ref exit = Ref::steal(PyObject_GetAttr(manager.get(), names.dunder_exit));
     if (!exit) return nullptr;
-    Ref var = Ref::steal(PyObject_CallMethodNoArgs(manager.get(), S.enter));
+    Ref var = Ref::steal(PyObject_CallMethodNoArgs(manager.get(), names.dunder_enter));
     if (!var) return nullptr;
     Ref result = Ref::steal(arg_default_into(self, tcl_ref.get(), arg_name, var.get()));
     if (result) {
@@ -380,7 +379,7 @@ PyObject *cmd_repr(PyObject *self) {
     if (PyErr_Occurred()) return nullptr;
     Ref close = Ref::steal(PyUnicode_FromString(")"));
     if (!close || PyList_Append(parts.get(), close.get()) < 0) return nullptr;
-    return PyUnicode_Join(S.empty, parts.get());
+    return PyUnicode_Join(names.empty, parts.get());
 }
 
 PyObject *cmd_str(PyObject *self) {
@@ -474,7 +473,6 @@ PyType_Spec cmd_spec = {
 }  // namespace
 
 nb::object make_TclCommand() {
-    if (!vc::init_strings()) throw nb::python_error();
     PyObject *tp = PyType_FromSpec(&cmd_spec);
     if (!tp) throw nb::python_error();
     cmd_type = reinterpret_cast<PyTypeObject *>(tp);

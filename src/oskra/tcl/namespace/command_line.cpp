@@ -6,7 +6,6 @@
 #include "namespace/command.h"
 
 namespace oskra::ns::cmd {
-using vc::S;
 
 #define FIELD(self, f) vc::field(self, C(self)->f, #f)
 
@@ -23,12 +22,12 @@ PyObject *as_dict(PyObject *mapping) {
 // "-" + key; the option names of a program are few, so they are kept.
 PyObject *dashed(PyObject *key) {
     static PyObject *cache = nullptr;
-    if (!PyUnicode_CheckExact(key)) return PyUnicode_Concat(S.dash, key);
+    if (!PyUnicode_CheckExact(key)) return PyUnicode_Concat(names.dash, key);
     if (!cache && !(cache = PyDict_New())) return nullptr;
     PyObject *hit = PyDict_GetItemWithError(cache, key);
     if (hit) return Py_NewRef(hit);
     if (PyErr_Occurred()) return nullptr;
-    PyObject *text = PyUnicode_Concat(S.dash, key);
+    PyObject *text = PyUnicode_Concat(names.dash, key);
     if (!text) return nullptr;
     if (PyDict_GET_SIZE(cache) >= 4096) PyDict_Clear(cache);
     if (PyDict_SetItem(cache, key, text) < 0) PyErr_Clear();  // caching is optional

@@ -85,6 +85,22 @@ bool init_names() {
         {&names.empty, ""},
         {&names.namespace_, "namespace"},
         {&names.colons, "::"},
+        {&names.getvar, "getvar"},
+        {&names.setvar, "setvar"},
+        {&names.unsetvar, "unsetvar"},
+        {&names.cast_array, "cast_array"},
+        {&names.build_tclcmd, "build_tclcmd"},
+        {&names.args, "args"},
+        {&names.info_cmd, "::info"},
+        {&names.array_cmd, "::array"},
+        {&names.namespace_cmd, "::namespace"},
+        {&names.rename_cmd, "::rename"},
+        {&names.commands, "commands"},
+        {&names.body, "body"},
+        {&names.default_, "default"},
+        {&names.size, "size"},
+        {&names.names_, "names"},
+        {&names.dash, "-"},
     };
     for (auto &e : table) {
         if (!(*e.slot = intern(e.text))) return false;

@@ -27,6 +27,10 @@ struct Names {
         *create, *dunder_init, *dunder_enter, *dunder_exit, *dunder_del, *dunder_class,
         *dunder_name, *dunder_wrapped, *array_index, *nocomplain, *pattern, *var_type,
         *update_wrapper, *empty, *namespace_, *colons;
+    // of the variables and commands
+    PyObject *getvar, *setvar, *unsetvar, *cast_array, *build_tclcmd, *args;
+    PyObject *info_cmd, *array_cmd, *namespace_cmd, *rename_cmd;  // "::info", ...
+    PyObject *commands, *body, *default_, *size, *names_, *dash;  // words of Tcl commands
     bool asserts_enabled;               // false when Python runs with -O
     PyObject *functools;                // the functools module
     PyObject *TclError;                 // tkinter.TclError
@@ -102,6 +106,10 @@ inline PyObject *call_method0(PyObject *self, PyObject *name) {
 }
 inline PyObject *call_method1(PyObject *self, PyObject *name, PyObject *a) {
     return call_method(self, name, &a, 1);
+}
+inline PyObject *call_method2(PyObject *self, PyObject *name, PyObject *a, PyObject *b) {
+    PyObject *args[2] = {a, b};
+    return call_method(self, name, args, 2);
 }
 
 // self.tcl.tk

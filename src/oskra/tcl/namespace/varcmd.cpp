@@ -10,39 +10,13 @@ namespace oskra::ns {
 
 namespace vc {
 
-Strings S;
-
-bool init_strings() {
-    if (S.tk) return true;
-    struct {
-        PyObject **slot;
-        const char *text;
-    } table[] = {
-        {&S.tk, "tk"}, {&S.call, "call"}, {&S.eval, "eval"}, {&S.getvar, "getvar"}, {&S.setvar, "setvar"},
-        {&S.unsetvar, "unsetvar"}, {&S.createcommand, "createcommand"}, {&S.cast_list, "cast_list"},
-        {&S.cast_boolean, "cast_boolean"}, {&S.cast_array, "cast_array"}, {&S.build_tclcmd, "build_tclcmd"},
-        {&S.array_names, "array_names"}, {&S.get, "get"}, {&S.unset, "unset"}, {&S.enter, "__enter__"},
-        {&S.exit, "__exit__"}, {&S.info, "::info"}, {&S.array, "::array"}, {&S.namespace_, "::namespace"},
-        {&S.rename, "::rename"}, {&S.namespace_word, "namespace"}, {&S.current, "current"},
-        {&S.commands, "commands"}, {&S.procs, "procs"}, {&S.body, "body"}, {&S.args, "args"},
-        {&S.default_, "default"}, {&S.exists, "exists"}, {&S.origin, "origin"}, {&S.set, "set"},
-        {&S.size, "size"}, {&S.names, "names"}, {&S.empty, ""}, {&S.dash, "-"},
-    };
-    for (auto &entry : table) {
-        PyObject *s = PyUnicode_InternFromString(entry.text);
-        if (!s) return false;
-        *entry.slot = s;
-    }
-    return true;
-}
-
 PyObject *absolute_name(PyObject *tcl, PyObject *name) {
     if (PyUnicode_Check(name) && PyUnicode_GET_LENGTH(name) >= 2 && PyUnicode_READ_CHAR(name, 0) == ':' &&
         PyUnicode_READ_CHAR(name, 1) == ':')
         return Py_NewRef(name);
     Ref tk = Ref::steal(tk_of(tcl));
     if (!tk) return nullptr;
-    Ref current = Ref::steal(call_method2(tk.get(), S.call, S.namespace_word, S.current));
+    Ref current = Ref::steal(call_method2(tk.get(), names.call, names.namespace_, names.current));
     if (!current) return nullptr;
     PyObject *pair[2] = {current.get(), name};
     return ns_join_raw(pair, 2);

@@ -1,5 +1,5 @@
 // Helpers shared by TclVariable, TclArrayVariable and TclCommand (the
-// native types): interned names, calls into the Tcl layer, and the small
+// native types): calls into the Tcl layer, and the small
 // pieces of class assembly and object life cycle these types need.
 // Every function returns null (or -1) with a Python error set on failure.
 #pragma once
@@ -9,22 +9,9 @@
 #include "core/bindargs.h"
 #include "core/pyref.h"
 #include "core/tclsafe.h"
+#include "namespace/ns_private.h"
 
 namespace oskra::ns::vc {
-
-// Interned strings, created once by init_strings().
-struct Strings {
-    // attribute and method names
-    PyObject *tk, *call, *eval, *getvar, *setvar, *unsetvar, *createcommand;
-    PyObject *cast_list, *cast_boolean, *cast_array, *build_tclcmd, *array_names;
-    PyObject *get, *unset, *enter, *exit;
-    // Tcl words
-    PyObject *info, *array, *namespace_, *rename, *namespace_word, *current;
-    PyObject *commands, *procs, *body, *args, *default_, *exists, *origin;
-    PyObject *set, *size, *names, *empty, *dash;
-};
-extern Strings S;
-bool init_strings();
 
 // A C field exposed as an attribute: borrowed, or AttributeError as a
 // Python object raises for an attribute that was never set or was deleted.
@@ -43,7 +30,7 @@ inline int truthy(PyObject *o) {
 }
 
 // The Tcl application object of an interpreter (or of its weak proxy).
-inline PyObject *tk_of(PyObject *tcl) { return PyObject_GetAttr(tcl, S.tk); }
+inline PyObject *tk_of(PyObject *tcl) { return PyObject_GetAttr(tcl, names.tk); }
 
 // What every call into Tcl starts with: the Tcl application object of the
 // interpreter in the `tcl` field, then the name in *name_slot (the field
@@ -80,23 +67,13 @@ inline void dealloc_gc(PyObject *self, inquiry clear, PyObject *weakrefs) {
     Py_DECREF(tp);
 }
 
-inline PyObject *call_method1(PyObject *obj, PyObject *name, PyObject *a) {
-    PyObject *stack[2] = {obj, a};
-    return PyObject_VectorcallMethod(name, stack, 2, nullptr);
-}
-
-inline PyObject *call_method2(PyObject *obj, PyObject *name, PyObject *a, PyObject *b) {
-    PyObject *stack[3] = {obj, a, b};
-    return PyObject_VectorcallMethod(name, stack, 3, nullptr);
-}
-
 // tk.call(words) on a tkapp: the Tcl layer takes a lone tuple as the list of
 // words. The words go through the guard first: the Tcl layer converts nested
 // values without checking for failure (see core/tclsafe.h).
 inline PyObject *call_words(PyObject *tk, PyObject *words) {
     Ref safe = Ref::steal(tcl_safe_value(words));
     if (!safe) return nullptr;
-    return call_method1(tk, S.call, safe.get());
+    return ns::call_method1(tk, names.call, safe.get());
 }
 
 // The same, given the interpreter (or its weak proxy).

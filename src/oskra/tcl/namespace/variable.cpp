@@ -7,7 +7,6 @@
 #include "namespace/parts.h"
 
 namespace oskra::ns {
-using vc::S;
 
 namespace var {
 
@@ -118,7 +117,7 @@ PyObject *eval_words(PyObject *tk, PyObject *words) {
     if (!words) return nullptr;
     Ref script = Ref::steal(wordform(words));
     if (!script) return nullptr;
-    return vc::call_method1(tk, S.eval, script.get());
+    return call_method1(tk, names.eval, script.get());
 }
 
 // tk.call(("::array", sub, var_name[, wordform(pattern)])).
@@ -129,7 +128,7 @@ PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
     bool with = pattern && pattern != Py_None;
     Ref words = Ref::steal(PyTuple_New(with ? 4 : 3));
     if (!words) return nullptr;
-    PyTuple_SET_ITEM(words.get(), 0, Py_NewRef(S.array));
+    PyTuple_SET_ITEM(words.get(), 0, Py_NewRef(names.array_cmd));
     PyTuple_SET_ITEM(words.get(), 1, Py_NewRef(sub));
     PyTuple_SET_ITEM(words.get(), 2, Py_NewRef(name));
     if (with) {
@@ -146,13 +145,13 @@ PyObject *tcl_cast(PyObject *self, PyObject *cast_name, PyObject *value) {
     if (!v) return nullptr;
     PyObject *tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    return vc::call_method1(tcl, cast_name, v.get());
+    return call_method1(tcl, cast_name, v.get());
 }
 
 // --- reading and writing ----------------------------------------------------
 
 PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
-    Ref result = Ref::steal(element_call(self, S.getvar, index));
+    Ref result = Ref::steal(element_call(self, names.getvar, index));
     if (!result) return nullptr;
     if (!cast || cast == marker) {
         cast = FIELD(self, cast);
@@ -165,41 +164,41 @@ PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
 }
 
 PyObject *var_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"array_index", "cast"};
+    static const char *const params[] = {"array_index", "cast"};
     PyObject *a[2];
-    if (!bind_params("get_obj", 1, args, nargs, kwnames, names, 2, 0, a)) return nullptr;
+    if (!bind_params("get_obj", 1, args, nargs, kwnames, params, 2, 0, a)) return nullptr;
     return get_obj_impl(self, a[0], a[1]);
 }
 
 PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"array_index"};
+    static const char *const params[] = {"array_index"};
     PyObject *a[1];
-    if (!bind_params("get_str", 1, args, nargs, kwnames, names, 1, 0, a)) return nullptr;
+    if (!bind_params("get_str", 1, args, nargs, kwnames, params, 1, 0, a)) return nullptr;
     Ref tk;
     PyObject *var_name;
     if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, a[0]));
     if (!name) return nullptr;
-    return eval_words(tk.get(), Ref::steal(PyTuple_Pack(2, S.set, name.get())).get());
+    return eval_words(tk.get(), Ref::steal(PyTuple_Pack(2, names.set, name.get())).get());
 }
 
 PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
-    Ref result = Ref::steal(element_call(self, S.setvar, index, value));
+    Ref result = Ref::steal(element_call(self, names.setvar, index, value));
     if (!result) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *var_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"value", "array_index"};
+    static const char *const params[] = {"value", "array_index"};
     PyObject *a[2];
-    if (!bind_params("set", 1, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    if (!bind_params("set", 1, args, nargs, kwnames, params, 2, 1, a)) return nullptr;
     return set_impl(self, a[0], a[1]);
 }
 
 PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
     PyObject *tcl_error = tcl_error_type();  // before any error is set
     if (!tcl_error) return nullptr;
-    Ref result = Ref::steal(element_call(self, S.unsetvar, index));
+    Ref result = Ref::steal(element_call(self, names.unsetvar, index));
     if (result) Py_RETURN_NONE;
     if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
     Ref exc = Ref::steal(PyErr_GetRaisedException());
@@ -213,9 +212,9 @@ PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
 }
 
 PyObject *var_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"array_index", "nocomplain"};
+    static const char *const params[] = {"array_index", "nocomplain"};
     PyObject *a[2];
-    if (!bind_params("unset", 1, args, nargs, kwnames, names, 2, 0, a)) return nullptr;
+    if (!bind_params("unset", 1, args, nargs, kwnames, params, 2, 0, a)) return nullptr;
     return unset_impl(self, a[0], a[1]);
 }
 
@@ -225,23 +224,23 @@ PyObject *exists_impl(PyObject *self, PyObject *index) {
     if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, index));
     if (!name) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(3, S.info, S.exists, name.get()));
+    Ref words = Ref::steal(PyTuple_Pack(3, names.info_cmd, names.exists, name.get()));
     if (!words) return nullptr;
-    return tcl_cast(self, S.cast_boolean, vc::call_words(tk.get(), words.get()));
+    return tcl_cast(self, names.cast_boolean, vc::call_words(tk.get(), words.get()));
 }
 
 PyObject *var_exists(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"array_index"};
+    static const char *const params[] = {"array_index"};
     PyObject *a[1];
-    if (!bind_params("exists", 1, args, nargs, kwnames, names, 1, 0, a)) return nullptr;
+    if (!bind_params("exists", 1, args, nargs, kwnames, params, 1, 0, a)) return nullptr;
     return exists_impl(self, a[0]);
 }
 
 PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"array_index", "cast"};
+    static const char *const params[] = {"array_index", "cast"};
     static PyObject *kw = nullptr;  // ("array_index", "tcl", "cast")
     PyObject *a[2];
-    if (!bind_params("array_item_byref", 1, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    if (!bind_params("array_item_byref", 1, args, nargs, kwnames, params, 2, 1, a)) return nullptr;
     if (!kw && !(kw = Py_BuildValue("(sss)", "array_index", "tcl", "cast"))) return nullptr;
     PyObject *tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
@@ -252,14 +251,14 @@ PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t
 // --- whole arrays -----------------------------------------------------------
 
 int one_pattern(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **pattern) {
-    static const char *const names[] = {"pattern"};
-    return bind_params(fname, 1, args, nargs, kwnames, names, 1, 0, pattern) ? 0 : -1;
+    static const char *const params[] = {"pattern"};
+    return bind_params(fname, 1, args, nargs, kwnames, params, 1, 0, pattern) ? 0 : -1;
 }
 
 PyObject *var_array_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
     if (one_pattern("array_get_obj", args, nargs, kwnames, &pattern)) return nullptr;
-    return tcl_cast(self, S.cast_array, array_call(self, S.get, pattern));
+    return tcl_cast(self, names.cast_array, array_call(self, names.get, pattern));
 }
 
 PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -268,21 +267,21 @@ PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t na
     Ref tk;
     PyObject *name;
     if (!tk_and_name(self, tk, name)) return nullptr;
-    Ref words = Ref::steal(pattern && pattern != Py_None ? PyTuple_Pack(4, S.array, S.get, name, pattern)
-                                                         : PyTuple_Pack(3, S.array, S.get, name));
-    return tcl_cast(self, S.cast_array, eval_words(tk.get(), words.get()));
+    Ref words = Ref::steal(pattern && pattern != Py_None ? PyTuple_Pack(4, names.array_cmd, names.get, name, pattern)
+                                                         : PyTuple_Pack(3, names.array_cmd, names.get, name));
+    return tcl_cast(self, names.cast_array, eval_words(tk.get(), words.get()));
 }
 
 PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"value"};
+    static const char *const params[] = {"value"};
     PyObject *a[1];
-    if (!bind_params("array_set", 1, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    if (!bind_params("array_set", 1, args, nargs, kwnames, params, 1, 1, a)) return nullptr;
     Ref tk;
     PyObject *name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref value = Ref::steal(tclobj(a[0]));
     if (!value) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(4, S.array, S.set, name, value.get()));
+    Ref words = Ref::steal(PyTuple_Pack(4, names.array_cmd, names.set, name, value.get()));
     if (!words) return nullptr;
     Ref r = Ref::steal(vc::call_words(tk.get(), words.get()));
     if (!r) return nullptr;
@@ -290,7 +289,7 @@ PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
 }
 
 PyObject *array_unset_impl(PyObject *self, PyObject *pattern) {
-    Ref r = Ref::steal(array_call(self, S.unset, pattern));
+    Ref r = Ref::steal(array_call(self, names.unset, pattern));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
@@ -303,18 +302,18 @@ PyObject *var_array_unset(PyObject *self, PyObject *const *args, Py_ssize_t narg
 
 PyObject *var_array_size(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     if (!bind_params("array_size", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
-    return array_call(self, S.size, nullptr);
+    return array_call(self, names.size, nullptr);
 }
 
 PyObject *var_array_names(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
     if (one_pattern("array_names", args, nargs, kwnames, &pattern)) return nullptr;
-    return tcl_cast(self, S.cast_list, array_call(self, S.names, pattern));
+    return tcl_cast(self, names.cast_list, array_call(self, names.names_, pattern));
 }
 
 PyObject *var_is_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     if (!bind_params("is_array", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
-    return tcl_cast(self, S.cast_boolean, array_call(self, S.exists, nullptr));
+    return tcl_cast(self, names.cast_boolean, array_call(self, names.exists, nullptr));
 }
 
 // --- names and text forms ---------------------------------------------------
@@ -434,7 +433,6 @@ using namespace var;
 // --- assembly ---------------------------------------------------------------
 
 nb::object make_TclVariable() {
-    if (!vc::init_strings()) throw nb::python_error();
     if (!marker) {
         marker = PyObject_CallNoArgs(reinterpret_cast<PyObject *>(&PyBaseObject_Type));
         if (!marker) throw nb::python_error();
