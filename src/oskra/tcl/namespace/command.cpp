@@ -210,7 +210,7 @@ PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra 
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref words = Ref::steal(extra ? PyTuple_Pack(4, w0, w1, name, extra) : PyTuple_Pack(3, w0, w1, name));
     if (!words) return nullptr;
-    return vc::call_words(tk.get(), words.get());
+    return call_words(tk.get(), words.get());
 }
 
 PyObject *truth_of(PyObject *result) {
@@ -253,7 +253,7 @@ PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
     if (!renamed) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name, renamed.get()));
     if (!words) return nullptr;
-    Ref r = Ref::steal(vc::call_words(tk.get(), words.get()));
+    Ref r = Ref::steal(call_words(tk.get(), words.get()));
     if (!r) return nullptr;
     Py_XSETREF(C(self)->cmd_name, renamed.release());
     Py_RETURN_NONE;
@@ -293,7 +293,7 @@ PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, Py
     if (!arg) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(5, names.info_cmd, names.default_, name, arg.get(), var));
     if (!words) return nullptr;
-    Ref result = Ref::steal(vc::call_words(tk.get(), words.get()));
+    Ref result = Ref::steal(call_words(tk.get(), words.get()));
     if (!result) return nullptr;
     Ref has = Ref::steal(call_method1(tcl, names.cast_boolean, result.get()));
     if (!has) return nullptr;

@@ -312,14 +312,18 @@ PyObject *tk_of(PyObject *self) {
     return PyObject_GetAttr(tcl.get(), names.tk);
 }
 
+PyObject *call_words(PyObject *tk, PyObject *words) {
+    // Only what the Tcl layer converts safely (the value itself when it
+    // already is).
+    Ref safe = Ref::steal(tcl_safe_value(words));
+    if (!safe) return nullptr;
+    return call_method1(tk, names.call, safe.get());
+}
+
 PyObject *tk_call(PyObject *self, PyObject *arg) {
     Ref tk = Ref::steal(tk_of(self));
     if (!tk) return nullptr;
-    // The Tcl layer converts nested tuples without checking: hand it only
-    // what it converts safely (the value itself when it already is).
-    Ref safe = Ref::steal(tcl_safe_value(arg));
-    if (!safe) return nullptr;
-    return call_method1(tk.get(), names.call, safe.get());
+    return call_words(tk.get(), arg);
 }
 
 PyObject *tk_eval(PyObject *self, PyObject *arg) {

@@ -112,6 +112,12 @@ inline PyObject *call_method2(PyObject *self, PyObject *name, PyObject *a, PyObj
     return call_method(self, name, args, 2);
 }
 
+// tk.call(words) on a Tcl application object: the Tcl layer takes a lone
+// tuple as the list of words. The words go through the guard first: the Tcl
+// layer converts nested values without checking for failure (see
+// core/tclsafe.h).
+PyObject *call_words(PyObject *tk, PyObject *words);
+
 // self.tcl.tk
 PyObject *tk_of(PyObject *self);
 // self.tcl.tk.call(arg) / self.tcl.tk.eval(arg)

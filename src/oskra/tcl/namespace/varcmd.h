@@ -67,16 +67,7 @@ inline void dealloc_gc(PyObject *self, inquiry clear, PyObject *weakrefs) {
     Py_DECREF(tp);
 }
 
-// tk.call(words) on a tkapp: the Tcl layer takes a lone tuple as the list of
-// words. The words go through the guard first: the Tcl layer converts nested
-// values without checking for failure (see core/tclsafe.h).
-inline PyObject *call_words(PyObject *tk, PyObject *words) {
-    Ref safe = Ref::steal(tcl_safe_value(words));
-    if (!safe) return nullptr;
-    return ns::call_method1(tk, names.call, safe.get());
-}
-
-// The same, given the interpreter (or its weak proxy).
+// call_words, given the interpreter (or its weak proxy).
 inline PyObject *tk_call_words(PyObject *tcl, PyObject *words) {
     Ref tk = Ref::steal(tk_of(tcl));
     if (!tk) return nullptr;

@@ -136,7 +136,7 @@ PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
         if (!p) return nullptr;
         PyTuple_SET_ITEM(words.get(), 3, p);
     }
-    return vc::call_words(tk.get(), words.get());
+    return call_words(tk.get(), words.get());
 }
 
 // self.tcl.<cast>(value), stealing `value`.
@@ -226,7 +226,7 @@ PyObject *exists_impl(PyObject *self, PyObject *index) {
     if (!name) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(3, names.info_cmd, names.exists, name.get()));
     if (!words) return nullptr;
-    return tcl_cast(self, names.cast_boolean, vc::call_words(tk.get(), words.get()));
+    return tcl_cast(self, names.cast_boolean, call_words(tk.get(), words.get()));
 }
 
 PyObject *var_exists(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -283,7 +283,7 @@ PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
     if (!value) return nullptr;
     Ref words = Ref::steal(PyTuple_Pack(4, names.array_cmd, names.set, name, value.get()));
     if (!words) return nullptr;
-    Ref r = Ref::steal(vc::call_words(tk.get(), words.get()));
+    Ref r = Ref::steal(call_words(tk.get(), words.get()));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
