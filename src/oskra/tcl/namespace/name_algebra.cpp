@@ -283,6 +283,16 @@ PyObject *string_arg(const char *fname, PyObject *const *args, Py_ssize_t nargs,
     return wf_str(string, fname);
 }
 
+// The converted `string` argument and the position of its last "::" (-1
+// for none). False with the error set.
+bool string_and_last_colons(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                            Ref &s, Py_ssize_t &p) {
+    s = Ref::steal(string_arg(fname, args, nargs, kwnames));
+    if (!s) return false;
+    p = PyUnicode_Find(s.get(), names.colons, 0, PyUnicode_GET_LENGTH(s.get()), -1);
+    return p != -2;
+}
+
 }  // namespace
 
 PyObject *name_split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -300,11 +310,9 @@ PyObject *name_normalize(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
 }
 
 PyObject *name_qualifiers(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    Ref s = Ref::steal(string_arg("qualifiers", args, nargs, kwnames));
-    if (!s) return nullptr;
-    Py_ssize_t n = PyUnicode_GET_LENGTH(s.get());
-    Py_ssize_t p = PyUnicode_Find(s.get(), names.colons, 0, n, -1);
-    if (p == -2) return nullptr;
+    Ref s;
+    Py_ssize_t p;
+    if (!string_and_last_colons("qualifiers", args, nargs, kwnames, s, p)) return nullptr;
     if (p < 0) return Py_NewRef(names.empty);
     int kind = PyUnicode_KIND(s.get());
     const void *data = PyUnicode_DATA(s.get());
@@ -313,13 +321,11 @@ PyObject *name_qualifiers(PyObject *, PyObject *const *args, Py_ssize_t nargs, P
 }
 
 PyObject *name_tail(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    Ref s = Ref::steal(string_arg("tail", args, nargs, kwnames));
-    if (!s) return nullptr;
-    Py_ssize_t n = PyUnicode_GET_LENGTH(s.get());
-    Py_ssize_t p = PyUnicode_Find(s.get(), names.colons, 0, n, -1);
-    if (p == -2) return nullptr;
+    Ref s;
+    Py_ssize_t p;
+    if (!string_and_last_colons("tail", args, nargs, kwnames, s, p)) return nullptr;
     if (p < 0) return s.release();
-    return PyUnicode_Substring(s.get(), p + 2, n);
+    return PyUnicode_Substring(s.get(), p + 2, PyUnicode_GET_LENGTH(s.get()));
 }
 
 PyObject *name_join(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
