@@ -157,6 +157,9 @@ def test_cast_int_errors_are_tkinters(shared):
 @pytest.mark.parametrize("value,expected", [
     ("12", 12), ("1.5", 1.5), ("true", True), ("hello world", "hello world"), ("", ""),
     (7, 7), (2.5, 2.5), (True, True), ("-0x10", -16), (" 3 ", 3),
+    # Braced text: never a number or boolean, and a keyed list only when
+    # every element is a pair.
+    ("{1}", "{1}"), ("{true}", "{true}"), ("{a", "{a"), ("{a 1} b", "{a 1} b"), ("{a b c}", "{a b c}"),
 ])
 def test_cast_any(shared, value, expected):
     result = shared.cast_any(value)

@@ -24,7 +24,10 @@
 #include "core/listsplit.h"
 #include "core/tclapp.h"
 
-namespace oskra::list_scanner {
+// Internal linkage (this header has one includer): the scanner's calls stay
+// direct instead of going through the shared library's symbol table.
+namespace oskra {
+namespace {
 
 inline bool is_list_space(Py_UCS4 c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -435,4 +438,5 @@ std::vector<PyObject *> Splitter<CharT>::g_items;
 template <typename CharT>
 std::vector<Py_UCS4> Splitter<CharT>::g_out;
 
-}  // namespace oskra::list_scanner
+}  // namespace
+}  // namespace oskra

@@ -11,8 +11,6 @@ namespace oskra {
 
 namespace {
 
-using list_scanner::Splitter;
-
 // f(splitter) with the splitter for str[start:end) of the str's kind.
 template <typename F>
 auto with_splitter(PyObject *str, Py_ssize_t start, Py_ssize_t end, F &&f) {

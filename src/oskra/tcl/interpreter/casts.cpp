@@ -311,15 +311,24 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
     if (!s) return nullptr;
     PyObject *out;
     int got = -2;
+    bool braced = false;
     if (exact_interp(self)) {
-        ConvResult r = conv_number(s, &out);
-        got = r == CONV_OK ? 1 : r == CONV_NO ? 0 : -2;
+        // Text that opens with a brace (a keyed list, typically) is no
+        // number and no boolean: of those attempts only the boolean's
+        // result reset has an effect.
+        braced = PyUnicode_GET_LENGTH(s) > 0 && PyUnicode_READ_CHAR(s, 0) == '{';
+        if (braced) {
+            got = reset_result(self) ? 0 : -1;
+        } else {
+            ConvResult r = conv_number(s, &out);
+            got = r == CONV_OK ? 1 : r == CONV_NO ? 0 : -2;
+        }
     }
     if (got == -2) {
         got = quiet_number(self, s, conv_int, g.s_cast_int, g.s_getint, true, &out);
         if (got == 0) got = quiet_number(self, s, conv_double, g.s_cast_double, g.s_getdouble, true, &out);
     }
-    if (got == 0) got = quiet_boolean(self, s, &out);
+    if (got == 0 && !braced) got = quiet_boolean(self, s, &out);
     if (got == 0 && PyUnicode_GET_LENGTH(s) > 0) {
         // Only asking whether it is a keyed list: no ValueError is built.
         out = keyed_list_from_tcl_quiet(s);
