@@ -2,9 +2,9 @@
 // classes in definition order) and the helpers shared by its files.
 #include <nanobind/nanobind.h>
 
-#include <cstring>
-#include <deque>
+#include <vector>
 
+#include "core/bindargs.h"
 #include "core/tclsafe.h"
 #include "namespace/ns_private.h"
 #include "namespace/parts.h"
@@ -154,68 +154,52 @@ PyObject *make_static(const char *qualname, const char *name, FastKw f, const ch
 
 // Argument parsing ------------------------------------------------------
 
+// The named parameters are bound by the core binder (Python's messages);
+// what it does not know is done here first: the positionals past the named
+// ones go to *star, the keywords that name none of them to **starstar.
+static bool bind(const char *fname, int nself, const char *const *pnames, int n, int nreq,
+                 PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                 Ref *star, Ref *starstar) {
+    Py_ssize_t npos = star && nargs > n ? n : nargs;
+    if (star) {
+        *star = Ref::steal(PyTuple_New(nargs - npos));
+        if (!*star) return false;
+        for (Py_ssize_t i = npos; i < nargs; i++) PyTuple_SET_ITEM(star->get(), i - npos, Py_NewRef(args[i]));
+    }
+    if (starstar) *starstar = Ref();
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    auto named = [&](PyObject *key) {
+        for (int j = 0; j < n; j++)
+            if (PyUnicode_CompareWithASCIIString(key, pnames[j]) == 0) return true;
+        return false;
+    };
+    bool all_named = true;
+    for (Py_ssize_t k = 0; k < nkw && starstar; k++) all_named = all_named && named(PyTuple_GET_ITEM(kwnames, k));
+    if (npos == nargs && all_named) return bind_params(fname, nself, args, nargs, kwnames, pnames, n, nreq, out);
+    // The arguments for the binder, without those taken by *star or **starstar.
+    std::vector<PyObject *> stack(args, args + npos);
+    Ref kept = Ref::steal(PyList_New(0));
+    if (!kept) return false;
+    for (Py_ssize_t k = 0; k < nkw; k++) {
+        PyObject *key = PyTuple_GET_ITEM(kwnames, k), *value = args[nargs + k];
+        if (!starstar || named(key)) {
+            stack.push_back(value);
+            if (PyList_Append(kept.get(), key) < 0) return false;
+            continue;
+        }
+        if (!*starstar && !(*starstar = Ref::steal(PyDict_New()))) return false;
+        if (PyDict_SetItem(starstar->get(), key, value) < 0) return false;
+    }
+    Ref kept_names = Ref::steal(PyList_AsTuple(kept.get()));
+    if (!kept_names) return false;
+    return bind_params(fname, nself, stack.data(), npos, PyTuple_GET_SIZE(kept_names.get()) ? kept_names.get() : nullptr,
+                       pnames, n, nreq, out);
+}
+
 bool parse_args(const char *fname, const char *const *pnames, int n, int nreq,
                 PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
                 Ref *star, Ref *starstar) {
-    for (int i = 0; i < n; i++) out[i] = nullptr;
-    if (nargs > n && !star) {
-        if (nreq == n)
-            PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given",
-                         fname, n, n == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
-        else
-            PyErr_Format(PyExc_TypeError,
-                         "%s() takes from %d to %d positional arguments but %zd %s given", fname,
-                         nreq, n, nargs, nargs == 1 ? "was" : "were");
-        return false;
-    }
-    Py_ssize_t npos = nargs < n ? nargs : n;
-    for (Py_ssize_t i = 0; i < npos; i++) out[i] = args[i];
-    if (star) {
-        *star = Ref::steal(nargs > n ? PyTuple_New(nargs - n) : PyTuple_New(0));
-        if (!*star) return false;
-        for (Py_ssize_t i = n; i < nargs; i++) {
-            Py_INCREF(args[i]);
-            PyTuple_SET_ITEM(star->get(), i - n, args[i]);
-        }
-    }
-    if (starstar) *starstar = Ref();
-    if (kwnames) {
-        Py_ssize_t nk = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t k = 0; k < nk; k++) {
-            PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-            PyObject *val = args[nargs + k];
-            int j = 0;
-            for (; j < n; j++) {
-                if (PyUnicode_CompareWithASCIIString(key, pnames[j]) == 0) break;
-            }
-            if (j < n) {
-                if (out[j]) {
-                    PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
-                                 fname, pnames[j]);
-                    return false;
-                }
-                out[j] = val;
-            } else if (starstar) {
-                if (!*starstar) {
-                    *starstar = Ref::steal(PyDict_New());
-                    if (!*starstar) return false;
-                }
-                if (PyDict_SetItem(starstar->get(), key, val) < 0) return false;
-            } else {
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                             fname, key);
-                return false;
-            }
-        }
-    }
-    for (int i = 0; i < nreq; i++) {
-        if (!out[i]) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", fname,
-                         pnames[i]);
-            return false;
-        }
-    }
-    return true;
+    return bind(fname, 0, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
 }
 
 bool parse_method(const char *fname, const char *const *pnames, int n, int nreq,
@@ -225,7 +209,7 @@ bool parse_method(const char *fname, const char *const *pnames, int n, int nreq,
         PyErr_Format(PyExc_TypeError, "%s() needs self", fname);
         return false;
     }
-    return parse_args(fname, pnames, n, nreq, args + 1, nargs - 1, kwnames, out, star, starstar);
+    return bind(fname, 1, pnames, n, nreq, args + 1, nargs - 1, kwnames, out, star, starstar);
 }
 
 // Class assembly --------------------------------------------------------
