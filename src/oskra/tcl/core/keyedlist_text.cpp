@@ -64,6 +64,13 @@ bool nest_values(PyObject *d) {
     return true;
 }
 
+// True if the str has a "." (a key path that builds nested levels).
+bool has_dot(PyObject *key) {
+    Py_ssize_t n = PyUnicode_GET_LENGTH(key);
+    if (PyUnicode_KIND(key) == PyUnicode_1BYTE_KIND) return std::memchr(PyUnicode_1BYTE_DATA(key), '.', n) != nullptr;
+    return PyUnicode_FindChar(key, '.', 0, n, 1) >= 0;
+}
+
 // One element of a keyed list, split as a pair: 2 with *key and *value set
 // (new references), the element count when it is not a pair, -1 on error.
 // The element is text[span] when literal; otherwise it is built first (its
@@ -135,7 +142,7 @@ PyObject *from_tcl_str(PyObject *text, bool soft) {
         Ref k = Ref::steal(key), v = Ref::steal(value);
         if (bad >= 0) continue;
         if (!klist && !(klist = Ref::steal(keyed::new_nestmap()))) return nullptr;
-        if (!dotted && PyUnicode_FindChar(key, '.', 0, PyUnicode_GET_LENGTH(key), 1) >= 0) dotted = true;
+        if (!dotted) dotted = has_dot(key);
         if (PyDict_SetItem(klist.get(), key, value) < 0) return nullptr;
     }
     if (bad >= 0) {

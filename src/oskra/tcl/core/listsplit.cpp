@@ -55,6 +55,7 @@ Py_ssize_t count_spans(PyObject *str, Py_ssize_t start, Py_ssize_t end, ListSpan
 }
 
 PyObject *span_element(PyObject *str, const ListSpan &span) {
+    if (span.literal) return PyUnicode_Substring(str, span.start, span.end);  // no scanner needed
     return with_splitter(str, span.start, span.end, [&](auto &sp) { return sp.element(span); });
 }
 
