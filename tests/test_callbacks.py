@@ -84,6 +84,20 @@ def test_existing_command_and_forced_replacement(interp):
     assert interp.tk.eval("info commands ::pivotlib::_cbBkup::greet") == ""
 
 
+@pytest.mark.parametrize("name", ["two words", "br{ace", "\r{*}", "semi;colon"])
+def test_forced_replacement_of_names_that_are_not_list_words(interp, name):
+    # The backup command is named, not parsed as a command line: a name with
+    # a space or a brace is restored as it was.
+    interp.tk.call("proc", "::" + name, "", "return original")
+    cmd = interp.create_callback(lambda: "python", name, force=True)
+    assert interp.tk.call("::" + name) == "python"
+    interp.remove_callback(name)
+    assert interp.tk.call("::" + name) == "original"
+    assert not interp.tk.call("info", "commands", "::pivotlib::_cbBkup::*")
+    interp.tk.call("rename", "::" + name, "")
+    assert cmd.cmd_name == "::" + name
+
+
 def test_nested_names_back_up_under_their_path(interp):
     interp.eval("namespace eval ::a {proc b {} {return orig}}")
     interp.eval("namespace eval ::pivotlib::_cbBkup::a {}")

@@ -57,7 +57,9 @@ PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         if (!nb::bool_(cmd_name)) cmd_name = generate_name(callback, false);
         cmd_name = nb::str(cmd_name);
         nb::object tclcmd = global_cmds(self)[cmd_name];
-        cmd_name = nb::str(tclcmd);
+        // The absolute name itself, not str(tclcmd): that is the command line
+        // as a Tcl list, which braces a name with a space or a brace in it.
+        cmd_name = tclcmd.attr("cmd_name");
         if (nb::bool_(tclcmd.attr("exists")())) {
             if (!(a[3] && nb::bool_(nb::handle(a[3])))) {
                 nb::object msg = nb::str("Cannot create command '") + cmd_name + nb::str("': command already exists");
@@ -88,7 +90,7 @@ PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
             nb::object name = PyCallable_Check(callback.ptr()) ? generate_name(callback, false) : nb::borrow(callback);
             tclcmd = global_cmds(self)[name];
         }
-        nb::object cmd_name = nb::str(tclcmd);
+        nb::object cmd_name = tclcmd.attr("cmd_name");
         nb::object table = self.attr("__callbacks__");
         int has = PySequence_Contains(table.ptr(), cmd_name.ptr());
         if (has < 0) throw nb::python_error();
@@ -99,7 +101,8 @@ PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         }
         tclcmd.attr("delete")();
         table.attr("__delitem__")(cmd_name);
-        nb::object bkupcmd = nb::handle(g.TclCommand)(backup_name(cmd_name), nb::arg("tcl") = self);
+        // A one-word command line: the backup name is a name, never parsed as a list.
+        nb::object bkupcmd = nb::handle(g.TclCommand)(nb::make_tuple(backup_name(cmd_name)), nb::arg("tcl") = self);
         if (nb::bool_(bkupcmd.attr("exists")())) bkupcmd.attr("rename")(cmd_name);
         return nb::none();
     });
