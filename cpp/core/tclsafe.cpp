@@ -1,0 +1,176 @@
+// The guard in front of tkinter's unchecked conversion of nested values.
+#include "core/tclsafe.h"
+
+#include <climits>
+#include <cstddef>
+
+#include <structmember.h>
+
+#include "support/pyref.h"
+#include "support/tclapp.h"
+
+namespace oskra {
+
+namespace {
+
+// tkinter encodes a string that is not ASCII to UTF-8 with the
+// "surrogateescape" handler, so only some lone surrogates fail. Strings of
+// the 1-byte kind hold none; the others are scanned, and only a string that
+// holds a surrogate is actually encoded, to get tkinter's own verdict.
+int check_str(PyObject *s) {
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    if (n > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "string is too long");
+        return -1;
+    }
+    int kind = PyUnicode_KIND(s);
+    if (kind == PyUnicode_1BYTE_KIND) return 0;
+    const void *data = PyUnicode_DATA(s);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_UCS4 ch = PyUnicode_READ(kind, data, i);
+        if (ch >= 0xD800 && ch <= 0xDFFF) {
+            PyObject *encoded = PyUnicode_AsEncodedString(s, "utf-8", "surrogateescape");
+            if (!encoded) return -1;
+            Py_DECREF(encoded);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+bool is_native_leaf(PyObject *v) {
+    return PyBytes_Check(v) || PyBool_Check(v) || PyLong_Check(v) || PyFloat_Check(v) ||
+           (PyObject *)Py_TYPE(v) == tcl_obj_type();
+}
+
+PyObject *safe(PyObject *value);
+
+// A tuple whose items are all safe: the tuple itself, or a copy.
+PyObject *safe_tuple(PyObject *tuple) {
+    Py_ssize_t n = PyTuple_GET_SIZE(tuple);
+    if ((size_t)n > (size_t)INT_MAX / sizeof(void *)) {
+        PyErr_SetString(PyExc_OverflowError, "tuple is too long");
+        return nullptr;
+    }
+    Ref copy;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *item = PyTuple_GET_ITEM(tuple, i);
+        PyObject *s = safe(item);
+        if (!s) return nullptr;
+        if (s != item && !copy) {
+            copy = Ref::steal(PyTuple_New(n));
+            if (!copy) {
+                Py_DECREF(s);
+                return nullptr;
+            }
+            for (Py_ssize_t j = 0; j < i; ++j) PyTuple_SET_ITEM(copy.get(), j, Py_NewRef(PyTuple_GET_ITEM(tuple, j)));
+        }
+        if (copy) {
+            PyTuple_SET_ITEM(copy.get(), i, s);
+        } else {
+            Py_DECREF(s);
+        }
+    }
+    return copy ? copy.release() : Py_NewRef(tuple);
+}
+
+PyObject *safe(PyObject *value) {
+    if (PyUnicode_Check(value)) return check_str(value) < 0 ? nullptr : Py_NewRef(value);
+    if (is_native_leaf(value)) return Py_NewRef(value);
+    if (PyTuple_Check(value) || PyList_Check(value)) {
+        if (Py_EnterRecursiveCall(" while checking a value for Tcl")) return nullptr;
+        PyObject *r;
+        if (PyTuple_Check(value)) {
+            r = safe_tuple(value);
+        } else {
+            // A snapshot: the str() of an item may change the list.
+            Ref snapshot = Ref::steal(PyList_AsTuple(value));
+            r = snapshot ? safe_tuple(snapshot.get()) : nullptr;
+        }
+        Py_LeaveRecursiveCall();
+        return r;
+    }
+    // tkinter would send str(value) here; do it now, where a failure is caught.
+    PyObject *text = PyObject_Str(value);
+    if (!text) return nullptr;
+    if (check_str(text) < 0) {
+        Py_DECREF(text);
+        return nullptr;
+    }
+    return text;
+}
+
+// The wrapper of a callback: calls it and checks its result.
+struct SafeCallable {
+    PyObject_HEAD
+    PyObject *func;
+    vectorcallfunc vectorcall;
+};
+
+PyObject *safe_callable_call(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Ref result = Ref::steal(PyObject_Vectorcall(((SafeCallable *)self)->func, args, nargsf, kwnames));
+    if (!result) return nullptr;
+    return safe(result.get());
+}
+
+int safe_callable_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(((SafeCallable *)self)->func);
+    Py_VISIT(Py_TYPE(self));
+    return 0;
+}
+
+int safe_callable_clear(PyObject *self) {
+    Py_CLEAR(((SafeCallable *)self)->func);
+    return 0;
+}
+
+void safe_callable_dealloc(PyObject *self) {
+    PyTypeObject *tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    safe_callable_clear(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+PyMemberDef safe_callable_members[] = {
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(SafeCallable, vectorcall), READONLY, nullptr},
+    {"__wrapped__", T_OBJECT, offsetof(SafeCallable, func), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr}};
+
+PyType_Slot safe_callable_slots[] = {
+    {Py_tp_call, (void *)PyVectorcall_Call},
+    {Py_tp_traverse, (void *)safe_callable_traverse},
+    {Py_tp_clear, (void *)safe_callable_clear},
+    {Py_tp_dealloc, (void *)safe_callable_dealloc},
+    {Py_tp_members, (void *)safe_callable_members},
+    {0, nullptr}};
+
+PyType_Spec safe_callable_spec = {
+    "oskra.tcl.SafeCallback", sizeof(SafeCallable), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL, safe_callable_slots};
+
+PyObject *g_safe_callable_type = nullptr;
+
+}  // namespace
+
+PyObject *tcl_safe_callable(PyObject *func) {
+    if (!PyCallable_Check(func)) return Py_NewRef(func);
+    if (!tcl_obj_type()) return nullptr;
+    if (!g_safe_callable_type) {
+        g_safe_callable_type = PyType_FromSpec(&safe_callable_spec);  // kept for the life of the process
+        if (!g_safe_callable_type) return nullptr;
+    }
+    SafeCallable *w = PyObject_GC_New(SafeCallable, (PyTypeObject *)g_safe_callable_type);
+    if (!w) return nullptr;
+    w->func = Py_NewRef(func);
+    w->vectorcall = safe_callable_call;
+    PyObject_GC_Track(w);
+    return (PyObject *)w;
+}
+
+PyObject *tcl_safe_value(PyObject *value) {
+    if (!tcl_obj_type()) return nullptr;
+    return safe(value);
+}
+
+}  // namespace oskra

@@ -1,0 +1,435 @@
+// oskra.tcl.interpreter: the Interpreter class (a tkinter.Tk without Tk),
+// its construction and start-up, evaluation, and the shared interpreter.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/tclapp.h"
+#include "interp_private.h"
+
+namespace oskra::interp {
+
+Globals g;
+
+// Methods are method descriptors (Python calls them without building a
+// bound method). A descriptor names its class, which does not exist while
+// the class namespace is filled: each starts out on the base class and is
+// re-made for the class itself once it exists (finish_class).
+static std::vector<std::pair<PyObject *, PyMethodDef *>> method_defs;
+
+void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature, const char *doc,
+                  bool is_static) {
+    PyMethodDef *def = ClassBuilder::method_def(name, (PyCFunction)(void (*)(void))fn,
+                                                METH_FASTCALL | METH_KEYWORDS, signature, doc);
+    if (is_static) {
+        // Made for the class (which the function gets as its first C
+        // parameter, and which gives it its __qualname__) in finish_class.
+        nb::object fn_obj = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(MODULE_NAME).ptr()));
+        if (!fn_obj.is_valid()) throw nb::python_error();
+        nb::object sm = nb::steal(PyStaticMethod_New(fn_obj.ptr()));
+        if (!sm.is_valid()) throw nb::python_error();
+        method_defs.emplace_back(sm.ptr(), def);
+        cb.set(name, sm);
+        return;
+    }
+    nb::object base = nb::module_::import_("tkinter").attr("Tk");
+    nb::object descr = nb::steal(PyDescr_NewMethod((PyTypeObject *)base.ptr(), def));
+    if (!descr.is_valid()) throw nb::python_error();
+    method_defs.emplace_back(descr.ptr(), def);
+    cb.set(name, descr);
+}
+
+// Re-makes every method descriptor for the class itself, keeping the
+// namespace order and the aliases (one descriptor under several names).
+static void finish_class(nb::handle cls) {
+    nb::dict replaced;
+    for (auto &[old, def] : method_defs) {
+        nb::object fresh;
+        if (Py_IS_TYPE(old, &PyStaticMethod_Type)) {
+            nb::object fn = nb::steal(PyCFunction_NewEx(def, cls.ptr(), nb::str(MODULE_NAME).ptr()));
+            if (!fn.is_valid()) throw nb::python_error();
+            fresh = nb::steal(PyStaticMethod_New(fn.ptr()));
+        } else {
+            fresh = nb::steal(PyDescr_NewMethod((PyTypeObject *)cls.ptr(), def));
+        }
+        if (!fresh.is_valid()) throw nb::python_error();
+        replaced[nb::handle(old)] = fresh;
+    }
+    nb::object names = nb::module_::import_("builtins").attr("list")(cls.attr("__dict__"));
+    nb::object mapping = cls.attr("__dict__");
+    for (nb::handle name : names) {
+        nb::object value = mapping[name];
+        PyObject *fresh = PyDict_GetItemWithError(replaced.ptr(), value.ptr());
+        if (fresh && PyObject_SetAttr(cls.ptr(), name.ptr(), fresh) < 0) throw nb::python_error();
+        if (!fresh && PyErr_Occurred()) throw nb::python_error();
+    }
+    method_defs.clear();
+}
+
+namespace {
+
+nb::object module_global(const char *name) { return nb::borrow(g.module).attr(name); }
+
+// ---------------------------------------------------------------------------
+// Construction and start-up.
+
+PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self"};
+    PyObject *a[1];
+    if (!bind_args("Interpreter.__init__", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    return guarded([&]() -> nb::object {
+        nb::handle self = a[0];
+        nb::object tk_cls = module_global("Tk");
+        tk_cls.attr("__init__")(self, nb::arg("useTk") = 0);
+        self.attr("history") = nb::handle(g.History)();
+        nb::object quick = nb::handle(g.Quick)(nb::arg("tcl") = self);
+        self.attr("Quick") = quick;
+        self.attr("quick") = quick;
+        self.attr("__callbacks__") = nb::dict();
+        nb::object global_ns = nb::handle(g.TclNamespace)("::", nb::arg("tcl") = self);
+        self.attr("global_ns") = global_ns;
+        nb::object local_ns = nb::handle(g.TclNamespace)(nb::none(), nb::arg("tcl") = self);
+        self.attr("local_ns") = local_ns;
+        self.attr("vars") = local_ns.attr("vars");
+        self.attr("objs") = local_ns.attr("objs");
+        nb::object gvars = global_ns.attr("vars");
+        gvars["argc"] = 0;
+        gvars["argv"] = nb::tuple();
+        gvars["argv0"] = "";
+        gvars["tcl_interactive"] = 0;
+        self.attr("tk").attr("eval")("package require Tclx");
+        self.attr("_load_entrypoint")();
+        return nb::none();
+    });
+}
+
+PyObject *interp_load_entrypoint(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self"};
+    PyObject *a[1];
+    if (!bind_args("Interpreter._load_entrypoint", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    return guarded([&]() -> nb::object {
+        nb::handle self = a[0];
+        nb::object eps = module_global("get_entry_points")(module_global("TCL_INIT_ENTRYPOINT"));
+        for (nb::handle ep : eps) {
+            nb::object name = ep.attr("name");
+            nb::object allowed = module_global("TCL_ALLOWED_ENTRYPOINT_KEYS");
+            int ok = PySequence_Contains(allowed.ptr(), name.ptr());
+            if (ok < 0) throw nb::python_error();
+            if (!ok) {
+                nb::str msg = nb::str("Unknown Tcl entrypoint: {} from {}").format(nb::str(name), nb::str(ep.attr("module")));
+                PyErr_SetObject(PyExc_ValueError, msg.ptr());
+                throw nb::python_error();
+            }
+            module_global("logger").attr("debug")("Loading Tcl-Init from %s", ep.attr("module"));
+            nb::object tcl_init = ep.attr("load")();
+            if (!PyCallable_Check(tcl_init.ptr())) {
+                nb::str msg = nb::str("Tcl-Init must be callable, got: {}").format(nb::repr(tcl_init));
+                PyErr_SetObject(PyExc_TypeError, msg.ptr());
+                throw nb::python_error();
+            }
+            tcl_init(self);
+        }
+        return nb::none();
+    });
+}
+
+PyObject *interp_getattr(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self", "attr"};
+    PyObject *a[2];
+    if (!bind_args("Interpreter.__getattr__", self_, args, nargs, kwnames, names, 2, 2, a)) return nullptr;
+    PyObject *self = a[0], *attr = a[1];
+    if (!PyUnicode_Check(attr)) {
+        PyErr_SetString(PyExc_TypeError, "hasattr(): attribute name must be string");
+        return nullptr;
+    }
+    // `tk` itself is read without coming back here, so a half-built
+    // instance answers with AttributeError instead of endless recursion.
+    PyObject *tk = PyObject_GenericGetAttr(self, g.s_tk);
+    if (tk) {
+        PyObject *r = PyObject_GetAttr(tk, attr);
+        Py_DECREF(tk);
+        if (r || !PyErr_ExceptionMatches(PyExc_AttributeError)) return r;
+    } else if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        return nullptr;
+    }
+    PyErr_Clear();
+    PyErr_Format(PyExc_AttributeError, "'Interpreter' object has no attribute '%U'", attr);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Evaluation.
+
+PyTypeObject *tk_type = nullptr;  // the tkapp type whose eval is cached
+PyObject *tk_eval = nullptr;      // its method descriptor
+
+PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
+    PyObject *buf[3] = {nullptr, tk, code};
+    if (Py_TYPE(tk) != tk_type) {
+        PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), g.s_eval);
+        if (!descr) return nullptr;
+        if (tk_type == nullptr && Py_IS_TYPE(descr, &PyMethodDescr_Type)) {
+            tk_type = Py_TYPE(tk);
+            Py_INCREF(tk_type);
+            tk_eval = descr;
+        } else {
+            Py_DECREF(descr);
+            return PyObject_VectorcallMethod(g.s_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        }
+    }
+    return PyObject_Vectorcall(tk_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+// Re-raises the pending TclError as TclError(::errorInfo), from None.
+void raise_with_errorinfo(PyObject *self) {
+    PyObject *exc = PyErr_GetRaisedException();
+    PyObject *info = nullptr;
+    PyObject *vars = own_attr(self, g.s_vars);
+    if (vars) {
+        info = PyObject_GetItem(vars, g.s_errorInfo_abs);
+        Py_DECREF(vars);
+    }
+    PyObject *fresh = info ? PyObject_CallOneArg(g.TclError, info) : nullptr;
+    Py_XDECREF(info);
+    if (!fresh) {  // reading ::errorInfo failed: that failure propagates
+        PyObject *failure = PyErr_GetRaisedException();
+        PyException_SetContext(failure, exc);
+        PyErr_SetRaisedException(failure);
+        return;
+    }
+    PyException_SetContext(fresh, exc);
+    PyException_SetCause(fresh, nullptr);  // also sets __suppress_context__
+    PyErr_SetRaisedException(fresh);
+}
+
+PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
+    static const char *const names[] = {"self", "code", "typecast", "record"};
+    PyObject *a[4];
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (kwnames == nullptr && nargs >= 1 && nargs <= 3) {
+        a[0] = self_;
+        for (int i = 1; i < 4; ++i) a[i] = i - 1 < nargs ? args[i - 1] : nullptr;
+    } else if (!bind_args("Interpreter.eval", self_, args, nargs, kwnames, names, 4, 2, a)) {
+        return nullptr;
+    }
+    PyObject *self = a[0], *code = a[1];
+    int record = a[3] ? PyObject_IsTrue(a[3]) : 1;
+    if (record < 0) return nullptr;
+    if (record) {
+        PyObject *history = own_attr(self, g.s_history);
+        if (!history) return nullptr;
+        PyObject *buf[3] = {nullptr, history, code};
+        PyObject *r = PyObject_VectorcallMethod(g.s_append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        Py_DECREF(history);
+        if (!r) return nullptr;
+        Py_DECREF(r);
+    }
+    PyObject *tk = own_attr(self, g.s_tk);
+    if (!tk) return nullptr;
+    PyObject *result = tk_eval_call(tk, code);
+    Py_DECREF(tk);
+    if (!result) {
+        if (PyErr_ExceptionMatches(g.TclError)) raise_with_errorinfo(self);
+        return nullptr;
+    }
+    int typecast = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (typecast <= 0) {
+        if (typecast < 0) Py_CLEAR(result);
+        return result;
+    }
+    PyObject *cast;
+    if (Py_TYPE(self) == (PyTypeObject *)g.Interpreter) {
+        cast = cast_any(self, result);
+    } else {
+        PyObject *buf[3] = {nullptr, self, result};
+        cast = PyObject_VectorcallMethod(g.s_cast_any, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    }
+    Py_DECREF(result);
+    return cast;
+}
+
+PyObject *interp_get_errorinfo(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self"};
+    PyObject *a[1];
+    if (!bind_args("Interpreter.get_errorInfo", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    Ref ns = Ref::steal(own_attr(a[0], g.s_global_ns));
+    if (!ns) return nullptr;
+    Ref vars = Ref::steal(PyObject_GetAttr(ns.get(), g.s_vars));
+    if (!vars) return nullptr;
+    return PyObject_GetItem(vars.get(), g.s_errorInfo);
+}
+
+void intern_names() {
+    struct {
+        PyObject **slot;
+        const char *text;
+    } table[] = {
+        {&g.s_tk, "tk"},
+        {&g.s_history, "history"},
+        {&g.s_append, "append"},
+        {&g.s_eval, "eval"},
+        {&g.s_vars, "vars"},
+        {&g.s_global_ns, "global_ns"},
+        {&g.s_cmds, "cmds"},
+        {&g.s_cast_any, "cast_any"},
+        {&g.s_cast_int, "cast_int"},
+        {&g.s_cast_double, "cast_double"},
+        {&g.s_getint, "getint"},
+        {&g.s_getdouble, "getdouble"},
+        {&g.s_getboolean, "getboolean"},
+        {&g.s_from_tcl, "from_tcl"},
+        {&g.s_items, "items"},
+        {&g.s_all_items, "all_items"},
+        {&g.s_array_get, "array_get"},
+        {&g.s_array_set, "array_set"},
+        {&g.s_errorInfo_abs, "::errorInfo"},
+        {&g.s_errorInfo, "errorInfo"},
+        {&g.s_callbacks, "__callbacks__"},
+        {&g.s_func, "__func__"},
+        {&g.s_name, "__name__"},
+        {&g.s_exists, "exists"},
+        {&g.s_createcommand, "createcommand"},
+        {&g.s_delete, "delete"},
+        {&g.s_rename, "rename"},
+        {&g.s_typecast, "typecast"},
+        {&g.s_record, "record"},
+        {&g.s_item_cast, "item_cast"},
+        {&g.s_tcl, "tcl"},
+    };
+    for (auto &e : table) {
+        *e.slot = PyUnicode_InternFromString(e.text);
+        if (!*e.slot) throw nb::python_error();
+    }
+}
+
+}  // namespace
+}  // namespace oskra::interp
+
+using namespace oskra;
+using namespace oskra::interp;
+
+// The module body runs inside nanobind's module set-up (see the end of this
+// file for how its errors reach the importer).
+NB_MODULE(_interpreter_body, m) {
+    g.module = m.ptr();
+    intern_names();
+    // The core's Tcl-layer lookups import tkinter on first use; do that now,
+    // not later on an error path where an exception is already pending.
+    if (!tcl_error_type() || !tcl_obj_type()) throw nb::python_error();
+    g.zero_int = PyLong_FromLong(0);
+    g.one_int = PyLong_FromLong(1);
+    g.zero_float = PyFloat_FromDouble(0.0);
+    auto pick = [&](const char *modname, const char *name) -> nb::object {
+        return nb::module_::import_(modname).attr(name);
+    };
+    auto keep = [&](const char *name, nb::handle value) -> PyObject * {
+        m.attr(name) = value;
+        return value.inc_ref().ptr();  // lives as long as the process
+    };
+
+    // Module-level names, in their documented order.
+    m.attr("logging") = nb::module_::import_("logging");
+    nb::object tkinter = nb::module_::import_("tkinter");
+    m.attr("Tk") = tkinter.attr("Tk");
+    g.TclError = keep("TclError", tkinter.attr("TclError"));
+    g.Tcl_Obj = keep("Tcl_Obj", nb::module_::import_("_tkinter").attr("Tcl_Obj"));
+    g.NestMap = keep("NestMap", pick("oskra.tcl.nestmap", "NestMap"));
+    g.Array = keep("Array", nb::module_::import_("oskra.tcl.array").attr("Array"));
+    g.History = keep("History", pick("oskra.tcl.history", "History"));
+    g.tclobj = keep("tclobj", pick("oskra.tcl.wordform", "tclobj"));
+    g.tclobj_from_sequence = nb::handle(g.tclobj).attr("from_sequence").inc_ref().ptr();
+    g.GetListFromAny = keep("GetListFromAny", pick("oskra.tcl.internal", "GetListFromAny"));
+    keep("TclDLL", pick("oskra.tcl.internal", "TclDLL"));
+    g.TclNamespace = keep("TclNamespace", pick("oskra.tcl.namespace", "TclNamespace"));
+    g.TclCommand = keep("TclCommand", pick("oskra.tcl.namespace", "TclCommand"));
+    g.wordform = keep("wordform", pick("oskra.tcl.wordform", "wordform"));
+    g.Quick = keep("Quick", pick("oskra.tcl.quick", "Quick"));
+    m.attr("get_entry_points") = nb::module_::import_("oskra.utils.import_utils").attr("get_entry_points");
+    m.attr("TCL_INIT_ENTRYPOINT") = "oskra.tcl";
+    m.attr("TCL_ALLOWED_ENTRYPOINT_KEYS") = "tcl_init";
+    m.attr("logger") = nb::module_::import_("logging").attr("getLogger")(MODULE_NAME);
+
+    // The class, its body in definition order.
+    ClassBuilder cb(MODULE_NAME, "Interpreter",
+                    "A Tcl interpreter with TclX loaded (a tkinter.Tk that never loads Tk),\n"
+                    "with history, typecasting, namespaces and Python callbacks.");
+    cb.set("__MAX_HISTORY__", nb::int_(9999));
+    add_function(cb, "__init__", interp_init, "($self, /)", "Create and start a Tcl interpreter.");
+    add_function(cb, "_load_entrypoint", interp_load_entrypoint, "($self, /)",
+                 "Run the Tcl-Init entry points on this interpreter.");
+    add_function(cb, "__getattr__", interp_getattr, "($self, attr, /)",
+                 "Forward unknown attributes to the Tcl application object.");
+    add_callback_methods(cb);
+    add_function(cb, "eval", interp_eval, "($self, /, code, typecast=False, record=True)",
+                 "Record `code` in the history, evaluate it and return the result\n"
+                 "(typecast with cast_any when `typecast` is true).");
+    add_function(cb, "get_errorInfo", interp_get_errorinfo, "($self, /)",
+                 "The Tcl error trace of the last error (::errorInfo).");
+    add_variable_methods(cb);
+    add_cast_methods(cb);
+    nb::object cls = cb.build(nb::make_tuple(m.attr("Tk")));
+    finish_class(cls);
+    g.Interpreter = keep("Interpreter", cls);
+
+    // The shared interpreter.
+    nb::object gi = cls();
+    nb::list all;
+    auto public_keys = [&](nb::handle mapping) {
+        for (nb::handle k : nb::steal(PyObject_GetIter(mapping.ptr()))) {
+            if (PyUnicode_Check(k.ptr()) && PyUnicode_GET_LENGTH(k.ptr()) > 0 &&
+                PyUnicode_READ_CHAR(k.ptr(), 0) == '_')
+                continue;
+            all.append(k);
+        }
+    };
+    public_keys(cls.attr("__dict__"));
+    public_keys(gi.attr("__dict__"));
+    gi.attr("__all__") = all;
+    m.attr("_global_interpreter") = gi;
+}
+
+// The import of this module starts the shared interpreter, and a failure
+// there (a Tcl-Init entry point refused or raising, TclX missing, ...) must
+// reach the importer as it was raised. nanobind's set-up would wrap it in an
+// ImportError; the module's exec slot unwraps it again.
+namespace {
+PyModuleDef interp_def;
+int (*body_exec)(PyObject *) = nullptr;
+
+int interp_exec(PyObject *m) {
+    int rc = body_exec(m);
+    if (rc < 0 && PyErr_ExceptionMatches(PyExc_ImportError)) {
+        PyObject *exc = PyErr_GetRaisedException();
+        PyObject *cause = PyException_GetCause(exc);  // new reference or null
+        if (cause) {
+            Py_DECREF(exc);
+            PyErr_SetRaisedException(cause);
+        } else {
+            PyErr_SetRaisedException(exc);
+        }
+    }
+    return rc;
+}
+}  // namespace
+
+extern "C" NB_EXPORT PyObject *PyInit_interpreter(void) {
+    static std::vector<PyModuleDef_Slot> slots;
+    if (slots.empty()) {
+        PyObject *body = PyInit__interpreter_body();
+        if (!body) return nullptr;
+        const PyModuleDef *def = reinterpret_cast<PyModuleDef *>(body);
+        interp_def = *def;
+        interp_def.m_name = "interpreter";
+        for (PyModuleDef_Slot *slot = def->m_slots; slot && slot->slot != 0; ++slot) {
+            PyModuleDef_Slot copy = *slot;
+            if (copy.slot == Py_mod_exec) {
+                body_exec = reinterpret_cast<int (*)(PyObject *)>(copy.value);
+                copy.value = reinterpret_cast<void *>(interp_exec);
+            }
+            slots.push_back(copy);
+        }
+        slots.push_back({0, nullptr});
+        interp_def.m_slots = slots.data();
+    }
+    return PyModuleDef_Init(&interp_def);
+}

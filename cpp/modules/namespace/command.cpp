@@ -1,0 +1,494 @@
+// TclCommand: a native type with its fields in C slots, callable through
+// vectorcall, and a descriptor so that it binds as a method. Its command
+// line is built in command_line.cpp.
+#include "command.h"
+
+#include "core/convert.h"
+#include "support/tclapp.h"
+#include "parts.h"
+
+namespace oskra::ns {
+using namespace cmd;
+
+namespace {
+
+PyTypeObject *cmd_type = nullptr;
+PyObject *own_call = nullptr;   // TclCommand.__dict__["call"] (borrowed)
+PyObject *own_build = nullptr;  // TclCommand.__dict__["build_tclcmd"] (borrowed)
+
+#define FIELD(self, f) vc::field(self, C(self)->f, #f)
+
+// --- life cycle -------------------------------------------------------------
+
+int cmd_traverse(PyObject *self, visitproc visit, void *arg) {
+    CmdObject *c = C(self);
+    Py_VISIT(Py_TYPE(self));
+    return vc::visit_fields({c->tcl, c->cmd_name, c->args, c->keywords, c->cast, c->logger, c->dict}, visit, arg);
+}
+
+int cmd_clear(PyObject *self) {
+    CmdObject *c = C(self);
+    vc::clear_fields({&c->tcl, &c->cmd_name, &c->args, &c->keywords, &c->cast, &c->logger, &c->dict});
+    return 0;
+}
+
+void cmd_dealloc(PyObject *self) { vc::dealloc_gc(self, cmd_clear, C(self)->weakreflist); }
+
+// The Tcl application object and the command word.
+bool tk_and_name(PyObject *self, Ref &tk, PyObject *&name) {
+    return vc::tk_and_name(self, C(self)->tcl, &C(self)->cmd_name, "cmd_name", tk, name);
+}
+
+PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames);
+
+PyObject *cmd_new(PyTypeObject *type, PyObject *, PyObject *) {
+    PyObject *self = type->tp_alloc(type, 0);
+    if (self) C(self)->vectorcall = cmd_vectorcall;
+    return self;
+}
+
+// cmd.build_tclcmd(*args) through the attribute, so an override applies.
+PyObject *other_words(PyObject *cmd, PyObject *args) {
+    Ref method = Ref::steal(PyObject_GetAttr(cmd, names.build_tclcmd));
+    if (!method) return nullptr;
+    return args ? PyObject_Call(method.get(), args, nullptr) : PyObject_CallNoArgs(method.get());
+}
+
+int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
+    static const char *kwlist[] = {"cmd", "args", "keywords", "tcl", "cast", "logger", nullptr};
+    PyObject *cmd, *args = Py_None, *keywords = Py_None, *tcl = Py_None, *cast = Py_None, *logger = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(a, kw, "O|OOOOO:TclCommand", const_cast<char **>(kwlist), &cmd, &args,
+                                     &keywords, &tcl, &cast, &logger))
+        return -1;
+    int t = vc::truthy(tcl);
+    if (t < 0) return -1;
+    PyObject *ref = interp_ref_raw(t ? tcl : Py_None);
+    if (!ref) return -1;
+    Py_XSETREF(C(self)->tcl, ref);
+
+    Ref words, first, rest;
+    if (args == Py_None) {
+        // The whole command line comes from cmd.
+        if (PyObject_TypeCheck(cmd, cmd_type))
+            words = Ref::steal(other_words(cmd, nullptr));
+        else if (!PyTuple_CheckExact(cmd))
+            words = Ref::steal(vc::cast_list(cmd));
+        else
+            words = Ref::borrow(cmd);
+        if (!words) return -1;
+        rest = Ref::steal(PySequence_GetSlice(words.get(), 1, PY_SSIZE_T_MAX));
+        if (!rest) return -1;
+        first = Ref::steal(PySequence_GetItem(words.get(), 0));
+        if (!first) return -1;
+    } else {
+        rest = Ref::steal(vc::cast_list(args));
+        if (!rest) return -1;
+        if (PyObject_TypeCheck(cmd, cmd_type)) {
+            if (!PyTuple_Check(rest.get())) {
+                rest = Ref::steal(PySequence_Tuple(rest.get()));
+                if (!rest) return -1;
+            }
+            words = Ref::steal(other_words(cmd, rest.get()));
+            if (!words) return -1;
+            rest = Ref::steal(PySequence_GetSlice(words.get(), 1, PY_SSIZE_T_MAX));
+            if (!rest) return -1;
+            first = Ref::steal(PySequence_GetItem(words.get(), 0));
+            if (!first) return -1;
+        } else {
+            first = Ref::borrow(cmd);
+        }
+    }
+    PyObject *name = wordform(first.get());
+    if (!name) return -1;
+    Py_XSETREF(C(self)->cmd_name, name);
+    PyObject *fixed = tclobj(rest.get());
+    if (!fixed) return -1;
+    Py_XSETREF(C(self)->args, fixed);
+
+    PyObject *options = PyDict_New();
+    if (!options) return -1;
+    Py_XSETREF(C(self)->keywords, options);
+    int k = vc::truthy(keywords);
+    if (k < 0) return -1;
+    if (k) {
+        Ref items = Ref::steal(PyObject_CallMethod(keywords, "items", nullptr));
+        if (!items) return -1;
+        Ref it = Ref::steal(PyObject_GetIter(items.get()));
+        if (!it) return -1;
+        while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+            Ref pair = Ref::steal(PySequence_Tuple(item.get()));
+            if (!pair) return -1;
+            if (PyTuple_GET_SIZE(pair.get()) != 2) {
+                PyErr_Format(PyExc_ValueError, "expected 2 values to unpack (got %zd)", PyTuple_GET_SIZE(pair.get()));
+                return -1;
+            }
+            Ref value = Ref::steal(tclobj(PyTuple_GET_ITEM(pair.get(), 1)));
+            if (!value || PyObject_SetItem(options, PyTuple_GET_ITEM(pair.get(), 0), value.get()) < 0) return -1;
+        }
+        if (PyErr_Occurred()) return -1;
+    }
+    Py_XSETREF(C(self)->cast, Py_NewRef(cast));
+    Py_XSETREF(C(self)->logger, Py_NewRef(logger));
+    return 0;
+}
+
+// self.build_tclcmd(*args, **kwargs), honouring an override.
+PyObject *build(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (vc::not_overridden(self, names.build_tclcmd, own_build, C(self)->dict))
+        return build_impl(self, args, nargs, kwnames);
+    Ref method = Ref::steal(PyObject_GetAttr(self, names.build_tclcmd));
+    if (!method) return nullptr;
+    return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
+}
+
+PyObject *cmd_build_tclcmd(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    return build_impl(self, args, nargs, kwnames);
+}
+
+// result = cast(result) when the command's cast is truthy; steals result.
+PyObject *apply_cast(PyObject *self, PyObject *result) {
+    Ref r = Ref::steal(result);
+    if (!r) return nullptr;
+    PyObject *cast = FIELD(self, cast);
+    if (!cast) return nullptr;
+    int t = vc::truthy(cast);
+    if (t < 0) return nullptr;
+    return t ? PyObject_CallOneArg(cast, r.get()) : r.release();
+}
+
+PyObject *call_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref words = Ref::steal(build(self, args, nargs, kwnames));
+    if (!words) return nullptr;
+    PyObject *logger = FIELD(self, logger);
+    if (!logger) return nullptr;
+    int t = vc::truthy(logger);
+    if (t < 0) return nullptr;
+    if (t) {
+        Ref text = Ref::steal(wordform(words.get()));
+        if (!text) return nullptr;
+        Ref msg = Ref::steal(PyUnicode_FromFormat("Calling: %S", text.get()));
+        if (!msg) return nullptr;
+        Ref r = Ref::steal(PyObject_CallMethod(logger, "info", "O", msg.get()));
+        if (!r) return nullptr;
+    }
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    return apply_cast(self, vc::tk_call_words(tcl, words.get()));
+}
+
+PyObject *cmd_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    return call_impl(self, args, nargs, kwnames);
+}
+
+// __call__ is self.call(*args, **kwargs), looked up on the instance.
+PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (vc::not_overridden(self, names.call, own_call, C(self)->dict)) return call_impl(self, args, nargs, kwnames);
+    Ref method = Ref::steal(PyObject_GetAttr(self, names.call));
+    if (!method) return nullptr;
+    return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
+}
+
+PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref words = Ref::steal(build(self, args, nargs, kwnames));
+    if (!words) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref tk = Ref::steal(vc::tk_of(tcl));
+    if (!tk) return nullptr;
+    Ref script = Ref::steal(words_script(words.get()));
+    if (!script) return nullptr;
+    return apply_cast(self, call_method1(tk.get(), names.eval, script.get()));
+}
+
+// --- inspection and management ----------------------------------------------
+
+// tk.call((w0, w1, cmd_name[, extra])).
+PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    Ref words = Ref::steal(extra ? PyTuple_Pack(4, w0, w1, name, extra) : PyTuple_Pack(3, w0, w1, name));
+    if (!words) return nullptr;
+    return call_words(tk.get(), words.get());
+}
+
+PyObject *truth_of(PyObject *result) {
+    Ref r = Ref::steal(result);
+    if (!r) return nullptr;
+    int t = PyObject_IsTrue(r.get());
+    return t < 0 ? nullptr : PyBool_FromLong(t);
+}
+
+PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    // The result of a callback reaches the Tcl layer's unchecked conversion:
+    // register a wrapper that checks it first.
+    Ref safe = Ref::steal(tcl_safe_callable(func));
+    if (!safe) return nullptr;
+    Ref r = Ref::steal(call_method2(tk.get(), names.createcommand, name, safe.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *cmd_exists(PyObject *self, PyObject *) { return truth_of(info_call(self, names.info_cmd, names.commands)); }
+PyObject *cmd_is_proc(PyObject *self, PyObject *) { return truth_of(info_call(self, names.info_cmd, names.procs)); }
+
+PyObject *cmd_is_command(PyObject *self, PyObject *) {
+    Ref e = Ref::steal(cmd_exists(self, nullptr));
+    if (!e) return nullptr;
+    if (e.get() == Py_False) return e.release();
+    Ref p = Ref::steal(cmd_is_proc(self, nullptr));
+    if (!p) return nullptr;
+    return PyBool_FromLong(p.get() == Py_False);
+}
+
+PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    Ref renamed = Ref::steal(wordform(new_name));
+    if (!renamed) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name, renamed.get()));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(call_words(tk.get(), words.get()));
+    if (!r) return nullptr;
+    Py_XSETREF(C(self)->cmd_name, renamed.release());
+    Py_RETURN_NONE;
+}
+
+PyObject *cmd_delete(PyObject *self, PyObject *) {
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name, names.empty));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(vc::tk_call_words(tcl, words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *cmd_origin(PyObject *self, PyObject *) { return info_call(self, names.namespace_cmd, names.origin); }
+PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, names.info_cmd, names.body); }
+
+PyObject *cmd_proc_args(PyObject *self, PyObject *) {
+    Ref r = Ref::steal(info_call(self, names.info_cmd, names.args));
+    if (!r) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    return call_method1(tcl, names.cast_list, r.get());
+}
+
+// The body of proc_arg_default: Tcl stores the default of arg_name, if
+// there is one, into the variable var; it is read back uncast.
+PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, PyObject *var) {
+    Ref tk = Ref::steal(vc::tk_of(tcl));
+    if (!tk) return nullptr;
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref arg = Ref::steal(wordform(arg_name));
+    if (!arg) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(5, names.info_cmd, names.default_, name, arg.get(), var));
+    if (!words) return nullptr;
+    Ref result = Ref::steal(call_words(tk.get(), words.get()));
+    if (!result) return nullptr;
+    Ref has = Ref::steal(call_method1(tcl, names.cast_boolean, result.get()));
+    if (!has) return nullptr;
+    int t = PyObject_IsTrue(has.get());
+    if (t < 0) return nullptr;
+    if (!t) Py_RETURN_NONE;
+    return PyObject_CallMethodNoArgs(var, names.get);
+}
+
+PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref tcl_ref = Ref::borrow(tcl);  // self.tcl may be reassigned meanwhile
+    // with TempTclVariable(tcl=self.tcl) as tmp_var: ...
+    static PyObject *kw = nullptr;
+    if (!kw && !(kw = Py_BuildValue("(s)", "tcl"))) return nullptr;
+    PyObject *stack[1] = {tcl};
+    Ref manager = Ref::steal(PyObject_Vectorcall(classes.TempTclVariable.ptr(), stack, 0, kw));
+    if (!manager) return nullptr;
+    Ref exit = Ref::steal(PyObject_GetAttr(manager.get(), names.dunder_exit));
+    if (!exit) return nullptr;
+    Ref var = Ref::steal(PyObject_CallMethodNoArgs(manager.get(), names.dunder_enter));
+    if (!var) return nullptr;
+    Ref result = Ref::steal(arg_default_into(self, tcl_ref.get(), arg_name, var.get()));
+    if (result) {
+        Ref r = Ref::steal(PyObject_CallFunctionObjArgs(exit.get(), Py_None, Py_None, Py_None, nullptr));
+        return r ? result.release() : nullptr;
+    }
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    PyObject *exc_type = reinterpret_cast<PyObject *>(Py_TYPE(exc.get()));
+    Ref tb = Ref::steal(PyException_GetTraceback(exc.get()));
+    Ref r = Ref::steal(
+        PyObject_CallFunctionObjArgs(exit.get(), exc_type, exc.get(), tb ? tb.get() : Py_None, nullptr));
+    if (!r) {
+        // The clean-up error, with the original one as its context.
+        _PyErr_ChainExceptions1(exc.release());
+        return nullptr;
+    }
+    int suppress = PyObject_IsTrue(r.get());
+    if (suppress < 0) return nullptr;
+    if (suppress) Py_RETURN_NONE;
+    PyErr_SetRaisedException(exc.release());
+    return nullptr;
+}
+
+// --- names and text forms ---------------------------------------------------
+
+PyObject *cmd_absolute(PyObject *self, PyObject *) {
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    return tcl ? vc::absolute_name(tcl, name) : nullptr;
+}
+
+PyObject *cmd_make_absolute(PyObject *self, PyObject *) {
+    PyObject *name = cmd_absolute(self, nullptr);
+    if (!name) return nullptr;
+    Py_XSETREF(C(self)->cmd_name, name);
+    Py_RETURN_NONE;
+}
+
+// Appends ", <label>=" + repr(value) when value is truthy.
+int repr_part(PyObject *parts, const char *label, PyObject *value) {
+    if (!value) return 0;
+    int t = PyObject_IsTrue(value);
+    if (t <= 0) return t;
+    Ref part = Ref::steal(PyUnicode_FromFormat(", %s=%R", label, value));
+    return part ? PyList_Append(parts, part.get()) : -1;
+}
+
+PyObject *cmd_repr(PyObject *self) {
+    PyObject *name = FIELD(self, cmd_name);
+    if (!name) return nullptr;
+    Ref cls = Ref::steal(PyType_GetName(Py_TYPE(self)));
+    if (!cls) return nullptr;
+    Ref parts = Ref::steal(PyList_New(0));
+    if (!parts) return nullptr;
+    Ref head = Ref::steal(PyUnicode_FromFormat("%U(%R", cls.get(), name));
+    if (!head || PyList_Append(parts.get(), head.get()) < 0) return nullptr;
+    if (repr_part(parts.get(), "args", FIELD(self, args)) < 0) return nullptr;
+    if (repr_part(parts.get(), "keywords", FIELD(self, keywords)) < 0) return nullptr;
+    if (repr_part(parts.get(), "cast", FIELD(self, cast)) < 0) return nullptr;
+    if (PyErr_Occurred()) return nullptr;
+    Ref close = Ref::steal(PyUnicode_FromString(")"));
+    if (!close || PyList_Append(parts.get(), close.get()) < 0) return nullptr;
+    return PyUnicode_Join(names.empty, parts.get());
+}
+
+PyObject *cmd_str(PyObject *self) {
+    Ref words = Ref::steal(build(self, nullptr, 0, nullptr));
+    return words ? wordform(words.get()) : nullptr;
+}
+
+PyObject *cmd_tclobj(PyObject *self, PyObject *) { return build(self, nullptr, 0, nullptr); }
+
+PyObject *cmd_descr_get(PyObject *self, PyObject *instance, PyObject *) {
+    if (!instance || instance == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, instance);
+}
+
+#define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+
+PyMethodDef cmd_methods[] = {
+    {"createcommand", cmd_createcommand, METH_O,
+     "createcommand($self, func, /)\n--\n\nRegister the Python callable func as this Tcl command."},
+    {"exists", cmd_exists, METH_NOARGS,
+     "exists($self, /)\n--\n\nWhether a command matches the name (glob characters act as a pattern)."},
+    {"is_command", cmd_is_command, METH_NOARGS,
+     "is_command($self, /)\n--\n\nWhether the command exists and is not a procedure."},
+    {"is_proc", cmd_is_proc, METH_NOARGS, "is_proc($self, /)\n--\n\nWhether the command is a Tcl procedure."},
+    {"rename", cmd_rename, METH_O, "rename($self, new_name, /)\n--\n\nRename the command in Tcl and here."},
+    {"delete", cmd_delete, METH_NOARGS, "delete($self, /)\n--\n\nDelete the command from Tcl."},
+    {"origin", cmd_origin, METH_NOARGS, "origin($self, /)\n--\n\nThe command's origin (namespace origin)."},
+    {"proc_body", cmd_proc_body, METH_NOARGS, "proc_body($self, /)\n--\n\nThe procedure's body."},
+    {"proc_args", cmd_proc_args, METH_NOARGS, "proc_args($self, /)\n--\n\nThe procedure's argument names."},
+    {"proc_arg_default", cmd_proc_arg_default, METH_O,
+     "proc_arg_default($self, arg_name, /)\n--\n\nThe default of a procedure argument, or None."},
+    {"build_tclcmd", FASTKW(cmd_build_tclcmd), METH_FASTCALL | METH_KEYWORDS,
+     "build_tclcmd($self, /, *args, **kwargs)\n--\n\nThe word tuple of a call with these arguments."},
+    {"kwargs_to_dashed_args", FASTKW(kwargs_to_dashed_args), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "kwargs_to_dashed_args(**kwargs)\n--\n\nThe pairs (\"-\" + key, value) in order, values untouched."},
+    {"call", FASTKW(cmd_call), METH_FASTCALL | METH_KEYWORDS,
+     "call($self, /, *args, **kwargs)\n--\n\nRun the command; keyword arguments become dashed options."},
+    {"eval", FASTKW(cmd_eval), METH_FASTCALL | METH_KEYWORDS,
+     "eval($self, /, *args, **kwargs)\n--\n\nRun the command line as a Tcl script (words as text)."},
+    {"absolute", cmd_absolute, METH_NOARGS,
+     "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
+    {"make_absolute", cmd_make_absolute, METH_NOARGS, "make_absolute($self, /)\n--\n\nMake cmd_name absolute."},
+    {"__tclobj__", cmd_tclobj, METH_NOARGS, "__tclobj__($self, /)\n--\n\nThe whole command line as a word tuple."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef cmd_members[] = {
+    {"tcl", T_OBJECT_EX, offsetof(CmdObject, tcl), 0, "The interpreter (a weak proxy)."},
+    {"cmd_name", T_OBJECT_EX, offsetof(CmdObject, cmd_name), 0, "The command word."},
+    {"args", T_OBJECT_EX, offsetof(CmdObject, args), 0, "Fixed positional arguments (a tuple)."},
+    {"keywords", T_OBJECT_EX, offsetof(CmdObject, keywords), 0, "Fixed keyword options (a dict)."},
+    {"cast", T_OBJECT_EX, offsetof(CmdObject, cast), 0, "Applied to results when truthy."},
+    {"logger", T_OBJECT_EX, offsetof(CmdObject, logger), 0, "When truthy, call logs each command line."},
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(CmdObject, vectorcall), READONLY, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(CmdObject, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(CmdObject, weakreflist), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef cmd_getset[] = {
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot cmd_slots[] = {
+    {Py_tp_doc, (void *)"TclCommand(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)\n--\n\n"
+                        "A Tcl command of one interpreter, with fixed arguments and keyword options."},
+    {Py_tp_new, (void *)cmd_new},
+    {Py_tp_init, (void *)cmd_init},
+    {Py_tp_dealloc, (void *)cmd_dealloc},
+    {Py_tp_traverse, (void *)cmd_traverse},
+    {Py_tp_clear, (void *)cmd_clear},
+    {Py_tp_call, (void *)PyVectorcall_Call},
+    {Py_tp_descr_get, (void *)cmd_descr_get},
+    {Py_tp_methods, cmd_methods},
+    {Py_tp_members, cmd_members},
+    {Py_tp_getset, cmd_getset},
+    {Py_tp_repr, (void *)cmd_repr},
+    {Py_tp_str, (void *)cmd_str},
+    {0, nullptr},
+};
+
+PyType_Spec cmd_spec = {
+    "oskra.tcl.namespace.TclCommand",
+    sizeof(CmdObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL,
+    cmd_slots,
+};
+
+}  // namespace
+
+nb::object make_TclCommand() {
+    PyObject *tp = PyType_FromSpec(&cmd_spec);
+    if (!tp) throw nb::python_error();
+    cmd_type = reinterpret_cast<PyTypeObject *>(tp);
+    Py_INCREF(tp);  // cmd_type lives as long as the process
+    nb::object cls = nb::steal(tp);
+    own_call = PyDict_GetItemString(cmd_type->tp_dict, "call");
+    own_build = PyDict_GetItemString(cmd_type->tp_dict, "build_tclcmd");
+    static const char *const order[] = {
+        "__init__", "createcommand", "exists", "is_command", "is_proc", "rename", "delete", "origin",
+        "proc_body", "proc_args", "proc_arg_default", "build_tclcmd", "kwargs_to_dashed_args", "call",
+        "__call__", "eval", "absolute", "make_absolute", "__repr__", "__str__", "__tclobj__", "__get__",
+        nullptr};
+    // The vectorcall offset is layout, not an attribute.
+    if (PyDict_DelItemString(cmd_type->tp_dict, "__vectorcalloffset__") < 0) PyErr_Clear();
+    if (vc::order_type_dict(cmd_type, order) < 0) throw nb::python_error();
+    return cls;
+}
+
+}  // namespace oskra::ns

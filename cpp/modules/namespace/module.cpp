@@ -1,0 +1,461 @@
+// The module oskra.tcl.namespace: its top level (imports, __all__, the
+// classes in definition order) and the helpers shared by its files.
+#include <nanobind/nanobind.h>
+
+#include <vector>
+
+#include "support/bindargs.h"
+#include "core/tclsafe.h"
+#include "ns_private.h"
+#include "parts.h"
+
+namespace oskra::ns {
+
+Classes classes;
+Names names;
+
+static const char MODULE_DOC[] =
+    "Implements abstraction of Tcl namespaces, variables and commands.\n"
+    "\n"
+    "Classes:\n"
+    "    TclVariable, TempTclVariable, TclArrayVariable, TempTclArrayVariable,\n"
+    "    TclCommand, TempTclCommand, TclNamespace, TempTclNamespace\n";
+
+static PyObject *intern(const char *s) {
+    PyObject *o = PyUnicode_InternFromString(s);
+    if (o) Py_INCREF(o);  // immortal for the life of the process
+    return o;
+}
+
+bool init_names() {
+    struct {
+        PyObject **slot;
+        const char *text;
+    } table[] = {
+        {&names.ns, "ns"},
+        {&names.tcl, "tcl"},
+        {&names.tk, "tk"},
+        {&names.call, "call"},
+        {&names.eval, "eval"},
+        {&names.vars, "vars"},
+        {&names.objs, "objs"},
+        {&names.procs, "procs"},
+        {&names.cmds, "cmds"},
+        {&names.cast_list, "cast_list"},
+        {&names.cast_boolean, "cast_boolean"},
+        {&names.startswith, "startswith"},
+        {&names.format, "format"},
+        {&names.cls, "cls"},
+        {&names.id, "id"},
+        {&names.get_str, "get_str"},
+        {&names.get_obj, "get_obj"},
+        {&names.set, "set"},
+        {&names.unset, "unset"},
+        {&names.array_get_str, "array_get_str"},
+        {&names.array_get_obj, "array_get_obj"},
+        {&names.array_set, "array_set"},
+        {&names.array_unset, "array_unset"},
+        {&names.array_names, "array_names"},
+        {&names.is_array, "is_array"},
+        {&names.exists, "exists"},
+        {&names.is_proc, "is_proc"},
+        {&names.createcommand, "createcommand"},
+        {&names.delete_, "delete"},
+        {&names.rename, "rename"},
+        {&names.origin, "origin"},
+        {&names.proc_body, "proc_body"},
+        {&names.proc_args, "proc_args"},
+        {&names.proc_arg_default, "proc_arg_default"},
+        {&names.get, "get"},
+        {&names.byref, "byref"},
+        {&names.current, "current"},
+        {&names.create, "create"},
+        {&names.dunder_init, "__init__"},
+        {&names.dunder_enter, "__enter__"},
+        {&names.dunder_exit, "__exit__"},
+        {&names.dunder_del, "__del__"},
+        {&names.dunder_class, "__class__"},
+        {&names.dunder_name, "__name__"},
+        {&names.dunder_wrapped, "__wrapped__"},
+        {&names.array_index, "array_index"},
+        {&names.nocomplain, "nocomplain"},
+        {&names.pattern, "pattern"},
+        {&names.var_type, "var_type"},
+        {&names.update_wrapper, "update_wrapper"},
+        {&names.empty, ""},
+        {&names.namespace_, "namespace"},
+        {&names.colons, "::"},
+        {&names.getvar, "getvar"},
+        {&names.setvar, "setvar"},
+        {&names.unsetvar, "unsetvar"},
+        {&names.cast_array, "cast_array"},
+        {&names.build_tclcmd, "build_tclcmd"},
+        {&names.args, "args"},
+        {&names.info_cmd, "::info"},
+        {&names.array_cmd, "::array"},
+        {&names.namespace_cmd, "::namespace"},
+        {&names.rename_cmd, "::rename"},
+        {&names.commands, "commands"},
+        {&names.body, "body"},
+        {&names.default_, "default"},
+        {&names.size, "size"},
+        {&names.names_, "names"},
+        {&names.dash, "-"},
+    };
+    for (auto &e : table) {
+        if (!(*e.slot = intern(e.text))) return false;
+    }
+    Ref sys = Ref::steal(PyImport_ImportModule("sys"));
+    if (!sys) return false;
+    Ref flags = Ref::steal(PyObject_GetAttrString(sys.get(), "flags"));
+    if (!flags) return false;
+    Ref opt = Ref::steal(PyObject_GetAttrString(flags.get(), "optimize"));
+    if (!opt) return false;
+    int o = PyObject_IsTrue(opt.get());
+    if (o < 0) return false;
+    names.asserts_enabled = !o;
+    names.functools = PyImport_ImportModule("functools");
+    if (!names.functools) return false;
+    Ref tkinter = Ref::steal(PyImport_ImportModule("tkinter"));
+    if (!tkinter) return false;
+    names.TclError = PyObject_GetAttrString(tkinter.get(), "TclError");
+    return names.TclError != nullptr;
+}
+
+// Method objects --------------------------------------------------------
+
+static PyObject *make_function(const char *qualname, const char *name, FastKw f,
+                               const char *sig, const char *doc) {
+    // The definition lives as long as the process, like the class.
+    auto *text = new std::string(std::string(name) + sig + "\n--\n\n" + doc);
+    auto *def = new PyMethodDef{name, (PyCFunction)(void (*)(void))f,
+                                METH_FASTCALL | METH_KEYWORDS, text->c_str()};
+    Ref modname = Ref::steal(PyUnicode_FromString(MODULE_NAME));
+    if (!modname) return nullptr;
+    Ref fn = Ref::steal(PyCFunction_NewEx(def, nullptr, modname.get()));
+    if (!fn) return nullptr;
+    (void)qualname;
+    return fn.release();
+}
+
+PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig,
+                      const char *doc) {
+    Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
+    if (!fn) return nullptr;
+    return PyInstanceMethod_New(fn.get());
+}
+
+PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig,
+                      const char *doc) {
+    Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
+    if (!fn) return nullptr;
+    return PyStaticMethod_New(fn.get());
+}
+
+// Argument parsing ------------------------------------------------------
+
+// The named parameters are bound by the core binder (Python's messages);
+// what it does not know is done here first: the positionals past the named
+// ones go to *star, the keywords that name none of them to **starstar.
+static bool bind(const char *fname, int nself, const char *const *pnames, int n, int nreq,
+                 PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                 Ref *star, Ref *starstar) {
+    Py_ssize_t npos = star && nargs > n ? n : nargs;
+    if (star) {
+        *star = Ref::steal(PyTuple_New(nargs - npos));
+        if (!*star) return false;
+        for (Py_ssize_t i = npos; i < nargs; i++) PyTuple_SET_ITEM(star->get(), i - npos, Py_NewRef(args[i]));
+    }
+    if (starstar) *starstar = Ref();
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    auto named = [&](PyObject *key) {
+        for (int j = 0; j < n; j++)
+            if (PyUnicode_CompareWithASCIIString(key, pnames[j]) == 0) return true;
+        return false;
+    };
+    bool all_named = true;
+    for (Py_ssize_t k = 0; k < nkw && starstar; k++) all_named = all_named && named(PyTuple_GET_ITEM(kwnames, k));
+    if (npos == nargs && all_named) return bind_params(fname, nself, args, nargs, kwnames, pnames, n, nreq, out);
+    // The arguments for the binder, without those taken by *star or **starstar.
+    std::vector<PyObject *> stack(args, args + npos);
+    Ref kept = Ref::steal(PyList_New(0));
+    if (!kept) return false;
+    for (Py_ssize_t k = 0; k < nkw; k++) {
+        PyObject *key = PyTuple_GET_ITEM(kwnames, k), *value = args[nargs + k];
+        if (!starstar || named(key)) {
+            stack.push_back(value);
+            if (PyList_Append(kept.get(), key) < 0) return false;
+            continue;
+        }
+        if (!*starstar && !(*starstar = Ref::steal(PyDict_New()))) return false;
+        if (PyDict_SetItem(starstar->get(), key, value) < 0) return false;
+    }
+    Ref kept_names = Ref::steal(PyList_AsTuple(kept.get()));
+    if (!kept_names) return false;
+    return bind_params(fname, nself, stack.data(), npos, PyTuple_GET_SIZE(kept_names.get()) ? kept_names.get() : nullptr,
+                       pnames, n, nreq, out);
+}
+
+bool parse_args(const char *fname, const char *const *pnames, int n, int nreq,
+                PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                Ref *star, Ref *starstar) {
+    return bind(fname, 0, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
+}
+
+bool parse_method(const char *fname, const char *const *pnames, int n, int nreq,
+                  PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                  Ref *star, Ref *starstar) {
+    if (nargs < 1) {
+        PyErr_Format(PyExc_TypeError, "%s() needs self", fname);
+        return false;
+    }
+    return bind(fname, 1, pnames, n, nreq, args + 1, nargs - 1, kwnames, out, star, starstar);
+}
+
+// Class assembly --------------------------------------------------------
+
+PyObject *make_class(const char *name, const char *qualname, const char *doc,
+                     std::initializer_list<PyObject *> bases, std::initializer_list<MethodDef> methods,
+                     std::initializer_list<std::pair<const char *, PyObject *>> extra) {
+    Ref ns = Ref::steal(PyDict_New());
+    if (!ns) return nullptr;
+    auto put = [&](const char *key, PyObject *value) {  // steals value
+        if (!value) return false;
+        int rc = PyDict_SetItemString(ns.get(), key, value);
+        Py_DECREF(value);
+        return rc == 0;
+    };
+    if (!put("__module__", PyUnicode_FromString(MODULE_NAME)) ||
+        !put("__qualname__", PyUnicode_FromString(qualname)) ||
+        !put("__doc__", doc ? PyUnicode_FromString(doc) : Py_NewRef(Py_None)))
+        return nullptr;
+    for (const MethodDef &d : methods) {
+        PyObject *f = d.is_static ? make_static(qualname, d.name, d.f, d.sig)
+                                  : make_method(qualname, d.name, d.f, d.sig);
+        if (!put(d.name, f)) return nullptr;
+    }
+    for (auto &e : extra)
+        if (!put(e.first, Py_NewRef(e.second))) return nullptr;
+    Ref b = Ref::steal(PyTuple_New((Py_ssize_t)bases.size()));
+    if (!b) return nullptr;
+    Py_ssize_t i = 0;
+    for (PyObject *base : bases) PyTuple_SET_ITEM(b.get(), i++, Py_NewRef(base));
+    Ref n = Ref::steal(PyUnicode_FromString(name));
+    if (!n) return nullptr;
+    PyObject *meta = (PyObject *)Py_TYPE(*bases.begin());
+    return PyObject_CallFunctionObjArgs(meta, n.get(), b.get(), ns.get(), nullptr);
+}
+
+// Small helpers ---------------------------------------------------------
+
+PyObject *wf(PyObject *obj) {
+    if (PyUnicode_CheckExact(obj)) return Py_NewRef(obj);
+    if (obj == Py_None) return Py_NewRef(names.empty);
+    // A namespace object of ours converts to its name (its __str__); the
+    // class defines neither conversion method.
+    PyTypeObject *t = Py_TYPE(obj);
+    if (classes.TclNamespace.is_valid() &&
+        ((PyObject *)t == classes.TclNamespace.ptr() ||
+         (PyObject *)t == classes.TempTclNamespace.ptr())) {
+        PyObject *name = PyObject_GetAttr(obj, names.ns);
+        if (!name) return nullptr;
+        if (PyUnicode_CheckExact(name)) return name;
+        Py_DECREF(name);
+    }
+    return oskra::wordform(obj);
+}
+
+PyObject *wf_str(PyObject *obj, const char *what) {
+    PyObject *s = wf(obj);
+    if (s && !PyUnicode_Check(s)) {
+        PyErr_Format(PyExc_TypeError, "%s: wordform() returned %.100s, not str", what,
+                     Py_TYPE(s)->tp_name);
+        Py_DECREF(s);
+        return nullptr;
+    }
+    return s;
+}
+
+PyObject *call_method(PyObject *self, PyObject *name, PyObject *const *args, size_t nargs,
+                      PyObject *kwnames) {
+    PyObject *stack[8];
+    size_t nkw = kwnames ? (size_t)PyTuple_GET_SIZE(kwnames) : 0;
+    if (nargs + nkw + 1 > 8) {
+        PyErr_SetString(PyExc_SystemError, "call_method: too many arguments");
+        return nullptr;
+    }
+    stack[0] = self;
+    for (size_t i = 0; i < nargs + nkw; i++) stack[i + 1] = args[i];
+    return PyObject_VectorcallMethod(name, stack, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                     kwnames);
+}
+
+PyObject *tk_of(PyObject *self) {
+    Ref tcl = Ref::steal(PyObject_GetAttr(self, names.tcl));
+    if (!tcl) return nullptr;
+    return PyObject_GetAttr(tcl.get(), names.tk);
+}
+
+PyObject *call_words(PyObject *tk, PyObject *words) {
+    // Only what the Tcl layer converts safely (the value itself when it
+    // already is).
+    Ref safe = Ref::steal(tcl_safe_value(words));
+    if (!safe) return nullptr;
+    return call_method1(tk, names.call, safe.get());
+}
+
+PyObject *tk_call(PyObject *self, PyObject *arg) {
+    Ref tk = Ref::steal(tk_of(self));
+    if (!tk) return nullptr;
+    return call_words(tk.get(), arg);
+}
+
+PyObject *tk_eval(PyObject *self, PyObject *arg) {
+    Ref tk = Ref::steal(tk_of(self));
+    if (!tk) return nullptr;
+    return call_method1(tk.get(), names.eval, arg);
+}
+
+bool error_is_tcl() { return PyErr_ExceptionMatches(names.TclError); }
+
+PyObject *raise_key_error_from_current() {
+    PyObject *exc = PyErr_GetRaisedException();
+    if (!exc) return nullptr;
+    PyObject *ke = PyObject_CallOneArg(PyExc_KeyError, exc);
+    if (!ke) {
+        Py_DECREF(exc);
+        return nullptr;
+    }
+    // raise KeyError(exc) from exc: the cause and the context are both exc.
+    Py_INCREF(exc);
+    PyException_SetContext(ke, exc);
+    PyException_SetCause(ke, exc);  // steals; sets __suppress_context__
+    PyErr_SetRaisedException(ke);   // steals
+    return nullptr;
+}
+
+PyObject *tuple_of(std::initializer_list<PyObject *> items) {
+    PyObject *t = PyTuple_New((Py_ssize_t)items.size());
+    if (!t) return nullptr;
+    Py_ssize_t i = 0;
+    for (PyObject *o : items) {
+        Py_INCREF(o);
+        PyTuple_SET_ITEM(t, i++, o);
+    }
+    return t;
+}
+
+// Script text -------------------------------------------------------------
+
+PyObject *words_script(PyObject *words) {
+    Ref s = Ref::steal(wf(words));
+    if (!s || !PyUnicode_Check(s.get())) return s.release();
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s.get());
+    int kind = PyUnicode_KIND(s.get());
+    const void *data = PyUnicode_DATA(s.get());
+    if (n == 0 || PyUnicode_READ(kind, data, 0) != '#') return s.release();
+    // The first word is written bare or with backslashes (a braced or
+    // quoted word would not begin with "#"). Find its end.
+    Py_ssize_t i = 0;
+    bool backslashes = false;
+    while (i < n) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c == '\\') {
+            backslashes = true;
+            i += 2;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') break;
+        i++;
+    }
+    if (i > n) i = n;
+    if (backslashes) {
+        Ref bs = Ref::steal(PyUnicode_FromString("\\"));
+        if (!bs) return nullptr;
+        return PyUnicode_Concat(bs.get(), s.get());
+    }
+    // A bare word holds no braces or backslashes: bracing it is safe.
+    Ref head = Ref::steal(PyUnicode_Substring(s.get(), 0, i));
+    Ref rest = Ref::steal(PyUnicode_Substring(s.get(), i, n));
+    if (!head || !rest) return nullptr;
+    return PyUnicode_FromFormat("{%U}%U", head.get(), rest.get());
+}
+
+// The weak interpreter reference ----------------------------------------
+
+PyObject *interp_ref_raw(PyObject *tcl) {
+    Ref t;
+    int truth = tcl ? PyObject_IsTrue(tcl) : 0;
+    if (truth < 0) return nullptr;
+    if (!truth) {
+        // The package oskra.tcl stands in for the default interpreter.
+        Ref oskra = Ref::steal(PyImport_ImportModule("oskra.tcl"));
+        if (!oskra) return nullptr;
+        Ref top = Ref::steal(PyImport_ImportModule("oskra"));
+        if (!top) return nullptr;
+        t = Ref::steal(PyObject_GetAttr(top.get(), names.tcl));
+        if (!t) return nullptr;
+    } else {
+        t = Ref::borrow(tcl);
+    }
+    if (PyWeakref_CheckProxy(t.get())) return t.release();
+    return PyWeakref_NewProxy(t.get(), nullptr);
+}
+
+nb::object interp_ref(nb::handle tcl) {
+    PyObject *r = interp_ref_raw(tcl.ptr());
+    if (!r) throw nb::python_error();
+    return nb::steal(r);
+}
+
+}  // namespace oskra::ns
+
+using namespace oskra::ns;
+
+NB_MODULE(namespace, m) {
+    m.doc() = MODULE_DOC;
+    if (!init_names()) throw nb::python_error();
+
+    nb::module_ abc = nb::module_::import_("collections.abc");
+    nb::module_ wordform_mod = nb::module_::import_("oskra.tcl.wordform");
+    nb::module_ tkinter = nb::module_::import_("tkinter");
+    nb::module_ types = nb::module_::import_("types");
+
+    classes.MutableMapping = abc.attr("MutableMapping");
+    m.attr("MutableMapping") = classes.MutableMapping;
+    m.attr("wordform") = wordform_mod.attr("wordform");
+    m.attr("tclobj") = wordform_mod.attr("tclobj");
+    m.attr("TclError") = tkinter.attr("TclError");
+    m.attr("Tk") = tkinter.attr("Tk");
+    m.attr("MethodType") = types.attr("MethodType");
+    m.attr("weakref") = nb::module_::import_("weakref");
+    m.attr("sys") = nb::module_::import_("sys");
+    m.attr("functools") = nb::borrow(names.functools);
+    m.attr("__all__") = nb::make_tuple("TclVariable", "TempTclVariable", "TclArrayVariable",
+                                       "TempTclArrayVariable", "TclCommand", "TempTclCommand",
+                                       "TclNamespace", "TempTclNamespace");
+
+    // In definition order: each builder takes its bases from `classes`.
+    struct {
+        const char *name;
+        nb::object *slot;
+        nb::object (*make)();
+    } built[] = {
+        {"TclVariable", &classes.TclVariable, make_TclVariable},
+        {"TempTclVariable", &classes.TempTclVariable, make_TempTclVariable},
+        {"TclArrayVariable", &classes.TclArrayVariable, make_TclArrayVariable},
+        {"TempTclArrayVariable", &classes.TempTclArrayVariable, make_TempTclArrayVariable},
+        {"TclCommand", &classes.TclCommand, make_TclCommand},
+        {"TempTclCommand", &classes.TempTclCommand, make_TempTclCommand},
+        {"TclNamespace", &classes.TclNamespace, make_TclNamespace},
+        {"TempTclNamespace", &classes.TempTclNamespace, make_TempTclNamespace},
+    };
+    // The classes live as long as the process: keep them past interpreter
+    // finalization order issues.
+    for (auto &c : built) {
+        *c.slot = c.make();
+        m.attr(c.name) = *c.slot;
+        c.slot->inc_ref();
+    }
+    classes.MutableMapping.inc_ref();
+}

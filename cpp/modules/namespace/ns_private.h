@@ -1,0 +1,152 @@
+// Helpers shared by module.cpp, tcl_namespace.cpp, views.cpp and
+// temporaries.cpp: interned names, a small argument parser for raw
+// METH_FASTCALL | METH_KEYWORDS methods, and thin wrappers around the
+// calls every class makes (self.tcl.tk.call, wordform, ...).
+//
+// Everything here follows the C API convention: a new reference or null
+// with the Python error set; no C++ exception on any expected path.
+#pragma once
+#include <Python.h>
+
+#include <string>
+#include <utility>
+
+#include "core/convert.h"
+#include "support/pyref.h"
+#include "parts.h"
+
+namespace oskra::ns {
+
+// Interned attribute and method names, created once at module init.
+struct Names {
+    PyObject *ns, *tcl, *tk, *call, *eval, *vars, *objs, *procs, *cmds;
+    PyObject *cast_list, *cast_boolean, *startswith, *format, *cls, *id;
+    PyObject *get_str, *get_obj, *set, *unset, *array_get_str, *array_get_obj, *array_set,
+        *array_unset, *array_names, *is_array, *exists, *is_proc, *createcommand, *delete_,
+        *rename, *origin, *proc_body, *proc_args, *proc_arg_default, *get, *byref, *current,
+        *create, *dunder_init, *dunder_enter, *dunder_exit, *dunder_del, *dunder_class,
+        *dunder_name, *dunder_wrapped, *array_index, *nocomplain, *pattern, *var_type,
+        *update_wrapper, *empty, *namespace_, *colons;
+    // of the variables and commands
+    PyObject *getvar, *setvar, *unsetvar, *cast_array, *build_tclcmd, *args;
+    PyObject *info_cmd, *array_cmd, *namespace_cmd, *rename_cmd;  // "::info", ...
+    PyObject *commands, *body, *default_, *size, *names_, *dash;  // words of Tcl commands
+    bool asserts_enabled;               // false when Python runs with -O
+    PyObject *functools;                // the functools module
+    PyObject *TclError;                 // tkinter.TclError
+};
+extern Names names;
+bool init_names();
+
+// Raw method plumbing ---------------------------------------------------
+
+using FastKw = PyObject *(*)(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
+
+// A METH_FASTCALL | METH_KEYWORDS function bound as a method (self arrives
+// as args[0]); `sig` is the "($self, a, b=None)" text signature.
+PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig,
+                      const char *doc = "");
+// The same as a staticmethod object.
+PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig,
+                      const char *doc = "");
+
+// Argument parsing in the manner of a Python signature
+// `f(names[0], ..., names[n-1], *star, **starstar)`, of which the first
+// `nreq` are required. `out` receives borrowed references (null for an
+// absent optional one); `star` and `starstar`, when given, receive new
+// references (an empty tuple; null when no extra keyword arrived). Passing
+// null for `star`/`starstar` refuses extra positionals/keywords.
+bool parse_args(const char *fname, const char *const *names, int n, int nreq,
+                PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                Ref *star = nullptr, Ref *starstar = nullptr);
+
+// The functions made by make_method receive self as args[0]. Each checks
+// that it is there ("<fname>() needs self"), then parses the rest of its
+// arguments as parse_args does.
+bool parse_method(const char *fname, const char *const *names, int n, int nreq,
+                  PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
+                  Ref *star = nullptr, Ref *starstar = nullptr);
+// For the methods that take self alone.
+inline bool self_only(const char *fname, PyObject *const *args, Py_ssize_t nargs,
+                      PyObject *kwnames) {
+    return parse_method(fname, nullptr, 0, 0, args, nargs, kwnames, nullptr);
+}
+
+// Class assembly ---------------------------------------------------------
+
+// One function of a class made by make_class: a method, or a staticmethod.
+struct MethodDef {
+    const char *name;
+    FastKw f;
+    const char *sig;
+    bool is_static = false;
+};
+
+// The class a class statement would make: type(bases[0])(name, bases, ns),
+// so that a metaclass of the bases (ABCMeta) applies, with ns holding
+// __module__, __qualname__, __doc__ (None for a null doc), the functions in
+// order, then the `extra` attributes (borrowed). New reference or null.
+PyObject *make_class(const char *name, const char *qualname, const char *doc,
+                     std::initializer_list<PyObject *> bases, std::initializer_list<MethodDef> methods,
+                     std::initializer_list<std::pair<const char *, PyObject *>> extra = {});
+
+// Small helpers ----------------------------------------------------------
+
+// wordform(obj), with the common cases (exact str, None, a namespace
+// object of ours) answered without the general conversion.
+PyObject *wf(PyObject *obj);
+// wf(obj), insisting on a str result.
+PyObject *wf_str(PyObject *obj, const char *what);
+
+// obj.<name>(*args) with a borrowed self; args may be empty.
+PyObject *call_method(PyObject *self, PyObject *name, PyObject *const *args, size_t nargs,
+                      PyObject *kwnames = nullptr);
+inline PyObject *call_method0(PyObject *self, PyObject *name) {
+    return call_method(self, name, nullptr, 0);
+}
+inline PyObject *call_method1(PyObject *self, PyObject *name, PyObject *a) {
+    return call_method(self, name, &a, 1);
+}
+inline PyObject *call_method2(PyObject *self, PyObject *name, PyObject *a, PyObject *b) {
+    PyObject *args[2] = {a, b};
+    return call_method(self, name, args, 2);
+}
+
+// tk.call(words) on a Tcl application object: the Tcl layer takes a lone
+// tuple as the list of words. The words go through the guard first: the Tcl
+// layer converts nested values without checking for failure (see
+// core/tclsafe.h).
+PyObject *call_words(PyObject *tk, PyObject *words);
+
+// self.tcl.tk
+PyObject *tk_of(PyObject *self);
+// self.tcl.tk.call(arg) / self.tcl.tk.eval(arg)
+PyObject *tk_call(PyObject *self, PyObject *arg);
+PyObject *tk_eval(PyObject *self, PyObject *arg);
+
+// The exception being raised is a tkinter.TclError.
+bool error_is_tcl();
+// Replace the exception being raised by KeyError(exc), chained to it as in
+// `raise KeyError(exc) from exc`. Returns null for convenience.
+PyObject *raise_key_error_from_current();
+
+// Tuple builders (new reference or null).
+PyObject *tuple_of(std::initializer_list<PyObject *> items);
+
+// Views (views.cpp), built before TclNamespace and nested in it.
+struct ViewClasses {
+    PyObject *VariablesView = nullptr, *ObjectsView = nullptr, *CommandsView = nullptr,
+             *ProcsView = nullptr;
+};
+extern ViewClasses views;
+bool make_views();  // fills `views`
+
+// TclNamespace.call as a C++ function: self is the namespace object.
+PyObject *ns_call(PyObject *self, PyObject *tclcmd);
+// TclNamespace.eval of a word tuple: the same command inside the namespace,
+// its result as one string.
+PyObject *ns_eval_words(PyObject *self, PyObject *words);
+// The namespace object's interpreter proxy (self.tcl).
+inline PyObject *tcl_of(PyObject *ns_self) { return PyObject_GetAttr(ns_self, names.tcl); }
+
+}  // namespace oskra::ns

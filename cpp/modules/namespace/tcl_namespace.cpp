@@ -1,0 +1,491 @@
+// TclNamespace: the wrappers around Tcl's `namespace` command, and the
+// class itself (its name algebra is in name_algebra.cpp).
+#include <nanobind/nanobind.h>
+
+#include <utility>
+
+#include "name_algebra.h"
+#include "ns_private.h"
+#include "parts.h"
+
+namespace oskra::ns {
+
+namespace {
+
+constexpr const char *QUAL = "TclNamespace";
+
+// Constant leading words.
+struct Words {
+    PyObject *children, *code, *current, *delete_, *exists, *export_, *forget, *import_,
+        *origin, *parent, *which, *eval;  // each: ("namespace", <sub>)
+    PyObject *clear, *force, *command, *variable;
+} w;
+
+bool init_words() {
+    auto pair = [](const char *sub) -> PyObject * {
+        Ref s = Ref::steal(PyUnicode_InternFromString(sub));
+        if (!s) return nullptr;
+        return tuple_of({names.namespace_, s.get()});
+    };
+    struct {
+        PyObject **slot;
+        const char *sub;
+    } t[] = {{&w.children, "children"}, {&w.code, "code"},       {&w.current, "current"},
+             {&w.delete_, "delete"},     {&w.exists, "exists"},   {&w.export_, "export"},
+             {&w.forget, "forget"},      {&w.import_, "import"},  {&w.origin, "origin"},
+             {&w.parent, "parent"},      {&w.which, "which"},     {&w.eval, "eval"}};
+    for (auto &e : t)
+        if (!(*e.slot = pair(e.sub))) return false;
+    return (w.clear = PyUnicode_InternFromString("-clear")) &&
+           (w.force = PyUnicode_InternFromString("-force")) &&
+           (w.command = PyUnicode_InternFromString("-command")) &&
+           (w.variable = PyUnicode_InternFromString("-variable"));
+}
+
+// prefix + items, as a new tuple.
+PyObject *words_of(PyObject *prefix, std::initializer_list<PyObject *> items,
+                   PyObject *tail_tuple = nullptr) {
+    Py_ssize_t np = PyTuple_GET_SIZE(prefix);
+    Py_ssize_t nt = tail_tuple ? PyTuple_GET_SIZE(tail_tuple) : 0;
+    PyObject *t = PyTuple_New(np + (Py_ssize_t)items.size() + nt);
+    if (!t) return nullptr;
+    Py_ssize_t k = 0;
+    for (Py_ssize_t i = 0; i < np; i++) PyTuple_SET_ITEM(t, k++, Py_NewRef(PyTuple_GET_ITEM(prefix, i)));
+    for (PyObject *o : items) PyTuple_SET_ITEM(t, k++, Py_NewRef(o));
+    for (Py_ssize_t i = 0; i < nt; i++) PyTuple_SET_ITEM(t, k++, Py_NewRef(PyTuple_GET_ITEM(tail_tuple, i)));
+    return t;
+}
+
+PyObject *self_ns(PyObject *self) { return PyObject_GetAttr(self, names.ns); }
+
+PyObject *cast_list_of(PyObject *self, PyObject *value) {
+    Ref tcl = Ref::steal(tcl_of(self));
+    if (!tcl) return nullptr;
+    return call_method1(tcl.get(), names.cast_list, value);
+}
+
+// (tclcmd,) + extra when there are extra arguments, else tclcmd itself.
+PyObject *with_extra(PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra) {
+    if (nextra <= 0) return Py_NewRef(tclcmd);
+    PyObject *t = PyTuple_New(nextra + 1);
+    if (!t) return nullptr;
+    PyTuple_SET_ITEM(t, 0, Py_NewRef(tclcmd));
+    for (Py_ssize_t i = 0; i < nextra; i++) PyTuple_SET_ITEM(t, i + 1, Py_NewRef(extra[i]));
+    return t;
+}
+
+#define SELF_ONLY(fname)                                          \
+    if (!self_only(fname, args, nargs, kwnames)) return nullptr; \
+    PyObject *self = args[0]
+
+PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"ns", "tcl"};
+    PyObject *a[2];
+    if (!parse_method("TclNamespace", kw, 2, 1, args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
+    Ref sup = Ref::steal(PyObject_CallFunctionObjArgs((PyObject *)&PySuper_Type,
+                                                      classes.TclNamespace.ptr(), self, nullptr));
+    if (!sup) return nullptr;
+    Ref r = Ref::steal(call_method0(sup.get(), names.dunder_init));
+    if (!r) return nullptr;
+    Ref ns = Ref::steal(wf(a[0]));
+    if (!ns || PyObject_SetAttr(self, names.ns, ns.get()) < 0) return nullptr;
+    Ref tcl = Ref::steal(interp_ref_raw(a[1]));
+    if (!tcl || PyObject_SetAttr(self, names.tcl, tcl.get()) < 0) return nullptr;
+    std::pair<PyObject *, PyObject *> vs[] = {{names.vars, views.VariablesView},
+                                              {names.objs, views.ObjectsView},
+                                              {names.procs, views.ProcsView},
+                                              {names.cmds, views.CommandsView}};
+    for (auto &v : vs) {
+        Ref view = Ref::steal(PyObject_CallOneArg(v.second, self));
+        if (!view || PyObject_SetAttr(self, v.first, view.get()) < 0) return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra);
+
+PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"pattern"};
+    PyObject *pattern;
+    if (!parse_method("children", kw, 1, 0, args, nargs, kwnames, &pattern)) return nullptr;
+    PyObject *self = args[0];
+    Ref result;
+    if (pattern && pattern != Py_None) {
+        // `namespace children` reads a single argument as a namespace name,
+        // not as a pattern: name this namespace explicitly, as Tcl sees it
+        // from inside, and give the pattern as the second argument.
+        Ref p = Ref::steal(wf(pattern));
+        if (!p) return nullptr;
+        Ref one = Ref::steal(PyTuple_Pack(1, p.get()));
+        if (!one) return nullptr;
+        Ref quoted = Ref::steal(wf(one.get()));
+        if (!quoted || !PyUnicode_Check(quoted.get())) {
+            if (quoted) PyErr_SetString(PyExc_TypeError, "children: pattern is not a word");
+            return nullptr;
+        }
+        Ref script = Ref::steal(
+            PyUnicode_FromFormat("namespace children [namespace current] %U", quoted.get()));
+        if (!script) return nullptr;
+        result = Ref::steal(eval_impl(self, script.get(), nullptr, 0));
+    } else {
+        result = Ref::steal(ns_call(self, w.children));
+    }
+    if (!result) return nullptr;
+    return cast_list_of(self, result.get());
+}
+
+PyObject *code(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"script"};
+    PyObject *script;
+    if (!parse_method("code", kw, 1, 1, args, nargs, kwnames, &script)) return nullptr;
+    Ref words = Ref::steal(words_of(w.code, {script}));
+    if (!words) return nullptr;
+    return ns_call(args[0], words.get());
+}
+
+PyObject *current_impl(PyObject *self) { return tk_call(self, w.current); }
+
+PyObject *current(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("current");
+    return current_impl(self);
+}
+
+PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra) {
+    bool built = nextra > 0 || PyTuple_Check(tclcmd);
+    Ref cmd = Ref::steal(with_extra(tclcmd, extra, nextra));
+    if (!cmd) return nullptr;
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int wrapped = PyObject_IsTrue(ns.get());
+    if (wrapped < 0) return nullptr;
+    Ref script;
+    if (wrapped) {
+        Ref inner = built ? Ref::steal(words_script(cmd.get())) : cmd;
+        if (!inner) return nullptr;
+        Ref outer = Ref::steal(words_of(w.eval, {ns.get(), inner.get()}));
+        if (!outer) return nullptr;
+        script = Ref::steal(wf(outer.get()));
+    } else {
+        script = Ref::steal(built ? words_script(cmd.get()) : wf(cmd.get()));
+    }
+    if (!script) return nullptr;
+    return tk_eval(self, script.get());
+}
+
+PyObject *create(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("create");
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    if (!t) {
+        PyErr_SetString(PyExc_ValueError, "Cannot create current namespace");
+        return nullptr;
+    }
+    Ref r = Ref::steal(eval_impl(self, names.empty, nullptr, 0));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// N for delete and exists: the name, or the current namespace for the
+// empty name.
+PyObject *name_or_current(PyObject *self) {
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    if (t) return ns.release();
+    return current_impl(self);
+}
+
+PyObject *delete_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("delete");
+    Ref n = Ref::steal(name_or_current(self));
+    if (!n) return nullptr;
+    Ref words = Ref::steal(words_of(w.delete_, {n.get()}));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(tk_call(self, words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *eval(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"tclcmd"};
+    PyObject *tclcmd;
+    Ref extra;
+    if (!parse_method("eval", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra))
+        return nullptr;
+    return eval_impl(args[0], tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
+                     PyTuple_GET_SIZE(extra.get()));
+}
+
+PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"tclcmd"};
+    PyObject *tclcmd;
+    Ref extra;
+    if (!parse_method("call", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra))
+        return nullptr;
+    Ref cmd = Ref::steal(with_extra(tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
+                                    PyTuple_GET_SIZE(extra.get())));
+    if (!cmd) return nullptr;
+    return ns_call(args[0], cmd.get());
+}
+
+PyObject *exists(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("exists");
+    Ref n = Ref::steal(name_or_current(self));
+    if (!n) return nullptr;
+    Ref words = Ref::steal(words_of(w.exists, {n.get()}));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(tk_call(self, words.get()));
+    if (!r) return nullptr;
+    Ref tcl = Ref::steal(tcl_of(self));
+    if (!tcl) return nullptr;
+    return call_method1(tcl.get(), names.cast_boolean, r.get());
+}
+
+// Shared by export and import_: (prefix, flag word if flag, *patterns).
+PyObject *flagged(PyObject *prefix, PyObject *flag, PyObject *word, PyObject *patterns,
+                  int *flag_true) {
+    int t = flag ? PyObject_IsTrue(flag) : 0;
+    if (t < 0) return nullptr;
+    *flag_true = t;
+    return t ? words_of(prefix, {word}, patterns) : words_of(prefix, {}, patterns);
+}
+
+PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"clear"};
+    PyObject *clear;
+    Ref patterns;
+    if (!parse_method("export", kw, 1, 0, args, nargs, kwnames, &clear, &patterns))
+        return nullptr;
+    PyObject *self = args[0];
+    int clear_true;
+    Ref words = Ref::steal(flagged(w.export_, clear, w.clear, patterns.get(), &clear_true));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(ns_call(self, words.get()));
+    if (!r) return nullptr;
+    if (!clear_true && PyTuple_GET_SIZE(patterns.get()) == 0) return cast_list_of(self, r.get());
+    Py_RETURN_NONE;
+}
+
+PyObject *forget(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref patterns;
+    if (!parse_method("forget", nullptr, 0, 0, args, nargs, kwnames, nullptr, &patterns))
+        return nullptr;
+    Ref words = Ref::steal(words_of(w.forget, {}, patterns.get()));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(ns_call(args[0], words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"force"};
+    PyObject *force;
+    Ref patterns;
+    if (!parse_method("import_", kw, 1, 0, args, nargs, kwnames, &force, &patterns))
+        return nullptr;
+    int force_true;
+    Ref words = Ref::steal(flagged(w.import_, force, w.force, patterns.get(), &force_true));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(ns_call(args[0], words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *origin(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"command"};
+    PyObject *command;
+    if (!parse_method("origin", kw, 1, 1, args, nargs, kwnames, &command)) return nullptr;
+    Ref words = Ref::steal(words_of(w.origin, {command}));
+    if (!words) return nullptr;
+    return ns_call(args[0], words.get());
+}
+
+// is_absolute / is_relative: the empty name itself when it is false.
+PyObject *is_abs_impl(PyObject *self, bool want_absolute) {
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    if (!t) return ns.release();
+    int abs;
+    if (PyUnicode_Check(ns.get())) {
+        abs = starts_with_colons(ns.get());
+    } else {
+        Ref r = Ref::steal(call_method1(ns.get(), names.startswith, names.colons));
+        if (!r) return nullptr;
+        abs = PyObject_IsTrue(r.get());
+        if (abs < 0) return nullptr;
+    }
+    return PyBool_FromLong(want_absolute ? abs : !abs);
+}
+
+PyObject *parent(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"force_eval"};
+    PyObject *force_eval;
+    if (!parse_method("parent", kw, 1, 0, args, nargs, kwnames, &force_eval)) return nullptr;
+    PyObject *self = args[0];
+    int force = force_eval ? PyObject_IsTrue(force_eval) : 0;
+    if (force < 0) return nullptr;
+    if (force) {
+        Ref isabs = Ref::steal(is_abs_impl(self, true));
+        if (!isabs) return nullptr;
+        int t = PyObject_IsTrue(isabs.get());
+        if (t < 0) return nullptr;
+        if (t) {
+            Ref ns = Ref::steal(self_ns(self));
+            if (!ns) return nullptr;
+            Ref s = Ref::steal(wf_str(ns.get(), "split"));
+            if (!s) return nullptr;
+            Ref parts = Ref::steal(split_name(s.get()));
+            if (!parts) return nullptr;
+            Py_ssize_t n = PyList_GET_SIZE(parts.get());
+            if (n <= 1) return Py_NewRef(names.empty);
+            if (n == 2) return Py_NewRef(names.colons);
+            Ref head = Ref::steal(PyList_GetSlice(parts.get(), 0, n - 1));
+            if (!head) return nullptr;
+            return PyUnicode_Join(names.colons, head.get());
+        }
+    }
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int t = PyObject_IsTrue(ns.get());
+    if (t < 0) return nullptr;
+    Ref words = t ? Ref::steal(words_of(w.parent, {ns.get()})) : Ref::borrow(w.parent);
+    if (!words) return nullptr;
+    Ref obj = Ref::steal(oskra::tclobj(words.get()));
+    if (!obj) return nullptr;
+    return tk_call(self, obj.get());
+}
+
+PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const kw[] = {"name", "command", "variable"};
+    PyObject *a[3];
+    if (!parse_method("which", kw, 3, 1, args, nargs, kwnames, a)) return nullptr;
+    int c = a[1] ? PyObject_IsTrue(a[1]) : 0;
+    if (c < 0) return nullptr;
+    int v = a[2] ? PyObject_IsTrue(a[2]) : 0;
+    if (v < 0) return nullptr;
+    Ref words;
+    if (c && v)
+        words = Ref::steal(words_of(w.which, {w.command, w.variable, a[0]}));
+    else if (c)
+        words = Ref::steal(words_of(w.which, {w.command, a[0]}));
+    else if (v)
+        words = Ref::steal(words_of(w.which, {w.variable, a[0]}));
+    else
+        words = Ref::steal(words_of(w.which, {a[0]}));
+    if (!words) return nullptr;
+    return ns_call(args[0], words.get());
+}
+
+PyObject *is_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("is_absolute");
+    return is_abs_impl(self, true);
+}
+
+PyObject *is_relative(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("is_relative");
+    return is_abs_impl(self, false);
+}
+
+PyObject *absolute_impl(PyObject *self) {
+    Ref isabs = Ref::steal(is_abs_impl(self, true));
+    if (!isabs) return nullptr;
+    int t = PyObject_IsTrue(isabs.get());
+    if (t < 0) return nullptr;
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    if (t) return ns.release();
+    Ref cur = Ref::steal(current_impl(self));
+    if (!cur) return nullptr;
+    PyObject *pair[2] = {cur.get(), ns.get()};
+    return ns_join_raw(pair, 2);
+}
+
+PyObject *absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("absolute");
+    return absolute_impl(self);
+}
+
+PyObject *make_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("make_absolute");
+    Ref a = Ref::steal(absolute_impl(self));
+    if (!a || PyObject_SetAttr(self, names.ns, a.get()) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *str_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("__str__");
+    return self_ns(self);
+}
+
+}  // namespace
+
+PyObject *ns_eval_words(PyObject *self, PyObject *words) { return eval_impl(self, words, nullptr, 0); }
+
+PyObject *ns_call(PyObject *self, PyObject *tclcmd) {
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int wrapped = PyObject_IsTrue(ns.get());
+    if (wrapped < 0) return nullptr;
+    Ref cmd = wrapped ? Ref::steal(words_of(w.eval, {ns.get(), tclcmd})) : Ref::borrow(tclcmd);
+    if (!cmd) return nullptr;
+    Ref obj = Ref::steal(oskra::tclobj(cmd.get()));
+    if (!obj) return nullptr;
+    return tk_call(self, obj.get());
+}
+
+static const char TCLNAMESPACE_DOC[] =
+    "One Tcl namespace of one interpreter.\n"
+    "\n"
+    "TclNamespace(ns, tcl=None): `ns` is the namespace name (converted with\n"
+    "wordform; absolute, relative or empty), `tcl` the interpreter (held\n"
+    "through a weak proxy; the package's shared interpreter by default).\n"
+    "The views `vars`, `objs`, `procs` and `cmds` map the names of the\n"
+    "namespace's variables, procedures and commands.";
+
+nb::object make_TclNamespace() {
+    if (!init_words()) throw nb::python_error();
+    if (!make_views()) throw nb::python_error();
+    PyObject *cls = make_class(
+        QUAL, QUAL, TCLNAMESPACE_DOC, {(PyObject *)&PyBaseObject_Type},
+        {
+            {"__init__", m_init, "($self, ns, tcl=None)"},
+            {"children", children, "($self, pattern=None)"},
+            {"code", code, "($self, script)"},
+            {"current", current, "($self)"},
+            {"create", create, "($self)"},
+            {"delete", delete_, "($self)"},
+            {"eval", eval, "($self, tclcmd, *args)"},
+            {"call", call, "($self, tclcmd, *args)"},
+            {"exists", exists, "($self)"},
+            {"export", export_, "($self, clear=False, *patterns)"},
+            {"forget", forget, "($self, *patterns)"},
+            {"import_", import_, "($self, force=False, *patterns)"},
+            {"origin", origin, "($self, command)"},
+            {"parent", parent, "($self, force_eval=False)"},
+            {"which", which, "($self, name, command=False, variable=False)"},
+            {"is_absolute", is_absolute, "($self)"},
+            {"is_relative", is_relative, "($self)"},
+            {"absolute", absolute, "($self)"},
+            {"make_absolute", make_absolute, "($self)"},
+            {"__str__", str_, "($self, /)"},
+            {"qualifiers", name_qualifiers, "(string)", true},
+            {"tail", name_tail, "(string)", true},
+            {"join", name_join, "(string, *args)", true},
+            {"split", name_split, "(string)", true},
+            {"normalize", name_normalize, "(string)", true},
+        },
+        {{"VariablesView", views.VariablesView},
+         {"ObjectsView", views.ObjectsView},
+         {"CommandsView", views.CommandsView},
+         {"ProcsView", views.ProcsView}});
+    if (!cls) throw nb::python_error();
+    return nb::steal(cls);
+}
+
+}  // namespace oskra::ns

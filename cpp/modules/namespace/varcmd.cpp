@@ -1,0 +1,65 @@
+// The helpers shared by variable.cpp, array_variable.cpp and command.cpp
+// (declared in varcmd.h).
+#include "varcmd.h"
+
+#include "core/listsplit.h"
+#include "support/tclapp.h"
+#include "parts.h"
+
+namespace oskra::ns {
+
+namespace vc {
+
+PyObject *absolute_name(PyObject *tcl, PyObject *name) {
+    if (PyUnicode_Check(name) && PyUnicode_GET_LENGTH(name) >= 2 && PyUnicode_READ_CHAR(name, 0) == ':' &&
+        PyUnicode_READ_CHAR(name, 1) == ':')
+        return Py_NewRef(name);
+    Ref tk = Ref::steal(tk_of(tcl));
+    if (!tk) return nullptr;
+    Ref current = Ref::steal(call_method2(tk.get(), names.call, names.namespace_, names.current));
+    if (!current) return nullptr;
+    PyObject *pair[2] = {current.get(), name};
+    return ns_join_raw(pair, 2);
+}
+
+PyObject *cast_list(PyObject *value) {
+    PyObject *result = split_list(value);
+    return result ? result : list_error_as_value_error();
+}
+
+int order_type_dict(PyTypeObject *tp, const char *const *order) {
+    PyObject *d = tp->tp_dict;
+    Ref rest = Ref::steal(PyDict_Copy(d));
+    if (!rest) return -1;
+    PyDict_Clear(d);
+    auto move = [&](const char *name) -> int {
+        PyObject *v = PyDict_GetItemString(rest.get(), name);
+        if (!v) return 0;
+        Py_INCREF(v);
+        int r = PyDict_SetItemString(d, name, v) < 0 || PyDict_DelItemString(rest.get(), name) < 0 ? -1 : 0;
+        Py_DECREF(v);
+        return r;
+    };
+    if (move("__module__") < 0 || move("__doc__") < 0) return -1;
+    for (const char *const *name = order; *name; ++name)
+        if (move(*name) < 0) return -1;
+    if (PyDict_Update(d, rest.get()) < 0) return -1;
+    PyType_Modified(tp);
+    return 0;
+}
+
+PyObject *instance_method(const char *module, const char *name, void *fn, int flags, const char *doc) {
+    PyMethodDef *def = new PyMethodDef;  // lives as long as the process
+    def->ml_name = name;
+    def->ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn));
+    def->ml_flags = flags;
+    def->ml_doc = doc;
+    Ref mod = Ref::steal(PyUnicode_FromString(module));
+    if (!mod) return nullptr;
+    Ref f = Ref::steal(PyCFunction_NewEx(def, nullptr, mod.get()));
+    if (!f) return nullptr;
+    return PyInstanceMethod_New(f.get());
+}
+
+}  // namespace vc
+}  // namespace oskra::ns

@@ -1,0 +1,461 @@
+// TclVariable: a native type with its fields in C slots. The parts
+// TclArrayVariable reuses are declared in variable.h.
+#include "variable.h"
+
+#include "core/convert.h"
+#include "support/tclapp.h"
+#include "parts.h"
+
+namespace oskra::ns {
+
+namespace var {
+
+PyTypeObject *var_type = nullptr;
+PyObject *marker = nullptr;  // TclVariable._TclVariable__marker
+
+// --- life cycle -------------------------------------------------------------
+
+int var_traverse(PyObject *self, visitproc visit, void *arg) {
+    VarObject *v = V(self);
+    Py_VISIT(Py_TYPE(self));
+    return vc::visit_fields({v->tcl, v->cast, v->var_name, v->dict}, visit, arg);
+}
+
+int var_clear(PyObject *self) {
+    VarObject *v = V(self);
+    vc::clear_fields({&v->tcl, &v->cast, &v->var_name, &v->dict});
+    return 0;
+}
+
+void var_dealloc(PyObject *self) { vc::dealloc_gc(self, var_clear, V(self)->weakreflist); }
+
+// The constructor's work, shared with TclArrayVariable.__init__.
+int init_fields(PyObject *self, PyObject *var_name, PyObject *array_index, PyObject *tcl, PyObject *cast) {
+    int t = vc::truthy(tcl);
+    if (t < 0) return -1;
+    PyObject *ref = interp_ref_raw(t ? tcl : Py_None);
+    if (!ref) return -1;
+    Py_XSETREF(V(self)->tcl, ref);
+    Py_XSETREF(V(self)->cast, Py_NewRef(cast ? cast : Py_None));
+    PyObject *name = wordform(var_name);
+    if (!name) return -1;
+    if (array_index && array_index != Py_None) {
+        Ref index = Ref::steal(wordform(array_index));
+        if (!index) {
+            Py_DECREF(name);
+            return -1;
+        }
+        PyObject *full = PyUnicode_FromFormat("%S(%S)", name, index.get());
+        Py_DECREF(name);
+        if (!full) return -1;
+        name = full;
+    }
+    Py_XSETREF(V(self)->var_name, name);
+    return 0;
+}
+
+int var_init(PyObject *self, PyObject *args, PyObject *kwargs) {
+    static const char *kwlist[] = {"var_name", "array_index", "tcl", "cast", nullptr};
+    PyObject *var_name, *array_index = Py_None, *tcl = Py_None, *cast = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:TclVariable", const_cast<char **>(kwlist), &var_name,
+                                     &array_index, &tcl, &cast))
+        return -1;
+    return init_fields(self, var_name, array_index, tcl, cast);
+}
+
+// --- helpers ----------------------------------------------------------------
+
+#define FIELD(self, f) vc::field(self, V(self)->f, #f)
+
+// The Tcl name of the variable, or of its element `index` when given.
+PyObject *name_of(PyObject *self, PyObject *index) {
+    PyObject *name = FIELD(self, var_name);
+    if (!name) return nullptr;
+    if (!index || index == Py_None) return Py_NewRef(name);
+    Ref w = Ref::steal(wordform(index));
+    if (!w) return nullptr;
+    if (!PyUnicode_Check(name)) {
+        PyErr_Format(PyExc_TypeError, "var_name must be str, not %.100s", Py_TYPE(name)->tp_name);
+        return nullptr;
+    }
+    return PyUnicode_FromFormat("%U(%U)", name, w.get());
+}
+
+// The Tcl application object and the variable's name.
+bool tk_and_name(PyObject *self, Ref &tk, PyObject *&name) {
+    return vc::tk_and_name(self, V(self)->tcl, &V(self)->var_name, "var_name", tk, name);
+}
+
+// tk.<method>(var_name[, wordform(index)][, value]): getvar, setvar and
+// unsetvar on the variable or one element. The index is converted like the
+// writers convert it, so that a non-string key reads back what the same key
+// wrote; a value goes through tclobj and the guard of the Tcl layer.
+PyObject *element_call(PyObject *self, PyObject *method, PyObject *index, PyObject *value = nullptr) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    PyObject *stack[4] = {tk.get(), name};
+    size_t n = 2;
+    Ref w, v;
+    if (index && index != Py_None) {
+        w = Ref::steal(wordform(index));
+        if (!w) return nullptr;
+        stack[n++] = w.get();
+    }
+    if (value) {
+        v = Ref::steal(tclobj(value));
+        if (v) v = Ref::steal(tcl_safe_value(v.get()));
+        if (!v) return nullptr;
+        stack[n++] = v.get();
+    }
+    return PyObject_VectorcallMethod(method, stack, n, nullptr);
+}
+
+// tk.eval(wordform(words)): the words run as a script, so that the result
+// comes back as its string form.
+PyObject *eval_words(PyObject *tk, PyObject *words) {
+    if (!words) return nullptr;
+    Ref script = Ref::steal(wordform(words));
+    if (!script) return nullptr;
+    return call_method1(tk, names.eval, script.get());
+}
+
+// tk.call(("::array", sub, var_name[, wordform(pattern)])).
+PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    bool with = pattern && pattern != Py_None;
+    Ref words = Ref::steal(PyTuple_New(with ? 4 : 3));
+    if (!words) return nullptr;
+    PyTuple_SET_ITEM(words.get(), 0, Py_NewRef(names.array_cmd));
+    PyTuple_SET_ITEM(words.get(), 1, Py_NewRef(sub));
+    PyTuple_SET_ITEM(words.get(), 2, Py_NewRef(name));
+    if (with) {
+        PyObject *p = wordform(pattern);
+        if (!p) return nullptr;
+        PyTuple_SET_ITEM(words.get(), 3, p);
+    }
+    return call_words(tk.get(), words.get());
+}
+
+// self.tcl.<cast>(value), stealing `value`.
+PyObject *tcl_cast(PyObject *self, PyObject *cast_name, PyObject *value) {
+    Ref v = Ref::steal(value);
+    if (!v) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    return call_method1(tcl, cast_name, v.get());
+}
+
+// --- reading and writing ----------------------------------------------------
+
+PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
+    Ref result = Ref::steal(element_call(self, names.getvar, index));
+    if (!result) return nullptr;
+    if (!cast || cast == marker) {
+        cast = FIELD(self, cast);
+        if (!cast) return nullptr;
+    }
+    int t = vc::truthy(cast);
+    if (t < 0) return nullptr;
+    if (!t) return result.release();
+    return PyObject_CallOneArg(cast, result.get());
+}
+
+PyObject *var_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const params[] = {"array_index", "cast"};
+    PyObject *a[2];
+    if (!bind_params("get_obj", 1, args, nargs, kwnames, params, 2, 0, a)) return nullptr;
+    return get_obj_impl(self, a[0], a[1]);
+}
+
+PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const params[] = {"array_index"};
+    PyObject *a[1];
+    if (!bind_params("get_str", 1, args, nargs, kwnames, params, 1, 0, a)) return nullptr;
+    Ref tk;
+    PyObject *var_name;
+    if (!tk_and_name(self, tk, var_name)) return nullptr;
+    Ref name = Ref::steal(name_of(self, a[0]));
+    if (!name) return nullptr;
+    return eval_words(tk.get(), Ref::steal(PyTuple_Pack(2, names.set, name.get())).get());
+}
+
+PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
+    Ref result = Ref::steal(element_call(self, names.setvar, index, value));
+    if (!result) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *var_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const params[] = {"value", "array_index"};
+    PyObject *a[2];
+    if (!bind_params("set", 1, args, nargs, kwnames, params, 2, 1, a)) return nullptr;
+    return set_impl(self, a[0], a[1]);
+}
+
+PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
+    PyObject *tcl_error = tcl_error_type();  // before any error is set
+    if (!tcl_error) return nullptr;
+    Ref result = Ref::steal(element_call(self, names.unsetvar, index));
+    if (result) Py_RETURN_NONE;
+    if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    int quiet = vc::truthy(nocomplain);
+    if (quiet < 0) return nullptr;  // the new error replaces the Tcl one
+    if (!quiet) {
+        PyErr_SetRaisedException(exc.release());
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject *var_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const params[] = {"array_index", "nocomplain"};
+    PyObject *a[2];
+    if (!bind_params("unset", 1, args, nargs, kwnames, params, 2, 0, a)) return nullptr;
+    return unset_impl(self, a[0], a[1]);
+}
+
+PyObject *exists_impl(PyObject *self, PyObject *index) {
+    Ref tk;
+    PyObject *var_name;
+    if (!tk_and_name(self, tk, var_name)) return nullptr;
+    Ref name = Ref::steal(name_of(self, index));
+    if (!name) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(3, names.info_cmd, names.exists, name.get()));
+    if (!words) return nullptr;
+    return tcl_cast(self, names.cast_boolean, call_words(tk.get(), words.get()));
+}
+
+PyObject *var_exists(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const params[] = {"array_index"};
+    PyObject *a[1];
+    if (!bind_params("exists", 1, args, nargs, kwnames, params, 1, 0, a)) return nullptr;
+    return exists_impl(self, a[0]);
+}
+
+PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const params[] = {"array_index", "cast"};
+    static PyObject *kw = nullptr;  // ("array_index", "tcl", "cast")
+    PyObject *a[2];
+    if (!bind_params("array_item_byref", 1, args, nargs, kwnames, params, 2, 1, a)) return nullptr;
+    if (!kw && !(kw = Py_BuildValue("(sss)", "array_index", "tcl", "cast"))) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    PyObject *stack[4] = {self, a[0], tcl, a[1] ? a[1] : Py_None};
+    return PyObject_Vectorcall(classes.TclVariable.ptr(), stack, 1, kw);
+}
+
+// --- whole arrays -----------------------------------------------------------
+
+int one_pattern(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **pattern) {
+    static const char *const params[] = {"pattern"};
+    return bind_params(fname, 1, args, nargs, kwnames, params, 1, 0, pattern) ? 0 : -1;
+}
+
+PyObject *var_array_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *pattern;
+    if (one_pattern("array_get_obj", args, nargs, kwnames, &pattern)) return nullptr;
+    return tcl_cast(self, names.cast_array, array_call(self, names.get, pattern));
+}
+
+PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *pattern;
+    if (one_pattern("array_get_str", args, nargs, kwnames, &pattern)) return nullptr;
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    Ref words = Ref::steal(pattern && pattern != Py_None ? PyTuple_Pack(4, names.array_cmd, names.get, name, pattern)
+                                                         : PyTuple_Pack(3, names.array_cmd, names.get, name));
+    return tcl_cast(self, names.cast_array, eval_words(tk.get(), words.get()));
+}
+
+PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const params[] = {"value"};
+    PyObject *a[1];
+    if (!bind_params("array_set", 1, args, nargs, kwnames, params, 1, 1, a)) return nullptr;
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    Ref value = Ref::steal(tclobj(a[0]));
+    if (!value) return nullptr;
+    Ref words = Ref::steal(PyTuple_Pack(4, names.array_cmd, names.set, name, value.get()));
+    if (!words) return nullptr;
+    Ref r = Ref::steal(call_words(tk.get(), words.get()));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *array_unset_impl(PyObject *self, PyObject *pattern) {
+    Ref r = Ref::steal(array_call(self, names.unset, pattern));
+    if (!r) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *var_array_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *pattern;
+    if (one_pattern("array_unset", args, nargs, kwnames, &pattern)) return nullptr;
+    return array_unset_impl(self, pattern);
+}
+
+PyObject *var_array_size(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!bind_params("array_size", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
+    return array_call(self, names.size, nullptr);
+}
+
+PyObject *var_array_names(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *pattern;
+    if (one_pattern("array_names", args, nargs, kwnames, &pattern)) return nullptr;
+    return tcl_cast(self, names.cast_list, array_call(self, names.names_, pattern));
+}
+
+PyObject *var_is_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (!bind_params("is_array", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
+    return tcl_cast(self, names.cast_boolean, array_call(self, names.exists, nullptr));
+}
+
+// --- names and text forms ---------------------------------------------------
+
+PyObject *var_absolute(PyObject *self, PyObject *) {
+    PyObject *name = FIELD(self, var_name);
+    if (!name) return nullptr;
+    PyObject *tcl = FIELD(self, tcl);
+    return tcl ? vc::absolute_name(tcl, name) : nullptr;
+}
+
+PyObject *var_make_absolute(PyObject *self, PyObject *) {
+    PyObject *name = var_absolute(self, nullptr);
+    if (!name) return nullptr;
+    Py_XSETREF(V(self)->var_name, name);
+    Py_RETURN_NONE;
+}
+
+PyObject *var_str(PyObject *self) {
+    PyObject *name = FIELD(self, var_name);
+    return name ? Py_NewRef(name) : nullptr;
+}
+
+PyObject *var_tclobj(PyObject *self, PyObject *) {
+    PyObject *name = FIELD(self, var_name);
+    return name ? wordform(name) : nullptr;
+}
+
+PyObject *var_repr(PyObject *self) {
+    PyObject *name = FIELD(self, var_name);
+    if (!name) return nullptr;
+    Ref cls = Ref::steal(PyType_GetName(Py_TYPE(self)));
+    if (!cls) return nullptr;
+    return PyUnicode_FromFormat("%U(%R)", cls.get(), name);
+}
+
+#define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+
+PyMethodDef var_methods[] = {
+    {"get_obj", FASTKW(var_get_obj), METH_FASTCALL | METH_KEYWORDS,
+     "Read the variable (or its element array_index), then apply cast:\n"
+     "by default the object's own cast; None reads without any cast."},
+    {"get_str", FASTKW(var_get_str), METH_FASTCALL | METH_KEYWORDS,
+     "get_str($self, /, array_index=None)\n--\n\nRead the value's string form with the Tcl command set."},
+    {"set", FASTKW(var_set), METH_FASTCALL | METH_KEYWORDS,
+     "set($self, /, value, array_index=None)\n--\n\nWrite the variable or one of its elements."},
+    {"unset", FASTKW(var_unset), METH_FASTCALL | METH_KEYWORDS,
+     "unset($self, /, array_index=None, nocomplain=False)\n--\n\n"
+     "Unset the variable or one element; nocomplain drops the TclError."},
+    {"exists", FASTKW(var_exists), METH_FASTCALL | METH_KEYWORDS,
+     "exists($self, /, array_index=None)\n--\n\nWhether the variable (or the element) exists."},
+    {"array_item_byref", FASTKW(var_array_item_byref), METH_FASTCALL | METH_KEYWORDS,
+     "array_item_byref($self, /, array_index, cast=None)\n--\n\nA TclVariable for one element of this array."},
+    {"array_get_obj", FASTKW(var_array_get_obj), METH_FASTCALL | METH_KEYWORDS,
+     "array_get_obj($self, /, pattern=None)\n--\n\nThe array's elements (those matching pattern) as an Array."},
+    {"array_get_str", FASTKW(var_array_get_str), METH_FASTCALL | METH_KEYWORDS,
+     "array_get_str($self, /, pattern=None)\n--\n\nLike array_get_obj, evaluated as a script (values as text)."},
+    {"array_set", FASTKW(var_array_set), METH_FASTCALL | METH_KEYWORDS,
+     "array_set($self, /, value)\n--\n\nSet elements from a mapping or a flat name, value sequence."},
+    {"array_unset", FASTKW(var_array_unset), METH_FASTCALL | METH_KEYWORDS,
+     "array_unset($self, /, pattern=None)\n--\n\nUnset the elements matching pattern, or the whole array."},
+    {"array_size", FASTKW(var_array_size), METH_FASTCALL | METH_KEYWORDS,
+     "array_size($self, /)\n--\n\nThe number of elements (0 for a missing array)."},
+    {"array_names", FASTKW(var_array_names), METH_FASTCALL | METH_KEYWORDS,
+     "array_names($self, /, pattern=None)\n--\n\nThe element names (matching pattern) as a tuple."},
+    {"is_array", FASTKW(var_is_array), METH_FASTCALL | METH_KEYWORDS,
+     "is_array($self, /)\n--\n\nWhether the variable is an array."},
+    {"absolute", var_absolute, METH_NOARGS,
+     "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
+    {"make_absolute", var_make_absolute, METH_NOARGS, "make_absolute($self, /)\n--\n\nMake var_name absolute."},
+    {"__tclobj__", var_tclobj, METH_NOARGS, "__tclobj__($self, /)\n--\n\nThe variable's name (never its value)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef var_members[] = {
+    {"tcl", T_OBJECT_EX, offsetof(VarObject, tcl), 0, "The interpreter (a weak proxy)."},
+    {"cast", T_OBJECT_EX, offsetof(VarObject, cast), 0, "The default cast of get_obj."},
+    {"var_name", T_OBJECT_EX, offsetof(VarObject, var_name), 0, "The variable's Tcl name."},
+    {"__dictoffset__", T_PYSSIZET, offsetof(VarObject, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(VarObject, weakreflist), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef var_getset[] = {
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot var_slots[] = {
+    {Py_tp_doc, (void *)"TclVariable(var_name, array_index=None, tcl=None, cast=None)\n--\n\n"
+                        "A Tcl variable (a scalar, a whole array or one element) of one interpreter."},
+    {Py_tp_init, (void *)var_init},
+    {Py_tp_new, (void *)PyType_GenericNew},
+    {Py_tp_dealloc, (void *)var_dealloc},
+    {Py_tp_traverse, (void *)var_traverse},
+    {Py_tp_clear, (void *)var_clear},
+    {Py_tp_methods, var_methods},
+    {Py_tp_members, var_members},
+    {Py_tp_getset, var_getset},
+    {Py_tp_str, (void *)var_str},
+    {Py_tp_repr, (void *)var_repr},
+    {0, nullptr},
+};
+
+PyType_Spec var_spec = {
+    "oskra.tcl.namespace.TclVariable",
+    sizeof(VarObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+    var_slots,
+};
+
+}  // namespace var
+
+using namespace var;
+
+// --- assembly ---------------------------------------------------------------
+
+nb::object make_TclVariable() {
+    if (!marker) {
+        marker = PyObject_CallNoArgs(reinterpret_cast<PyObject *>(&PyBaseObject_Type));
+        if (!marker) throw nb::python_error();
+    }
+    PyObject *tp = PyType_FromSpec(&var_spec);
+    if (!tp) throw nb::python_error();
+    var_type = reinterpret_cast<PyTypeObject *>(tp);
+    Py_INCREF(tp);  // var_type lives as long as the process
+    nb::object cls = nb::steal(tp);
+    PyObject *d = var_type->tp_dict;
+    // The sentinel default of get_obj's cast, and the aliases.
+    if (PyDict_SetItemString(d, "_TclVariable__marker", marker) < 0) throw nb::python_error();
+    if (PyDict_SetItemString(d, "get", PyDict_GetItemString(d, "get_obj")) < 0) throw nb::python_error();
+    if (PyDict_SetItemString(d, "array_get", PyDict_GetItemString(d, "array_get_obj")) < 0)
+        throw nb::python_error();
+    static const char *const order[] = {
+        "__init__", "_TclVariable__marker", "get_obj", "get_str", "get", "set", "unset", "exists",
+        "array_item_byref", "array_get_obj", "array_get_str", "array_get", "array_set", "array_unset",
+        "array_size", "array_names", "is_array", "absolute", "make_absolute", "__str__", "__tclobj__",
+        "__repr__", nullptr};
+    if (vc::order_type_dict(var_type, order) < 0) throw nb::python_error();
+    return cls;
+}
+
+
+}  // namespace oskra::ns

@@ -1,0 +1,36 @@
+// The parts of TclVariable (variable.cpp) that TclArrayVariable
+// (array_variable.cpp) is built from: the object layout and the bodies of
+// the reading and writing methods.
+#pragma once
+#include "varcmd.h"
+
+namespace oskra::ns::var {
+
+struct VarObject {
+    PyObject_HEAD
+    PyObject *tcl;
+    PyObject *cast;
+    PyObject *var_name;
+    PyObject *dict;
+    PyObject *weakreflist;
+};
+
+inline VarObject *V(PyObject *o) { return reinterpret_cast<VarObject *>(o); }
+
+extern PyTypeObject *var_type;  // TclVariable, once made
+
+// The constructor's work: the weak interpreter reference, the cast, and the
+// name (with "(index)" when an array index is given). -1 with the error set.
+int init_fields(PyObject *self, PyObject *var_name, PyObject *array_index, PyObject *tcl, PyObject *cast);
+
+// get_obj(index, cast), a null cast meaning the object's own.
+PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast);
+PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index);
+PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain);
+PyObject *exists_impl(PyObject *self, PyObject *index);
+// tk.call(("::array", sub, var_name[, wordform(pattern)])).
+PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern);
+PyObject *array_unset_impl(PyObject *self, PyObject *pattern);
+PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+
+}  // namespace oskra::ns::var

@@ -1,0 +1,186 @@
+// Quick calls: `interp.quick.ns_a.proc(x, opt=y)` calls the Tcl command
+// ns_a::proc with the words x -opt y.
+//
+// `Quick` (the root an interpreter holds) and `Quick_Code` (the name being
+// collected, and the call) are native heap types. Attribute access falls
+// back to a name segment only when ordinary lookup finds nothing; that
+// lookup runs without raising, so a miss costs no exception. The call is a
+// vectorcall: words, history record, tk.call, error translation, cast.
+#include <nanobind/nanobind.h>
+
+#include <Python.h>
+#include <structmember.h>
+
+#include <initializer_list>
+
+#include "support/tclapp.h"
+#include "quick_code.h"
+#include "quick_support.h"
+
+namespace nb = nanobind;
+
+namespace {
+
+// The root an interpreter holds: each attribute it lacks starts a Quick_Code.
+struct QuickObject {
+    PyObject_HEAD
+    PyObject *tcl;
+    PyObject *dict;
+    PyObject *weakrefs;
+};
+
+inline QuickObject *Q(PyObject *o) { return reinterpret_cast<QuickObject *>(o); }
+
+int Quick_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    static const char *kwlist[] = {"tcl", nullptr};
+    PyObject *tcl;
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "O:Quick", const_cast<char **>(kwlist), &tcl)) return -1;
+    PyObject *ref = weak_interpreter(tcl);
+    if (!ref) return -1;
+    Py_XSETREF(Q(self)->tcl, ref);
+    return 0;
+}
+
+// Quick.__getattr__: a new Quick_Code(name, tcl=self.tcl).
+PyObject *quick_new_code(PyObject *self, PyObject *name) {
+    PyObject *tcl = Q(self)->tcl;
+    if (!tcl) return missing(self, "tcl");
+    return code_create(name, tcl);
+}
+
+PyObject *Quick_getattro(PyObject *self, PyObject *name) {
+    PyObject *r = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+    if (r || PyErr_Occurred()) return r;
+    return quick_new_code(self, name);
+}
+
+PyObject *Quick_getattr_method(PyObject *self, PyObject *name) {
+    if (!PyUnicode_Check(name)) {
+        PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'", Py_TYPE(name)->tp_name);
+        return nullptr;
+    }
+    return quick_new_code(self, name);
+}
+
+// The root names no command.
+PyObject *Quick_call(PyObject *, PyObject *, PyObject *) {
+    PyObject *tcl_error = oskra::tcl_error_type();
+    if (tcl_error) PyErr_SetObject(tcl_error, s_invalid_command);
+    return nullptr;
+}
+
+int Quick_traverse(PyObject *self, visitproc visit, void *arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(Q(self)->tcl);
+    Py_VISIT(Q(self)->dict);
+    return 0;
+}
+
+int Quick_clear(PyObject *self) {
+    Py_CLEAR(Q(self)->tcl);
+    Py_CLEAR(Q(self)->dict);
+    return 0;
+}
+
+void Quick_dealloc(PyObject *self) {
+    PyTypeObject *tp = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (Q(self)->weakrefs) PyObject_ClearWeakRefs(self);
+    Quick_clear(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+PyMethodDef Quick_methods[] = {
+    {"__getattr__", Quick_getattr_method, METH_O,
+     "__getattr__($self, name, /)\n--\n\nA new Quick_Code starting with the segment `name`."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef Quick_members[] = {
+    {"tcl", T_OBJECT_EX, offsetof(QuickObject, tcl), 0, "Weak proxy of the interpreter."},
+    {"__dictoffset__", T_PYSSIZET, offsetof(QuickObject, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(QuickObject, weakrefs), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot Quick_slots[] = {
+    {Py_tp_doc, (void *)"Quick(tcl)\n--\n\n"
+                        "Attribute-style calls of Tcl commands: quick.ns_a.proc(x, opt=y) runs "
+                        "ns_a::proc x -opt y and returns the typecast result."},
+    {Py_tp_new, (void *)PyType_GenericNew},
+    {Py_tp_init, (void *)Quick_init},
+    {Py_tp_call, (void *)Quick_call},
+    {Py_tp_getattro, (void *)Quick_getattro},
+    {Py_tp_dealloc, (void *)Quick_dealloc},
+    {Py_tp_traverse, (void *)Quick_traverse},
+    {Py_tp_clear, (void *)Quick_clear},
+    {Py_tp_methods, Quick_methods},
+    {Py_tp_members, Quick_members},
+    {0, nullptr},
+};
+
+PyType_Spec Quick_spec = {
+    "oskra.tcl.quick.Quick", sizeof(QuickObject), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, Quick_slots,
+};
+
+// Moves the named entries of a new type's dict to its end, in the given
+// order, so that the class lists its methods in their documented order.
+void order_methods(PyTypeObject *type, std::initializer_list<const char *> names) {
+    PyObject *dict = type->tp_dict;
+    for (const char *name : names) {
+        PyObject *value = PyDict_GetItemString(dict, name);
+        if (!value) throw nb::python_error();
+        Py_INCREF(value);
+        int rc = PyDict_DelItemString(dict, name) < 0 ? -1 : PyDict_SetItemString(dict, name, value);
+        Py_DECREF(value);
+        if (rc < 0) throw nb::python_error();
+    }
+    PyType_Modified(type);
+}
+
+PyObject *intern(const char *s) {
+    PyObject *o = PyUnicode_InternFromString(s);
+    if (!o) throw nb::python_error();
+    return o;
+}
+
+}  // namespace
+
+NB_MODULE(quick, m) {
+    s_history = intern("history");
+    s_tk = intern("tk");
+    s_vars = intern("vars");
+    s_call = intern("call");
+    s_cast_any = intern("cast_any");
+    s_append = intern("append");
+    s_errorInfo = intern("::errorInfo");
+    s_cast_ = intern("cast_");
+    s_sep = intern("::");
+    s_dash = intern("-");
+    s_str = intern("__str__");
+    s_code_fmt = intern("<tcl.Quick magic, referring Tcl code ::%s>");
+    s_invalid_command = intern("invalid command name \"\"");
+    s_getattribute = intern("__getattribute__");
+    g_object_getattribute = PyObject_GetAttr((PyObject *)&PyBaseObject_Type, s_getattribute);
+    if (!g_object_getattribute) throw nb::python_error();
+
+    nb::module_ weakref = nb::module_::import_("weakref");
+    g_weakref_proxy = Py_NewRef(weakref.attr("proxy").ptr());
+    if (!oskra::tcl_error_type()) throw nb::python_error();
+    m.attr("weakref") = weakref;
+    m.attr("TclError") = nb::module_::import_("tkinter").attr("TclError");
+    m.attr("wordform") = nb::module_::import_("oskra.tcl.wordform").attr("wordform");
+
+    PyObject *quick = PyType_FromModuleAndSpec(m.ptr(), &Quick_spec, nullptr);
+    if (!quick) throw nb::python_error();
+    QuickType = (PyTypeObject *)quick;
+    PyObject *code = PyType_FromModuleAndSpec(m.ptr(), &Code_spec, nullptr);
+    if (!code) throw nb::python_error();
+    CodeType = (PyTypeObject *)code;
+    order_methods(QuickType, {"__init__", "__getattr__", "__call__"});
+    order_methods(CodeType, {"__init__", "__call__", "__getattr__", "__repr__", "__str__"});
+    m.attr("Quick") = nb::borrow(quick);
+    m.attr("Quick_Code") = nb::borrow(code);
+}

@@ -1,0 +1,133 @@
+// Private to the quick module (included once, by quick.cpp): its interned
+// names, the interpreter reference, cached attribute lookups and the
+// TclError translation shared by Quick and Quick_Code.
+#pragma once
+#include <Python.h>
+
+#include "support/tclapp.h"
+
+namespace {
+
+PyObject *s_history, *s_tk, *s_vars, *s_call, *s_cast_any, *s_append, *s_errorInfo, *s_cast_, *s_sep, *s_dash,
+    *s_str, *s_code_fmt, *s_invalid_command, *s_getattribute;
+PyObject *g_weakref_proxy, *g_object_getattribute;
+PyTypeObject *QuickType, *CodeType;
+
+// The interpreter behind a reference (a weak proxy is looked through), as a
+// new reference; ReferenceError once a proxied interpreter is gone.
+PyObject *resolve(PyObject *tcl) {
+    if (PyWeakref_CheckProxy(tcl)) {
+        PyObject *target = PyWeakref_GetObject(tcl);
+        if (!target) return nullptr;
+        if (target == Py_None) {
+            PyErr_SetString(PyExc_ReferenceError, "weakly-referenced object no longer exists");
+            return nullptr;
+        }
+        return Py_NewRef(target);
+    }
+    return Py_NewRef(tcl);
+}
+
+// The interpreter reference kept by a Quick: a weak proxy as it is, anything
+// else wrapped in one; no interpreter means the package top level.
+PyObject *weak_interpreter(PyObject *tcl) {
+    if (tcl == Py_None) {
+        PyObject *top = PyImport_ImportModule("oskra.tcl");
+        if (!top) return nullptr;
+        PyObject *p = PyObject_CallOneArg(g_weakref_proxy, top);
+        Py_DECREF(top);
+        return p;
+    }
+    if (PyWeakref_CheckProxy(tcl)) return Py_NewRef(tcl);
+    return PyObject_CallOneArg(g_weakref_proxy, tcl);
+}
+
+PyObject *missing(PyObject *self, const char *name) {
+    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name, name);
+    return nullptr;
+}
+
+// What a class says about one attribute name, remembered while the class
+// is unchanged (same version tag): whether it keeps object.__getattribute__
+// (a __getattr__ fallback is fine), and what the class defines under the name.
+struct ClassAttr {
+    PyTypeObject *type = nullptr;  // compared only
+    unsigned int version = 0;
+    bool generic = false;
+    PyObject *descr = nullptr;  // borrowed from the class, valid for `version`
+};
+
+void describe(ClassAttr &c, PyTypeObject *tp, PyObject *name) {
+    if (c.type == tp && c.version != 0 && tp->tp_version_tag == c.version) return;
+    c.generic = _PyType_Lookup(tp, s_getattribute) == g_object_getattribute;
+    c.descr = _PyType_Lookup(tp, name);
+    c.type = tp;
+    c.version = tp->tp_version_tag;  // 0 (not cached) when the class has none
+}
+
+// obj.name: a name its class does not define is read straight from the
+// instance dict.
+PyObject *get_attr(PyObject *obj, PyObject *name, ClassAttr &c) {
+    describe(c, Py_TYPE(obj), name);
+    if (c.generic && !c.descr) {
+        PyObject **dp = _PyObject_GetDictPtr(obj);
+        if (dp && *dp) {
+            PyObject *v = PyDict_GetItemWithError(*dp, name);
+            if (v) return Py_NewRef(v);
+            if (PyErr_Occurred()) return nullptr;
+        }
+    }
+    return PyObject_GetAttr(obj, name);
+}
+
+// obj.name(*args) (args[0] is obj) for a method defined by obj's class,
+// without a bound-method object.
+PyObject *call_method(PyObject *name, ClassAttr &c, PyObject *const *args, size_t nargs) {
+    PyObject *obj = args[0];
+    describe(c, Py_TYPE(obj), name);
+    PyObject *descr = c.descr;
+    if (c.generic && descr && PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+        PyObject **dp = _PyObject_GetDictPtr(obj);
+        PyObject *shadow = (dp && *dp) ? PyDict_GetItemWithError(*dp, name) : nullptr;
+        if (!shadow) {
+            if (PyErr_Occurred()) return nullptr;
+            Py_INCREF(descr);
+            PyObject *r = PyObject_Vectorcall(descr, args, nargs, nullptr);
+            Py_DECREF(descr);
+            return r;
+        }
+    }
+    return PyObject_VectorcallMethod(name, args, nargs, nullptr);
+}
+
+ClassAttr a_history, a_tk, a_vars, a_cast_any, a_append;
+
+// Replaces the pending TclError by TclError(interp.vars["::errorInfo"]),
+// raised as `raise ... from None` would: no cause, context suppressed.
+// A failure to read the variable propagates instead, in the context of the
+// original error.
+void translate_tcl_error(PyObject *interp) {
+    PyObject *orig = PyErr_GetRaisedException();
+    PyObject *info = nullptr, *exc = nullptr;
+    PyObject *vars = get_attr(interp, s_vars, a_vars);
+    if (vars) {
+        info = PyObject_GetItem(vars, s_errorInfo);
+        Py_DECREF(vars);
+    }
+    if (info) {
+        exc = PyObject_CallOneArg(oskra::tcl_error_type(), info);
+        Py_DECREF(info);
+    }
+    if (exc) {
+        PyException_SetContext(exc, orig);  // steals
+        PyException_SetCause(exc, nullptr);  // sets __suppress_context__
+        PyErr_SetRaisedException(exc);
+        return;
+    }
+    exc = PyErr_GetRaisedException();
+    if (exc) PyException_SetContext(exc, orig);
+    else Py_XDECREF(orig);
+    PyErr_SetRaisedException(exc);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+// Access to the Tcl layer underneath tkinter: its error and value types, and
+// the C structures of its application and value objects.
+#include "support/tclapp.h"
+
+#include <cstring>
+
+namespace oskra {
+
+namespace {
+
+// The leading fields of _tkinter's application object: PyObject_HEAD, then
+// the Tcl interpreter it owns.
+struct TkappHead {
+    PyObject_HEAD
+    Tcl_Interp *interp;
+};
+
+// The leading fields of _tkinter's Tcl_Obj wrapper.
+struct TclObjHead {
+    PyObject_HEAD
+    Tcl_Obj *value;
+};
+
+// Callers may ask while an exception is pending (to test its type): that
+// exception is kept across the import, and wins over an import failure.
+PyObject *cached_tkinter_attr(PyObject **slot, const char *name) {
+    if (*slot) return *slot;
+    PyObject *pending = PyErr_GetRaisedException();
+    PyObject *attr = nullptr;
+    PyObject *mod = PyImport_ImportModule("_tkinter");
+    if (mod) {
+        attr = PyObject_GetAttrString(mod, name);
+        Py_DECREF(mod);
+    }
+    if (pending) {
+        if (!attr) PyErr_Clear();
+        PyErr_SetRaisedException(pending);
+    }
+    if (!attr) return nullptr;
+    *slot = attr;  // kept for the life of the process
+    return attr;
+}
+
+PyObject *g_tcl_error = nullptr;
+PyObject *g_tcl_obj = nullptr;
+PyTypeObject *g_tkapp_type = nullptr;
+
+}  // namespace
+
+PyObject *tcl_error_type() { return cached_tkinter_attr(&g_tcl_error, "TclError"); }
+
+PyObject *tcl_obj_type() { return cached_tkinter_attr(&g_tcl_obj, "Tcl_Obj"); }
+
+Tcl_Interp *interp_of_tkapp(PyObject *tkapp) {
+    if (tkapp) {
+        PyTypeObject *tp = Py_TYPE(tkapp);
+        if (tp == g_tkapp_type) return reinterpret_cast<TkappHead *>(tkapp)->interp;
+        if (g_tkapp_type == nullptr && std::strcmp(tp->tp_name, "_tkinter.tkapp") == 0) {
+            // Remember the type object itself: later checks are one compare.
+            g_tkapp_type = tp;
+            Py_INCREF(tp);
+            return reinterpret_cast<TkappHead *>(tkapp)->interp;
+        }
+    }
+    PyErr_Format(PyExc_TypeError, "expected a _tkinter.tkapp object, not %.200s",
+                 tkapp ? Py_TYPE(tkapp)->tp_name : "NULL");
+    return nullptr;
+}
+
+Tcl_Obj *tcl_obj_value(PyObject *obj) { return reinterpret_cast<TclObjHead *>(obj)->value; }
+
+}  // namespace oskra
