@@ -1,5 +1,5 @@
 # Every target does its own set-up (safe to run again).
-.PHONY: setup demo test bench asan clean
+.PHONY: setup demo test bench asan lint format clean
 
 setup:
 	scripts/setup.sh
@@ -35,6 +35,24 @@ asan:
 	$(ASAN_VENV)/bin/python -m pip install -q --no-build-isolation --no-deps \
 		-C cmake.define.OSKRA_SANITIZE=ON -C cmake.build-type=RelWithDebInfo -C build-dir=build/asan .
 	cd tests && $(ASAN_ENV) ../$(ASAN_VENV)/bin/python -m pytest -p no:cacheprovider -q $(PYTEST_ARGS)
+
+# Style and static checks: clang-format and ruff (format and lint) over the
+# whole tree, clang-tidy with the agreed checks of .clang-tidy over cpp/.
+LINT_TOOLS := "clang-format==23.1.5" "clang-tidy==23.1.4" "ruff==0.17.5"
+LINT_BUILD := build/lint
+lint: setup
+	@.venv/bin/python -m pip install -q $(LINT_TOOLS)
+	.venv/bin/clang-format --dry-run -Werror $$(git ls-files 'cpp/*.cpp' 'cpp/*.h')
+	.venv/bin/ruff format --check .
+	.venv/bin/ruff check .
+	.venv/bin/cmake -S . -B $(LINT_BUILD) -G Ninja -DPython_EXECUTABLE=$(CURDIR)/.venv/bin/python >/dev/null
+	git ls-files 'cpp/*.cpp' | xargs -P2 -n8 .venv/bin/clang-tidy -p $(LINT_BUILD) --quiet
+
+format: setup
+	@.venv/bin/python -m pip install -q $(LINT_TOOLS)
+	.venv/bin/clang-format -i $$(git ls-files 'cpp/*.cpp' 'cpp/*.h')
+	.venv/bin/ruff format .
+	.venv/bin/ruff check --fix .
 
 clean:
 	rm -rf build .venv .venv-*

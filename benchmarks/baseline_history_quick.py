@@ -2,12 +2,14 @@
 
 The reference point for the benchmark: what a Python developer would write.
 """
+
 import logging
 import re
 from collections import deque
 from tkinter import TclError
 
 from oskra.tcl.wordform import wordform
+
 from oskra.utils.utils import get_time
 
 log = logging.getLogger("oskra.tcl")
@@ -78,7 +80,7 @@ class History(object):
             try:
                 source = self.__markers__[marker]
             except KeyError:
-                raise Exception("No such marker: %s" % marker)
+                raise Exception("No such marker: %s" % marker)  # noqa: B904 (as transcribed)
         entries = list(source)[-count:]
         if regex:
             pattern = re.compile(regex)

@@ -2,15 +2,16 @@
 
 The reference point for the benchmark: what a Python developer would write.
 """
-import tkinter
-from tkinter import TclError, Tk
 
+import tkinter
 from _tkinter import Tcl_Obj
+from tkinter import TclError, Tk
 
 import baseline_history_quick as base_history
 from baseline_lists import make_nestmap
-from oskra.tcl.array import Array
 from oskra.tcl.internal import TclDLL
+
+from oskra.tcl.array import Array
 
 _splitter = tkinter.Tcl()
 

@@ -6,6 +6,7 @@ methods over ``dict``. The benchmarks measure the package against them and
 the property tests use ``make_nestmap`` as the reference for
 ``NestMap.from_tcl``.
 """
+
 from collections.abc import MutableMapping
 from tkinter import TclError
 
@@ -102,9 +103,10 @@ def split_list(s):
             if j >= n:
                 raise TclError("unmatched open brace in list")
             if j + 1 < n and s[j + 1] not in _SPACE:
-                raise TclError('list element in braces followed by "%s" instead of space'
-                               % s[j + 1:j + 21].split()[0])
-            result.append(s[i + 1:j])
+                raise TclError(
+                    'list element in braces followed by "%s" instead of space' % s[j + 1 : j + 21].split()[0]
+                )
+            result.append(s[i + 1 : j])
             i = j + 1
         elif c == '"':
             j = i + 1
@@ -113,8 +115,9 @@ def split_list(s):
             if j >= n:
                 raise TclError("unmatched open quote in list")
             if j + 1 < n and s[j + 1] not in _SPACE:
-                raise TclError('list element in quotes followed by "%s" instead of space'
-                               % s[j + 1:j + 21].split()[0])
+                raise TclError(
+                    'list element in quotes followed by "%s" instead of space' % s[j + 1 : j + 21].split()[0]
+                )
             result.append(_collapse(s, i + 1, j))
             i = j + 1
         else:
@@ -223,8 +226,7 @@ def make_nestmap(cast_list, keyed_list_typename="keyedList"):
 
         def update(self, *args, **kwargs):
             if len(args) > 1:
-                raise TypeError("update() takes at most 1 positional arguments ({} given)"
-                                .format(len(args)))
+                raise TypeError("update() takes at most 1 positional arguments ({} given)".format(len(args)))
             if args:
                 other = args[0]
                 if isinstance(other, NestMap):

@@ -2,6 +2,7 @@
 plainly from their algorithms, as a Python developer would. Like the module
 itself they use the package's own wordform/tclobj, so the comparison
 measures the namespace code alone."""
+
 import weakref
 from collections.abc import MutableMapping
 from tkinter import TclError

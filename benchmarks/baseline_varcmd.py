@@ -3,6 +3,7 @@ writing a variable, calling a command with keyword options) written out
 plainly from their algorithms, as a Python developer would. They use the
 package's own wordform/tclobj, as the module written in Python would, so
 the comparison measures the glue alone."""
+
 import weakref
 
 from oskra.tcl.wordform import tclobj, wordform

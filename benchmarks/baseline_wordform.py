@@ -1,9 +1,9 @@
 """Pure-Python word formation: the list-quoting and conversion rules written
 out plainly, as the reference the C++ version is measured against."""
-import sys
-from collections.abc import Mapping, Sequence, Set
 
+import sys
 from _tkinter import Tcl_Obj as _tkTcl_Obj
+from collections.abc import Mapping, Sequence, Set
 
 _sysmaxsize = sys.maxsize
 

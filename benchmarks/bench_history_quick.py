@@ -1,10 +1,10 @@
 """Call history and quick calls."""
+
 import weakref
 
 import baseline_history_quick as base
-from run import Case
-
 from oskra.tcl.history import History
+from run import Case
 
 
 def _full(cls):

@@ -1,4 +1,5 @@
 """Interpreter: eval, casts, Python callbacks."""
+
 import baseline_interpreter as base
 from run import Case
 

@@ -3,13 +3,13 @@
 The name-algebra cases call the function through functools.partial, for
 both variants alike, so that the fixed cost of a lambda frame does not
 dilute the comparison of the functions themselves."""
+
 import itertools
 from functools import partial
 
 import baseline_namespace as base
-from run import Case
-
 from oskra.tcl.namespace import TclNamespace
+from run import Case
 
 
 def cases(env):
@@ -50,5 +50,7 @@ def cases(env):
 
     group = "list(ns.vars) over 1,000 variables"
     yield Case(group, "oskra", lambda: list(ours1k.vars))
-    yield Case(group, "tkinter", lambda: tk.splitlist(tk.call("namespace", "eval", "::bench1k", ("::info", "vars"))))
+    yield Case(
+        group, "tkinter", lambda: tk.splitlist(tk.call("namespace", "eval", "::bench1k", ("::info", "vars")))
+    )
     yield Case(group, "baseline", lambda: list(theirs1k.vars))

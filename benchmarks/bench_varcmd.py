@@ -1,9 +1,9 @@
 """TclVariable and TclCommand hot paths against raw tkinter and the
 pure-Python baseline."""
-import baseline_varcmd as base
-from run import Case
 
+import baseline_varcmd as base
 from oskra.tcl.namespace import TclArrayVariable, TclCommand, TclVariable
+from run import Case
 
 
 def cases(env):

@@ -1,10 +1,10 @@
 """wordform() and tclobj() against tkinter's own joining and the baseline."""
+
 import tkinter
 
 import baseline_wordform as baseline
-from run import Case
-
 from oskra.tcl.wordform import tclobj, wordform
+from run import Case
 
 
 def _mixed(n):
@@ -30,8 +30,10 @@ def _words(n):
 def cases(env):
     mixed = _mixed(100)
     words = _words(10_000)
-    for group, data in (("wordform: 100-element mixed list", mixed),
-                        ("wordform: 10,000 short strings", words)):
+    for group, data in (
+        ("wordform: 100-element mixed list", mixed),
+        ("wordform: 10,000 short strings", words),
+    ):
         yield Case(group, "oskra", lambda d=data: wordform(d), ("tkinter", ">=", 5))
         yield Case(group, "tkinter", lambda d=data: tkinter._join(d))
         yield Case(group, "baseline", lambda d=data: baseline.wordform(d))
@@ -40,11 +42,12 @@ def cases(env):
     # times mean a flat cost per element.
     group = "wordform: 100k strings as 100x1k/10x10k/1x100k"
     all_words = _words(100_000)
-    chunks = {n: [all_words[i:i + n] for i in range(0, 100_000, n)] for n in (1_000, 10_000, 100_000)}
+    chunks = {n: [all_words[i : i + n] for i in range(0, 100_000, n)] for n in (1_000, 10_000, 100_000)}
 
     def run(lists):
         for lst in lists:
             wordform(lst)
+
     yield Case(group, "oskra", lambda: run(chunks[100_000]), ("oskra-1k", "<=", 1.3))
     yield Case(group, "oskra-10k", lambda: run(chunks[10_000]), ("oskra-1k", "<=", 1.3))
     yield Case(group, "oskra-1k", lambda: run(chunks[1_000]))

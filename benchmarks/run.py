@@ -15,6 +15,7 @@ least factor x slower than oskra.
 
 Usage: python benchmarks/run.py [substring-of-group ...]
 """
+
 import dataclasses
 import gc
 import importlib
@@ -38,6 +39,7 @@ class Case:
 class Env:
     def __init__(self):
         import tkinter
+
         from oskra.tcl.interpreter import Interpreter
 
         self.interp = Interpreter()

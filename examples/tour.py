@@ -3,6 +3,7 @@
 Run with `make demo` (or `python examples/tour.py` in the package's
 environment).
 """
+
 import logging
 import sys
 from tkinter import TclError

@@ -1,8 +1,8 @@
 """Python callables registered as Tcl commands."""
+
 import functools
 
 import pytest
-
 from oskra.tcl.interpreter import Interpreter, TclCommand
 
 
@@ -42,6 +42,7 @@ def test_generated_names():
 
 class NamedOdd:
     """A callable whose __name__ is not a string."""
+
     __name__ = 5
 
     def __call__(self):

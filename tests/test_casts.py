@@ -1,14 +1,16 @@
 """Casts and variable access, with tkinter itself as the oracle."""
+
 import functools
 import math
 import tkinter
 
 import pytest
-from hypothesis import given, settings, strategies as st
-
-from oskra.tcl.array import Array
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from oskra.tcl.interpreter import Interpreter, NestMap
 from oskra.tcl.wordform import wordform
+
+from oskra.tcl.array import Array
 
 
 @pytest.fixture(scope="module")
@@ -48,9 +50,11 @@ def ref_boolean(oracle, value):
 
 
 def ref_any(oracle, value):
-    for cast in (lambda v: ref_number(oracle, oracle.getint, v),
-                 lambda v: ref_number(oracle, oracle.getdouble, v),
-                 lambda v: ref_boolean(oracle, v)):
+    for cast in (
+        lambda v: ref_number(oracle, oracle.getint, v),
+        lambda v: ref_number(oracle, oracle.getdouble, v),
+        lambda v: ref_boolean(oracle, v),
+    ):
         try:
             return cast(value)
         except (TypeError, ValueError):
@@ -70,16 +74,89 @@ def outcome(fn, value):
 
 
 STRINGS = [
-    "12", "-7", "+3", " 12 ", "\t12\n", "0x1F", "0X1f", "0o17", "017", "08", "0b101", "0d12",
-    "1_000", "007", "9" * 30, "-" + "9" * 30, "18446744073709551615", "9223372036854775808",
-    "-9223372036854775808", "9223372036854775807", "1.5", "1e3", ".5", "5.", "inf", "-Inf",
-    "nan", "NaN", "1e400", "1e-400", "0x1p3", "", " ", "abc", "12abc", "1 2", "-", "+", "0",
-    "0.0", "-0", "0x", "0o", "0b", "true", "no", "y", "o", "of", "on", "FALSE", "Yes", "nO",
-    "OFF", "t", "f", "tru", "  true", "maybe", "a\x00b", "\x00", "\ud800", "x\udfffy",
-    "\U0001F600", "１２", "½", "١٢", "x" * 100000,
+    "12",
+    "-7",
+    "+3",
+    " 12 ",
+    "\t12\n",
+    "0x1F",
+    "0X1f",
+    "0o17",
+    "017",
+    "08",
+    "0b101",
+    "0d12",
+    "1_000",
+    "007",
+    "9" * 30,
+    "-" + "9" * 30,
+    "18446744073709551615",
+    "9223372036854775808",
+    "-9223372036854775808",
+    "9223372036854775807",
+    "1.5",
+    "1e3",
+    ".5",
+    "5.",
+    "inf",
+    "-Inf",
+    "nan",
+    "NaN",
+    "1e400",
+    "1e-400",
+    "0x1p3",
+    "",
+    " ",
+    "abc",
+    "12abc",
+    "1 2",
+    "-",
+    "+",
+    "0",
+    "0.0",
+    "-0",
+    "0x",
+    "0o",
+    "0b",
+    "true",
+    "no",
+    "y",
+    "o",
+    "of",
+    "on",
+    "FALSE",
+    "Yes",
+    "nO",
+    "OFF",
+    "t",
+    "f",
+    "tru",
+    "  true",
+    "maybe",
+    "a\x00b",
+    "\x00",
+    "\ud800",
+    "x\udfffy",
+    "\U0001f600",
+    "１２",
+    "½",
+    "١٢",
+    "x" * 100000,
 ]
-OTHERS = [12, True, 1.5, 2**70, float("nan"), None, b"12", bytearray(b"1"), (1, 2), ["1"],
-          object(), Array({"a": "1"})]
+OTHERS = [
+    12,
+    True,
+    1.5,
+    2**70,
+    float("nan"),
+    None,
+    b"12",
+    bytearray(b"1"),
+    (1, 2),
+    ["1"],
+    object(),
+    Array({"a": "1"}),
+]
 
 
 @pytest.mark.parametrize("value", STRINGS + OTHERS, ids=repr)
@@ -108,7 +185,8 @@ def test_tcl_obj_values_match_tkinter(shared, oracle):
     for value in values:
         for mine, name in ((shared.cast_int, "getint"), (shared.cast_double, "getdouble")):
             assert outcome(mine, value) == outcome(
-                lambda v: ref_number(oracle, getattr(oracle, name), v), value)
+                lambda v: ref_number(oracle, getattr(oracle, name), v), value
+            )
         assert outcome(shared.cast_boolean, value) == outcome(lambda v: ref_boolean(oracle, v), value)
 
 
@@ -130,10 +208,21 @@ def test_casts_agree_with_tkinter_on_generated_text(shared, oracle, text):
     assert outcome(shared.cast_any, text) == outcome(lambda v: expected, text)
 
 
-@pytest.mark.parametrize("text,expected", [
-    ("yes", True), ("5", True), ("-2", True), ("0.5", True), ("1e400", True),
-    ("off", False), ("0", False), ("0.0", False), ("0x0", False), ("-0.0", False),
-])
+@pytest.mark.parametrize(
+    "text,expected",
+    [
+        ("yes", True),
+        ("5", True),
+        ("-2", True),
+        ("0.5", True),
+        ("1e400", True),
+        ("off", False),
+        ("0", False),
+        ("0.0", False),
+        ("0x0", False),
+        ("-0.0", False),
+    ],
+)
 def test_cast_boolean_values(shared, text, expected):
     assert shared.cast_boolean(text) is expected
 
@@ -154,13 +243,28 @@ def test_cast_int_errors_are_tkinters(shared):
     assert shared.cast_double("1.5") == 1.5
 
 
-@pytest.mark.parametrize("value,expected", [
-    ("12", 12), ("1.5", 1.5), ("true", True), ("hello world", "hello world"), ("", ""),
-    (7, 7), (2.5, 2.5), (True, True), ("-0x10", -16), (" 3 ", 3),
-    # Braced text: never a number or boolean, and a keyed list only when
-    # every element is a pair.
-    ("{1}", "{1}"), ("{true}", "{true}"), ("{a", "{a"), ("{a 1} b", "{a 1} b"), ("{a b c}", "{a b c}"),
-])
+@pytest.mark.parametrize(
+    "value,expected",
+    [
+        ("12", 12),
+        ("1.5", 1.5),
+        ("true", True),
+        ("hello world", "hello world"),
+        ("", ""),
+        (7, 7),
+        (2.5, 2.5),
+        (True, True),
+        ("-0x10", -16),
+        (" 3 ", 3),
+        # Braced text: never a number or boolean, and a keyed list only when
+        # every element is a pair.
+        ("{1}", "{1}"),
+        ("{true}", "{true}"),
+        ("{a", "{a"),
+        ("{a 1} b", "{a 1} b"),
+        ("{a b c}", "{a b c}"),
+    ],
+)
 def test_cast_any(shared, value, expected):
     result = shared.cast_any(value)
     assert result == expected and type(result) is type(expected)
@@ -188,7 +292,7 @@ def test_cast_any_keyed_list(shared):
     assert dict(shared.cast_any(obj)) == {"x": "1", "y": "2"}
 
 
-@pytest.mark.parametrize("value", ["\ud800", "a\x00b", "\U0001F600 x", "{", "x" * 1000000])
+@pytest.mark.parametrize("value", ["\ud800", "a\x00b", "\U0001f600 x", "{", "x" * 1000000])
 def test_cast_any_hostile_strings_come_back(shared, value):
     assert shared.cast_any(value) == value
 
@@ -282,10 +386,16 @@ def test_hostile_containers(shared):
         Interpreter.cast_list("a b", item_cast=5)
 
 
-@pytest.mark.parametrize("writer,value", [
-    ("set_list", "\ud800"), ("set_list", ["a", ("b", "x\udfffy")]), ("set_var", ("\ud800",)),
-    ("set_var", ["ok", ["\udc80"]]), ("set_var", "\ud800"),
-])
+@pytest.mark.parametrize(
+    "writer,value",
+    [
+        ("set_list", "\ud800"),
+        ("set_list", ["a", ("b", "x\udfffy")]),
+        ("set_var", ("\ud800",)),
+        ("set_var", ["ok", ["\udc80"]]),
+        ("set_var", "\ud800"),
+    ],
+)
 def test_writers_refuse_lone_surrogates_at_any_depth(interp, writer, value):
     with pytest.raises(UnicodeEncodeError):
         getattr(interp, writer)("::w", value)

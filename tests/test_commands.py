@@ -1,10 +1,10 @@
 """TclCommand against a live interpreter."""
+
 import gc
 import logging
 from tkinter import TclError
 
 import pytest
-
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclCommand, TclVariable
 from oskra.tcl.wordform import wordform
@@ -114,7 +114,10 @@ def test_command_built_from_another(interp):
     "make, text",
     [
         (lambda i: TclCommand("::foo", tcl=i), "TclCommand('::foo')"),
-        (lambda i: TclCommand("::foo", "a", cast=int, tcl=i), "TclCommand('::foo', args=('a',), cast=<class 'int'>)"),
+        (
+            lambda i: TclCommand("::foo", "a", cast=int, tcl=i),
+            "TclCommand('::foo', args=('a',), cast=<class 'int'>)",
+        ),
         (lambda i: TclCommand("f", None, {"k": 1}, tcl=i), "TclCommand('f', keywords={'k': 1})"),
         (lambda i: type("Sub", (TclCommand,), {})("g", tcl=i), "Sub('g')"),
     ],
@@ -164,7 +167,10 @@ def test_proc_arg_default(interp):
     assert cmd.proc_arg_default("a") is None
     assert cmd.proc_arg_default("b") == "x y"
     assert cmd.proc_arg_default("c") == ""
-    for bad in (lambda: cmd.proc_arg_default("nope"), lambda: TclCommand("set", tcl=interp).proc_arg_default("a")):
+    for bad in (
+        lambda: cmd.proc_arg_default("nope"),
+        lambda: TclCommand("set", tcl=interp).proc_arg_default("a"),
+    ):
         with pytest.raises(TclError):
             bad()
     assert _temporaries(interp) == ()  # the scratch variable is gone in every case
@@ -274,9 +280,19 @@ def test_dead_interpreter_gives_reference_error():
     cmd, absolute = TclCommand("set", tcl=interp), TclCommand("::a::b", tcl=interp)
     del interp
     gc.collect()
-    for op in (cmd, cmd.call, cmd.eval, cmd.exists, cmd.is_command, cmd.delete, cmd.proc_args,
-               lambda: cmd.proc_arg_default("a"), lambda: cmd.rename("x"), lambda: cmd.createcommand(print),
-               cmd.absolute):
+    for op in (
+        cmd,
+        cmd.call,
+        cmd.eval,
+        cmd.exists,
+        cmd.is_command,
+        cmd.delete,
+        cmd.proc_args,
+        lambda: cmd.proc_arg_default("a"),
+        lambda: cmd.rename("x"),
+        lambda: cmd.createcommand(print),
+        cmd.absolute,
+    ):
         with pytest.raises(ReferenceError):
             op()
     # Neither the text forms nor an absolute name need the interpreter.

@@ -7,10 +7,10 @@ import re
 import weakref
 from datetime import datetime
 
-import pytest
-
 import oskra.tcl.history as history
+import pytest
 from oskra.tcl.history import Entry, History
+
 from oskra.utils.utils import get_time
 
 
@@ -280,7 +280,12 @@ def test_filter_unknown_marker():
 
 @pytest.mark.parametrize(
     "kwargs, exc",
-    [({"regex": "("}, re.error), ({"count": 1.5}, TypeError), ({"count": None}, TypeError), ({"marker": []}, TypeError)],
+    [
+        ({"regex": "("}, re.error),
+        ({"count": 1.5}, TypeError),
+        ({"count": None}, TypeError),
+        ({"marker": []}, TypeError),
+    ],
 )
 def test_filter_errors(kwargs, exc):
     with pytest.raises(exc):

@@ -7,6 +7,7 @@ values in a child interpreter (a crash there fails one test instead of killing
 the whole run); the other tests pin the result for the cases where the right
 answer is known.
 """
+
 import importlib
 import os
 import subprocess
@@ -29,14 +30,18 @@ def run_isolated(code, timeout=300):
     """Run `code` in a fresh interpreter; return the finished process."""
     return subprocess.run(
         [sys.executable, "-X", "faulthandler", "-c", textwrap.dedent(code)],
-        cwd=TESTS_DIR, capture_output=True, text=True, timeout=timeout,
+        cwd=TESTS_DIR,
+        capture_output=True,
+        text=True,
+        timeout=timeout,
     )
 
 
 def assert_survived(proc):
     tail = "\n".join(proc.stderr.splitlines()[-15:])
     assert proc.returncode == 0 and "Fatal Python error" not in proc.stderr, (
-        f"child died with return code {proc.returncode}:\n{tail}")
+        f"child died with return code {proc.returncode}:\n{tail}"
+    )
 
 
 # --------------------------------------------------------------------------
@@ -192,22 +197,57 @@ def deep_tuple(depth=100_000):
 def hostile_values(big=True):
     """(label, value) pairs: wrong types, odd text, odd objects, odd containers."""
     values = [
-        ("None", None), ("zero", 0), ("negative", -1), ("huge int", 2**70), ("huge negative", -(2**70)),
-        ("float", 1.5), ("nan", float("nan")), ("inf", float("inf")), ("True", True),
-        ("bytes with NUL", b"a\0b"), ("bytearray", bytearray(b"xy")), ("complex", 3 + 4j),
-        ("Ellipsis", Ellipsis), ("a type", type), ("a function", lambda *a, **k: None), ("object", object()),
-        ("empty", ""), ("NUL", "\0"), ("embedded NUL", "a\0b"), ("non-BMP", "\U0001F600 x"),
-        ("brace", "{"), ("close brace", "}"), ("backslash", "\\"), ("quote", '"'), ("script", "[exit]"),
-        ("variable", "$x"), ("unbalanced list", "a b {c"), ("single colon", "a:b"), ("colons", ":::"),
-        ("str subclass", StrSubclass("x")), ("raises everywhere", RaisesEverywhere()),
-        ("returns itself", ReturnsItself()), ("tclobj returns itself", TclobjReturnsItself()),
-        ("str raises", StrRaises()), ("str returns non-str", StrReturnsNonStr()),
-        ("falsy protocol", FalsyProtocol()), ("getattr raises", GetattrRaises()),
-        ("iter raises", IterRaises()), ("keys raise", KeysRaise(a=1)),
-        ("changes while iterated", ChangesWhileIterated()), ("grows while iterated", GrowsWhileIterated()),
-        ("self list", self_list()), ("self dict", self_dict()), ("deep list", deep_list()),
-        ("deep tuple", deep_tuple()), ("nested", [1, [2, [3, "a b"]]]), ("int keys", {1: 2}),
-        ("nested dict", {"a": {"b": "c"}}), ("set", {1}), ("frozenset", frozenset()), ("range", range(3)),
+        ("None", None),
+        ("zero", 0),
+        ("negative", -1),
+        ("huge int", 2**70),
+        ("huge negative", -(2**70)),
+        ("float", 1.5),
+        ("nan", float("nan")),
+        ("inf", float("inf")),
+        ("True", True),
+        ("bytes with NUL", b"a\0b"),
+        ("bytearray", bytearray(b"xy")),
+        ("complex", 3 + 4j),
+        ("Ellipsis", Ellipsis),
+        ("a type", type),
+        ("a function", lambda *a, **k: None),
+        ("object", object()),
+        ("empty", ""),
+        ("NUL", "\0"),
+        ("embedded NUL", "a\0b"),
+        ("non-BMP", "\U0001f600 x"),
+        ("brace", "{"),
+        ("close brace", "}"),
+        ("backslash", "\\"),
+        ("quote", '"'),
+        ("script", "[exit]"),
+        ("variable", "$x"),
+        ("unbalanced list", "a b {c"),
+        ("single colon", "a:b"),
+        ("colons", ":::"),
+        ("str subclass", StrSubclass("x")),
+        ("raises everywhere", RaisesEverywhere()),
+        ("returns itself", ReturnsItself()),
+        ("tclobj returns itself", TclobjReturnsItself()),
+        ("str raises", StrRaises()),
+        ("str returns non-str", StrReturnsNonStr()),
+        ("falsy protocol", FalsyProtocol()),
+        ("getattr raises", GetattrRaises()),
+        ("iter raises", IterRaises()),
+        ("keys raise", KeysRaise(a=1)),
+        ("changes while iterated", ChangesWhileIterated()),
+        ("grows while iterated", GrowsWhileIterated()),
+        ("self list", self_list()),
+        ("self dict", self_dict()),
+        ("deep list", deep_list()),
+        ("deep tuple", deep_tuple()),
+        ("nested", [1, [2, [3, "a b"]]]),
+        ("int keys", {1: 2}),
+        ("nested dict", {"a": {"b": "c"}}),
+        ("set", {1}),
+        ("frozenset", frozenset()),
+        ("range", range(3)),
     ]
     if big:
         values += [("huge list text", "x y{" * (BIG // 4)), ("huge word", "a" * BIG)]
@@ -226,9 +266,14 @@ def unconvertible_nested_values():
         def __tclobj__(self):
             return deep_tuple()
 
-    return [("surrogate in list", ["\ud800"]), ("surrogate in tuple", ("a", ("\udfff",))),
-            ("surrogate in dict", {"k": "\ud800"}), ("str raises in list", [StrRaises()]),
-            ("tclobj nests str raises", NestedStrRaises()), ("tclobj nests deep tuple", NestedDeep())]
+    return [
+        ("surrogate in list", ["\ud800"]),
+        ("surrogate in tuple", ("a", ("\udfff",))),
+        ("surrogate in dict", {"k": "\ud800"}),
+        ("str raises in list", [StrRaises()]),
+        ("tclobj nests str raises", NestedStrRaises()),
+        ("tclobj nests deep tuple", NestedDeep()),
+    ]
 
 
 LONE_SURROGATES = [("lone surrogate", "\ud800"), ("surrogate inside", "x\udfffy")]
@@ -241,9 +286,10 @@ LONE_SURROGATES = [("lone surrogate", "\ud800"), ("surrogate inside", "x\udfffy"
 def _entry_points(group, interp):
     from oskra.tcl.history import Entry, History
     from oskra.tcl.nestmap import NestMap
-    from oskra.tcl import namespace as ns_mod
     from oskra.tcl.quick import Quick, Quick_Code
+
     import oskra.tcl as top
+    from oskra.tcl import namespace as ns_mod
 
     wf = importlib.import_module("oskra.tcl.wordform")
     internal = importlib.import_module("oskra.tcl.internal")
@@ -253,42 +299,137 @@ def _entry_points(group, interp):
         out.extend((f"{label}.{n}", getattr(obj, n)) for n in names)
 
     if group == "wordform":
-        methods("wordform", wf, ["wordform", "tclobj", "_Tcl_ScanElement", "_tcl_UpdateStringOfList",
-                                 "_wordform_from_sequence", "_wordform_from_mapping"])
-        out += [("wordform.from_sequence", wf.wordform.from_sequence),
-                ("wordform.from_mapping", wf.wordform.from_mapping),
-                ("tclobj.from_sequence", wf.tclobj.from_sequence),
-                ("tclobj.from_mapping", wf.tclobj.from_mapping),
-                ("_Tcl_ConvertElement", lambda *a: wf._Tcl_ConvertElement(*a, set())),
-                ("_Tcl_ConvertElement flags", lambda *a: wf._Tcl_ConvertElement("x", *a))]
+        methods(
+            "wordform",
+            wf,
+            [
+                "wordform",
+                "tclobj",
+                "_Tcl_ScanElement",
+                "_tcl_UpdateStringOfList",
+                "_wordform_from_sequence",
+                "_wordform_from_mapping",
+            ],
+        )
+        out += [
+            ("wordform.from_sequence", wf.wordform.from_sequence),
+            ("wordform.from_mapping", wf.wordform.from_mapping),
+            ("tclobj.from_sequence", wf.tclobj.from_sequence),
+            ("tclobj.from_mapping", wf.tclobj.from_mapping),
+            ("_Tcl_ConvertElement", lambda *a: wf._Tcl_ConvertElement(*a, set())),
+            ("_Tcl_ConvertElement flags", lambda *a: wf._Tcl_ConvertElement("x", *a)),
+        ]
     elif group == "toplevel":
         methods("internal", internal, ["GetListFromAny"])
         out.append(("Tcl_ResetResult", internal.TclDLL.Tcl_ResetResult))
-        methods("oskra.tcl", top, ["wordform", "tclobj", "cast_list", "cast_array", "cast_keyed_list",
-                                   "cast_any", "cast_int", "cast_double", "cast_boolean", "eval"])
+        methods(
+            "oskra.tcl",
+            top,
+            [
+                "wordform",
+                "tclobj",
+                "cast_list",
+                "cast_array",
+                "cast_keyed_list",
+                "cast_any",
+                "cast_int",
+                "cast_double",
+                "cast_boolean",
+                "eval",
+            ],
+        )
     elif group == "interpreter":
-        methods("Interpreter", interp, [
-            "cast_list", "cast_int", "cast_double", "cast_boolean", "cast_array", "cast_keyed_list", "cast_any",
-            "get_array", "get_list", "get_keyed_list", "get_int", "get_boolean", "get_double", "get_var",
-            "set_array", "set_keyed_list", "set_var", "set_boolean", "set_list", "eval", "get_errorInfo",
-            "create_callback", "remove_callback", "generate_callback_cmd_name", "__getattr__"])
+        methods(
+            "Interpreter",
+            interp,
+            [
+                "cast_list",
+                "cast_int",
+                "cast_double",
+                "cast_boolean",
+                "cast_array",
+                "cast_keyed_list",
+                "cast_any",
+                "get_array",
+                "get_list",
+                "get_keyed_list",
+                "get_int",
+                "get_boolean",
+                "get_double",
+                "get_var",
+                "set_array",
+                "set_keyed_list",
+                "set_var",
+                "set_boolean",
+                "set_list",
+                "eval",
+                "get_errorInfo",
+                "create_callback",
+                "remove_callback",
+                "generate_callback_cmd_name",
+                "__getattr__",
+            ],
+        )
     elif group == "history":
         history = History(3)
         history.start_marker("m")
-        methods("History", history, ["append", "clear", "start_marker", "end_marker", "filter",
-                                     "enable", "disable"])
+        methods(
+            "History",
+            history,
+            ["append", "clear", "start_marker", "end_marker", "filter", "enable", "disable"],
+        )
         out += [("History()", History), ("Entry()", Entry)]
     elif group == "nestmap":
         nm = NestMap({"a": {"b": 1}, "s": "text"})
-        methods("NestMap", nm, ["__getitem__", "__setitem__", "__contains__", "__delitem__", "get", "pop",
-                                "setdefault", "update", "all_keys", "all_items", "has_key", "__tclobj__"])
+        methods(
+            "NestMap",
+            nm,
+            [
+                "__getitem__",
+                "__setitem__",
+                "__contains__",
+                "__delitem__",
+                "get",
+                "pop",
+                "setdefault",
+                "update",
+                "all_keys",
+                "all_items",
+                "has_key",
+                "__tclobj__",
+            ],
+        )
         out += [("NestMap()", NestMap), ("NestMap.from_tcl", NestMap.from_tcl)]
     elif group == "namespace":
         ns = ns_mod.TclNamespace("::hostile", tcl=interp)
-        methods("TclNamespace", ns, [
-            "children", "code", "current", "create", "delete", "eval", "call", "exists", "export", "forget",
-            "import_", "origin", "parent", "which", "is_absolute", "is_relative", "absolute", "split",
-            "normalize", "join", "qualifiers", "tail"])
+        methods(
+            "TclNamespace",
+            ns,
+            [
+                "children",
+                "code",
+                "current",
+                "create",
+                "delete",
+                "eval",
+                "call",
+                "exists",
+                "export",
+                "forget",
+                "import_",
+                "origin",
+                "parent",
+                "which",
+                "is_absolute",
+                "is_relative",
+                "absolute",
+                "split",
+                "normalize",
+                "join",
+                "qualifiers",
+                "tail",
+            ],
+        )
         local = ns_mod.TclNamespace(None, tcl=interp)
         methods("local TclNamespace", local, ["eval", "call", "exists", "parent", "children"])
     elif group == "views":
@@ -301,52 +442,123 @@ def _entry_points(group, interp):
             out.append((f"views.{view_name} init", type(view)))
     elif group == "variables":
         var = ns_mod.TclVariable("::hostile_v", tcl=interp)
-        methods("TclVariable", var, [
-            "get_obj", "get_str", "get", "set", "unset", "exists", "array_item_byref", "array_get_obj",
-            "array_get_str", "array_set", "array_unset", "array_size", "array_names", "is_array"])
+        methods(
+            "TclVariable",
+            var,
+            [
+                "get_obj",
+                "get_str",
+                "get",
+                "set",
+                "unset",
+                "exists",
+                "array_item_byref",
+                "array_get_obj",
+                "array_get_str",
+                "array_set",
+                "array_unset",
+                "array_size",
+                "array_names",
+                "is_array",
+            ],
+        )
         arr = ns_mod.TclArrayVariable("::hostile_a", tcl=interp)
-        methods("TclArrayVariable", arr, ["__getitem__", "__setitem__", "__delitem__", "__contains__",
-                                          "update", "get", "pop", "setdefault"])
-        out += [("TclVariable()", lambda *a: ns_mod.TclVariable(*a, tcl=interp)),
-                ("TclVariable(index)", lambda *a: ns_mod.TclVariable("v", *a, tcl=interp)),
-                ("TclArrayVariable()", lambda *a: ns_mod.TclArrayVariable(*a, tcl=interp))]
+        methods(
+            "TclArrayVariable",
+            arr,
+            [
+                "__getitem__",
+                "__setitem__",
+                "__delitem__",
+                "__contains__",
+                "update",
+                "get",
+                "pop",
+                "setdefault",
+            ],
+        )
+        out += [
+            ("TclVariable()", lambda *a: ns_mod.TclVariable(*a, tcl=interp)),
+            ("TclVariable(index)", lambda *a: ns_mod.TclVariable("v", *a, tcl=interp)),
+            ("TclArrayVariable()", lambda *a: ns_mod.TclArrayVariable(*a, tcl=interp)),
+        ]
     elif group == "commands":
         interp.tk.eval("proc ::hostile_p {args} {return $args}")
         cmd = ns_mod.TclCommand("::hostile_p", tcl=interp)
-        methods("TclCommand", cmd, [
-            "exists", "is_command", "is_proc", "origin", "proc_body", "proc_args", "proc_arg_default",
-            "build_tclcmd", "kwargs_to_dashed_args", "call", "eval", "__call__", "__get__"])
-        out += [("TclCommand()", lambda *a: ns_mod.TclCommand(*a, tcl=interp)),
-                ("TclCommand(args)", lambda *a: ns_mod.TclCommand("::hostile_p", *a, tcl=interp)),
-                ("TclCommand keyword", lambda a: cmd.call(x=a)),
-                ("TclCommand keywords", lambda a: ns_mod.TclCommand("::hostile_p", None, a, tcl=interp).call()),
-                ("TclCommand cast", lambda a: ns_mod.TclCommand("::hostile_p", cast=a, tcl=interp).call()),
-                ("TclCommand rename", lambda a: ns_mod.TclCommand("::hostile_q", tcl=interp).rename(a)),
-                ("TclCommand createcommand",
-                 lambda a: ns_mod.TclCommand("::hostile_cb", tcl=interp).createcommand(a))]
+        methods(
+            "TclCommand",
+            cmd,
+            [
+                "exists",
+                "is_command",
+                "is_proc",
+                "origin",
+                "proc_body",
+                "proc_args",
+                "proc_arg_default",
+                "build_tclcmd",
+                "kwargs_to_dashed_args",
+                "call",
+                "eval",
+                "__call__",
+                "__get__",
+            ],
+        )
+        out += [
+            ("TclCommand()", lambda *a: ns_mod.TclCommand(*a, tcl=interp)),
+            ("TclCommand(args)", lambda *a: ns_mod.TclCommand("::hostile_p", *a, tcl=interp)),
+            ("TclCommand keyword", lambda a: cmd.call(x=a)),
+            ("TclCommand keywords", lambda a: ns_mod.TclCommand("::hostile_p", None, a, tcl=interp).call()),
+            ("TclCommand cast", lambda a: ns_mod.TclCommand("::hostile_p", cast=a, tcl=interp).call()),
+            ("TclCommand rename", lambda a: ns_mod.TclCommand("::hostile_q", tcl=interp).rename(a)),
+            (
+                "TclCommand createcommand",
+                lambda a: ns_mod.TclCommand("::hostile_cb", tcl=interp).createcommand(a),
+            ),
+        ]
     elif group == "temporaries":
-        for cls in (ns_mod.TempTclVariable, ns_mod.TempTclArrayVariable, ns_mod.TempTclCommand,
-                    ns_mod.TempTclNamespace):
+        for cls in (
+            ns_mod.TempTclVariable,
+            ns_mod.TempTclArrayVariable,
+            ns_mod.TempTclCommand,
+            ns_mod.TempTclNamespace,
+        ):
+
             def make(*a, cls=cls):
                 with cls(*a, tcl=interp) as tmp:
                     return str(tmp)
+
             out.append((cls.__name__, make))
     elif group == "quick":
-        out += [("Quick call", lambda *a: interp.quick.list(*a)),
-                ("Quick keyword", lambda a: interp.quick.list(k=a)),
-                ("Quick cast_", lambda a: interp.quick.list("1", cast_=a)),
-                ("Quick getattr", lambda a: getattr(interp.quick, a)),
-                ("Quick segment", lambda a: getattr(interp.quick.list, a)),
-                ("Quick root call", interp.quick),
-                ("Quick()", Quick), ("Quick_Code()", lambda *a: Quick_Code(*a, tcl=interp)),
-                ("Quick_Code str", lambda *a: str(Quick_Code(*a, tcl=interp)))]
+        out += [
+            ("Quick call", lambda *a: interp.quick.list(*a)),
+            ("Quick keyword", lambda a: interp.quick.list(k=a)),
+            ("Quick cast_", lambda a: interp.quick.list("1", cast_=a)),
+            ("Quick getattr", lambda a: getattr(interp.quick, a)),
+            ("Quick segment", lambda a: getattr(interp.quick.list, a)),
+            ("Quick root call", interp.quick),
+            ("Quick()", Quick),
+            ("Quick_Code()", lambda *a: Quick_Code(*a, tcl=interp)),
+            ("Quick_Code str", lambda *a: str(Quick_Code(*a, tcl=interp))),
+        ]
     else:
         raise ValueError(group)
     return out
 
 
-GROUPS = ["wordform", "toplevel", "interpreter", "history", "nestmap", "namespace", "views", "variables",
-          "commands", "temporaries", "quick"]
+GROUPS = [
+    "wordform",
+    "toplevel",
+    "interpreter",
+    "history",
+    "nestmap",
+    "namespace",
+    "views",
+    "variables",
+    "commands",
+    "temporaries",
+    "quick",
+]
 
 
 def _sweep(group, extra=""):
@@ -386,18 +598,50 @@ def _sweep_unbound():
     from oskra.tcl.history import Entry, History
     from oskra.tcl.interpreter import Interpreter
     from oskra.tcl.nestmap import NestMap
-    from oskra.tcl import namespace as ns_mod
     from oskra.tcl.quick import Quick, Quick_Code
+
+    from oskra.tcl import namespace as ns_mod
 
     interp = Interpreter()
     space = ns_mod.TclNamespace
-    classes = [Interpreter, NestMap, History, Entry, Quick, Quick_Code, ns_mod.TclVariable,
-               ns_mod.TclArrayVariable, ns_mod.TclCommand, space, ns_mod.TempTclVariable,
-               ns_mod.TempTclArrayVariable, ns_mod.TempTclCommand, ns_mod.TempTclNamespace, space.VariablesView,
-               space.ObjectsView, space.CommandsView, space.ProcsView]
-    selves = [None, 5, "x", object(), interp, interp.tk, NestMap(), History(), Entry("x"), interp.quick,
-              interp.quick.a, ns_mod.TclVariable("a", tcl=interp), ns_mod.TclCommand("set", tcl=interp),
-              space("::", tcl=interp), interp.vars, interp.global_ns.cmds]
+    classes = [
+        Interpreter,
+        NestMap,
+        History,
+        Entry,
+        Quick,
+        Quick_Code,
+        ns_mod.TclVariable,
+        ns_mod.TclArrayVariable,
+        ns_mod.TclCommand,
+        space,
+        ns_mod.TempTclVariable,
+        ns_mod.TempTclArrayVariable,
+        ns_mod.TempTclCommand,
+        ns_mod.TempTclNamespace,
+        space.VariablesView,
+        space.ObjectsView,
+        space.CommandsView,
+        space.ProcsView,
+    ]
+    selves = [
+        None,
+        5,
+        "x",
+        object(),
+        interp,
+        interp.tk,
+        NestMap(),
+        History(),
+        Entry("x"),
+        interp.quick,
+        interp.quick.a,
+        ns_mod.TclVariable("a", tcl=interp),
+        ns_mod.TclCommand("set", tcl=interp),
+        space("::", tcl=interp),
+        interp.vars,
+        interp.global_ns.cmds,
+    ]
     for cls in classes:
         for name, attr in list(vars(cls).items()):
             if name in ("__new__", "__init_subclass__", "__subclasshook__", "__class_getitem__"):
@@ -420,14 +664,31 @@ def _sweep_uninitialised():
     from oskra.tcl.history import Entry, History
     from oskra.tcl.interpreter import Interpreter
     from oskra.tcl.nestmap import NestMap
-    from oskra.tcl import namespace as ns_mod
     from oskra.tcl.quick import Quick, Quick_Code
 
+    from oskra.tcl import namespace as ns_mod
+
     space = ns_mod.TclNamespace
-    for cls in [Interpreter, NestMap, History, Entry, Quick, Quick_Code, ns_mod.TclVariable, ns_mod.TclArrayVariable,
-                ns_mod.TclCommand, space, ns_mod.TempTclVariable, ns_mod.TempTclArrayVariable, ns_mod.TempTclCommand,
-                ns_mod.TempTclNamespace, space.VariablesView, space.ObjectsView, space.CommandsView,
-                space.ProcsView]:
+    for cls in [
+        Interpreter,
+        NestMap,
+        History,
+        Entry,
+        Quick,
+        Quick_Code,
+        ns_mod.TclVariable,
+        ns_mod.TclArrayVariable,
+        ns_mod.TclCommand,
+        space,
+        ns_mod.TempTclVariable,
+        ns_mod.TempTclArrayVariable,
+        ns_mod.TempTclCommand,
+        ns_mod.TempTclNamespace,
+        space.VariablesView,
+        space.ObjectsView,
+        space.CommandsView,
+        space.ProcsView,
+    ]:
         try:
             obj = cls.__new__(cls)
         except Exception:
@@ -497,38 +758,49 @@ def _conversions():
     import oskra.tcl.interpreter  # noqa: F401  (binds the package-level names)
     from oskra.tcl.history import Entry
     from oskra.tcl.nestmap import NestMap
+
     import oskra.tcl as top
 
     wf = importlib.import_module("oskra.tcl.wordform")
-    return {"wordform": wf.wordform, "tclobj": wf.tclobj, "cast_list": top.cast_list,
-            "NestMap": NestMap, "Entry": Entry, "list quoting": wf._tcl_UpdateStringOfList}
+    return {
+        "wordform": wf.wordform,
+        "tclobj": wf.tclobj,
+        "cast_list": top.cast_list,
+        "NestMap": NestMap,
+        "Entry": Entry,
+        "list quoting": wf._tcl_UpdateStringOfList,
+    }
 
 
-@pytest.mark.parametrize("func, value, error", [
-    ("wordform", RaisesEverywhere(), Boom),
-    ("tclobj", RaisesEverywhere(), Boom),
-    ("wordform", StrRaises(), Boom),
-    ("tclobj", [1, StrRaises()], Boom),
-    ("wordform", StrReturnsNonStr(), TypeError),
-    ("wordform", GetattrRaises(), Boom),  # only AttributeError means "no such method"
-    ("wordform", TclobjReturnsItself(), RecursionError),
-    ("wordform", IterRaises(), Boom),
-    ("tclobj", KeysRaise(a=1), Boom),
-    ("list quoting", [1, RaisesEverywhere()], Boom),
-    ("wordform", self_list(), RecursionError),
-    ("tclobj", self_dict(), RecursionError),
-    ("wordform", deep_list(), RecursionError),
-    ("tclobj", deep_tuple(), RecursionError),
-    ("wordform", {"a": ChangesWhileIterated()}, None),
-    ("cast_list", "a {b", ValueError),
-    ("cast_list", "{" + "x " * (BIG // 2), ValueError),
-    ("cast_list", '"a"b', ValueError),
-    ("cast_list", IterRaises(), Boom),
-    ("NestMap", self_dict(), RecursionError),
-    ("NestMap", KeysRaise(a=1), Boom),
-    ("Entry", [1, 2], TypeError),
-    ("Entry", IterRaises(), Boom),
-], ids=lambda v: v.__name__ if isinstance(v, type) else (v[:12] if isinstance(v, str) else type(v).__name__))
+@pytest.mark.parametrize(
+    "func, value, error",
+    [
+        ("wordform", RaisesEverywhere(), Boom),
+        ("tclobj", RaisesEverywhere(), Boom),
+        ("wordform", StrRaises(), Boom),
+        ("tclobj", [1, StrRaises()], Boom),
+        ("wordform", StrReturnsNonStr(), TypeError),
+        ("wordform", GetattrRaises(), Boom),  # only AttributeError means "no such method"
+        ("wordform", TclobjReturnsItself(), RecursionError),
+        ("wordform", IterRaises(), Boom),
+        ("tclobj", KeysRaise(a=1), Boom),
+        ("list quoting", [1, RaisesEverywhere()], Boom),
+        ("wordform", self_list(), RecursionError),
+        ("tclobj", self_dict(), RecursionError),
+        ("wordform", deep_list(), RecursionError),
+        ("tclobj", deep_tuple(), RecursionError),
+        ("wordform", {"a": ChangesWhileIterated()}, None),
+        ("cast_list", "a {b", ValueError),
+        ("cast_list", "{" + "x " * (BIG // 2), ValueError),
+        ("cast_list", '"a"b', ValueError),
+        ("cast_list", IterRaises(), Boom),
+        ("NestMap", self_dict(), RecursionError),
+        ("NestMap", KeysRaise(a=1), Boom),
+        ("Entry", [1, 2], TypeError),
+        ("Entry", IterRaises(), Boom),
+    ],
+    ids=lambda v: v.__name__ if isinstance(v, type) else (v[:12] if isinstance(v, str) else type(v).__name__),
+)
 def test_conversion_errors_propagate(func, value, error):
     convert = _conversions()[func]
     if error is None:
@@ -560,19 +832,40 @@ def test_falsy_protocol_attributes_are_skipped():
     assert wordform(FalsyProtocol()) == "falsy" == tclobj(FalsyProtocol())
 
 
-TEXTS = ["", "a\0b", "\0", "\U0001F600", "x\U0010FFFF\U0001F600y", "{", "} {", "\\", "a\\", '"', "[exit]",
-         "$x", "a b {c", "\r\n\t\v\f", "\u00e9\u4e2d"]
+TEXTS = [
+    "",
+    "a\0b",
+    "\0",
+    "\U0001f600",
+    "x\U0010ffff\U0001f600y",
+    "{",
+    "} {",
+    "\\",
+    "a\\",
+    '"',
+    "[exit]",
+    "$x",
+    "a b {c",
+    "\r\n\t\v\f",
+    "\u00e9\u4e2d",
+]
 
 
-@pytest.mark.parametrize("text", TEXTS + ["q" * BIG, "x y{" * (BIG // 4)],
-                         ids=lambda t: repr(t[:10]) + (f"..{len(t)}" if len(t) > 10 else ""))
+@pytest.mark.parametrize(
+    "text",
+    TEXTS + ["q" * BIG, "x y{" * (BIG // 4)],
+    ids=lambda t: repr(t[:10]) + (f"..{len(t)}" if len(t) > 10 else ""),
+)
 def test_text_round_trips_through_every_writer(shared, text):
     from oskra.tcl.namespace import TclVariable
 
     var = TclVariable("::hostile_rt", tcl=shared)
-    writers = [var.set, lambda v: shared.set_var("::hostile_rt", v),
-               lambda v: shared.vars.__setitem__("::hostile_rt", v),
-               lambda v: shared.quick.set("::hostile_rt", v, cast_=False)]
+    writers = [
+        var.set,
+        lambda v: shared.set_var("::hostile_rt", v),
+        lambda v: shared.vars.__setitem__("::hostile_rt", v),
+        lambda v: shared.quick.set("::hostile_rt", v, cast_=False),
+    ]
     for write in writers:
         shared.tk.setvar("::hostile_rt", "stale")
         write(text)
@@ -599,16 +892,19 @@ def test_string_readers_keep_nul(shared, text):
     assert shared.get_var("::hostile_nul") == text
 
 
-@pytest.mark.parametrize("call", [
-    lambda i, s: i.set_var("::hostile_s", s),
-    lambda i, s: i.quick.set("::hostile_s", s),
-    lambda i, s: i.eval("set ::hostile_s " + s),
-    lambda i, s: i.cast_int(s),
-    lambda i, s: i.cast_boolean(s),
-    lambda i, s: i.create_callback(print, s),
-    lambda i, s: i.global_ns.cmds[s].call(),
-    lambda i, s: i.global_ns.eval("list", s),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda i, s: i.set_var("::hostile_s", s),
+        lambda i, s: i.quick.set("::hostile_s", s),
+        lambda i, s: i.eval("set ::hostile_s " + s),
+        lambda i, s: i.cast_int(s),
+        lambda i, s: i.cast_boolean(s),
+        lambda i, s: i.create_callback(print, s),
+        lambda i, s: i.global_ns.cmds[s].call(),
+        lambda i, s: i.global_ns.eval("list", s),
+    ],
+)
 @pytest.mark.parametrize("text", ["\ud800", "x\udfffy"])
 def test_lone_surrogates_give_unicode_error(shared, call, text):
     with pytest.raises(UnicodeEncodeError):
@@ -618,8 +914,9 @@ def test_lone_surrogates_give_unicode_error(shared, call, text):
 
 def test_lone_surrogates_stay_python_side(shared):
     """Nothing reaches Tcl: the text is kept or converted as it is."""
-    import oskra.tcl as top
     from oskra.tcl.wordform import wordform
+
+    import oskra.tcl as top
 
     assert top.cast_list("\ud800 x") == ("\ud800", "x")
     assert shared.cast_any("\ud800") == "\ud800"
@@ -632,23 +929,26 @@ def test_lone_surrogates_stay_python_side(shared):
 def test_huge_list_splits_like_tcl(shared, tcl):
     import oskra.tcl as top
 
-    text = "a {b c} \U0001F600 " * (BIG // 12)
+    text = "a {b c} \U0001f600 " * (BIG // 12)
     assert top.cast_list(text) == tcl.splitlist(text)
 
 
-@pytest.mark.parametrize("call, error", [
-    (lambda i: i.history.filter(regex="("), Exception),
-    (lambda i: i.history.filter(marker="never started"), Exception),
-    (lambda i: i.history.end_marker("never started"), ValueError),
-    (lambda i: getattr(i.quick, 5), TypeError),
-    (lambda i: i.quick(), TclError),
-    (lambda i: i.quick.no_such_proc_here(), TclError),
-    (lambda i: i.__getattr__(5), TypeError),
-    (lambda i: i.remove_callback(RaisesEverywhere()), Exception),
-    (lambda i: i.eval(RaisesEverywhere()), Exception),
-    (lambda i: i.eval("}"), TclError),
-    (lambda i: i.eval("error [string repeat x 1000000]"), TclError),
-])
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda i: i.history.filter(regex="("), Exception),
+        (lambda i: i.history.filter(marker="never started"), Exception),
+        (lambda i: i.history.end_marker("never started"), ValueError),
+        (lambda i: getattr(i.quick, 5), TypeError),
+        (lambda i: i.quick(), TclError),
+        (lambda i: i.quick.no_such_proc_here(), TclError),
+        (lambda i: i.__getattr__(5), TypeError),
+        (lambda i: i.remove_callback(RaisesEverywhere()), Exception),
+        (lambda i: i.eval(RaisesEverywhere()), Exception),
+        (lambda i: i.eval("}"), TclError),
+        (lambda i: i.eval("error [string repeat x 1000000]"), TclError),
+    ],
+)
 def test_clear_errors(shared, call, error):
     with pytest.raises(error):
         call(shared)
@@ -668,10 +968,13 @@ def test_temporary_global_namespace(name):
     assert interp.tk.call("set", "x", "1") == "1"
 
 
-@pytest.mark.parametrize("code", [
-    "import oskra.tcl as t; assert t.cast_list('a b') == ('a', 'b')",
-    "from oskra.tcl import cast_list; assert cast_list('a') == ('a',)",
-])
+@pytest.mark.parametrize(
+    "code",
+    [
+        "import oskra.tcl as t; assert t.cast_list('a b') == ('a', 'b')",
+        "from oskra.tcl import cast_list; assert cast_list('a') == ('a',)",
+    ],
+)
 def test_package_names_on_first_use(code):
     """The package-level names work before anything else was imported."""
     proc = run_isolated(code, timeout=60)
@@ -694,32 +997,58 @@ class Text:
         return "Text()"
 
 
-@pytest.mark.parametrize("value", [
-    "plain", "\u00e9\u4e2d\U0001F600", "", ("a", 1, 2.5, b"\0", True, ("b", ("c",))), (), 2**70,
-], ids=repr)
+@pytest.mark.parametrize(
+    "value",
+    [
+        "plain",
+        "\u00e9\u4e2d\U0001f600",
+        "",
+        ("a", 1, 2.5, b"\0", True, ("b", ("c",))),
+        (),
+        2**70,
+    ],
+    ids=repr,
+)
 def test_guard_returns_native_values_unchanged(value):
     assert guard(value) is value
 
 
-@pytest.mark.parametrize("value, expected", [
-    (["a", ["b"]], ("a", ("b",))),
-    (("a", Text()), ("a", "as text")),
-    ((1, (2, [Text(), "\udc80"])), (1, (2, ("as text", "\udc80")))),  # surrogateescape takes U+DC80..U+DCFF
-])
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        (["a", ["b"]], ("a", ("b",))),
+        (("a", Text()), ("a", "as text")),
+        (
+            (1, (2, [Text(), "\udc80"])),
+            (1, (2, ("as text", "\udc80"))),
+        ),  # surrogateescape takes U+DC80..U+DCFF
+    ],
+)
 def test_guard_copies_what_the_tcl_layer_would_convert(value, expected):
     assert guard(value) == expected
 
 
-@pytest.mark.parametrize("value, error", [
-    (("list", ("a", "\ud800")), UnicodeEncodeError),
-    ([["x\udfff"]], UnicodeEncodeError),
-    ("\ud800", UnicodeEncodeError),
-    ((1, StrRaises()), Boom),
-    ((StrReturnsNonStr(),), TypeError),
-    (deep_tuple(), RecursionError),
-    (deep_list(), RecursionError),
-], ids=["nested surrogate", "surrogate in lists", "top-level surrogate", "str raises", "str not str",
-        "deep tuple", "deep list"])
+@pytest.mark.parametrize(
+    "value, error",
+    [
+        (("list", ("a", "\ud800")), UnicodeEncodeError),
+        ([["x\udfff"]], UnicodeEncodeError),
+        ("\ud800", UnicodeEncodeError),
+        ((1, StrRaises()), Boom),
+        ((StrReturnsNonStr(),), TypeError),
+        (deep_tuple(), RecursionError),
+        (deep_list(), RecursionError),
+    ],
+    ids=[
+        "nested surrogate",
+        "surrogate in lists",
+        "top-level surrogate",
+        "str raises",
+        "str not str",
+        "deep tuple",
+        "deep list",
+    ],
+)
 def test_guard_rejects_what_the_tcl_layer_cannot_convert(value, error):
     with pytest.raises(error):
         guard(value)
@@ -783,15 +1112,20 @@ def test_very_deep_keyed_list_path():
         assert not nm
 
 
-@pytest.mark.parametrize("text", [
-    "{k " * 20000 + "v" + "}" * 20000,
-    " ".join("{k%d {{a 1} {b {c d e}}}}" % j for j in range(20000)),
-    "\\" * BIG,
-    "{" * 100000,
-], ids=["deep braces", "wide keyed list", "backslashes", "open braces"])
+@pytest.mark.parametrize(
+    "text",
+    [
+        "{k " * 20000 + "v" + "}" * 20000,
+        " ".join("{k%d {{a 1} {b {c d e}}}}" % j for j in range(20000)),
+        "\\" * BIG,
+        "{" * 100000,
+    ],
+    ids=["deep braces", "wide keyed list", "backslashes", "open braces"],
+)
 def test_casts_of_pathological_text_finish(shared, text):
-    import oskra.tcl as top
     from oskra.tcl.nestmap import NestMap
+
+    import oskra.tcl as top
 
     shared.cast_any(text)
     for convert in (top.cast_list, NestMap.from_tcl):
@@ -805,10 +1139,28 @@ def test_casts_of_pathological_text_finish(shared, text):
 # Values returned by callbacks cross the same conversion
 
 
-@pytest.mark.parametrize("result", [
-    "plain", "", "a\0b", "\U0001F600", None, 7, 2**70, 2.5, True, b"x\0y", ("a", ("b c",)), ["x", ["y z"]],
-    {"k": 1}, Text(), (), ("\udc80",),
-], ids=repr)
+@pytest.mark.parametrize(
+    "result",
+    [
+        "plain",
+        "",
+        "a\0b",
+        "\U0001f600",
+        None,
+        7,
+        2**70,
+        2.5,
+        True,
+        b"x\0y",
+        ("a", ("b c",)),
+        ["x", ["y z"]],
+        {"k": 1},
+        Text(),
+        (),
+        ("\udc80",),
+    ],
+    ids=repr,
+)
 def test_callback_results_convert_as_the_tcl_layer_does(shared, result):
     """Registered through the package or on the Tcl layer directly, the
     same return value gives the same Tcl result."""

@@ -6,29 +6,71 @@ the words it receives, `exit` and a `pwn` command only raise a flag, and the
 variable `x` holds a marker that would show any substitution. Each value must
 arrive as exactly one literal word, and the flag must stay down.
 """
+
 from tkinter import TclError
 
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclCommand, TclNamespace, TclVariable
 from oskra.tcl.nestmap import NestMap
 from oskra.tcl.wordform import tclobj, wordform
 
 MARKER = "SUBSTITUTED"
-FRAGMENTS = ["[pwn]", "[exit]", "$x", "${x}", "$::x", "\\x41", "\\u0041", "\\U0001F600", "\\101", "\\n",
-             "\\", "\\\n", "{", "}", "{*}", '"', ";", "\n", " ", "\t", "#", "[", "]", "$", "(", ")",
-             "a", "\U0001F600", "\0", "\u00e9", "::", "\r", "*", "?"]
+FRAGMENTS = [
+    "[pwn]",
+    "[exit]",
+    "$x",
+    "${x}",
+    "$::x",
+    "\\x41",
+    "\\u0041",
+    "\\U0001F600",
+    "\\101",
+    "\\n",
+    "\\",
+    "\\\n",
+    "{",
+    "}",
+    "{*}",
+    '"',
+    ";",
+    "\n",
+    " ",
+    "\t",
+    "#",
+    "[",
+    "]",
+    "$",
+    "(",
+    ")",
+    "a",
+    "\U0001f600",
+    "\0",
+    "\u00e9",
+    "::",
+    "\r",
+    "*",
+    "?",
+]
 
 text = st.lists(st.sampled_from(FRAGMENTS) | st.text(max_size=3), max_size=8).map("".join)
 words = st.lists(text, max_size=5)
-values = st.recursive(text | st.integers(-10**6, 10**6), lambda inner: st.lists(inner, max_size=4), max_leaves=8)
+values = st.recursive(
+    text | st.integers(-(10**6), 10**6), lambda inner: st.lists(inner, max_size=4), max_leaves=8
+)
 # Names: components without a lone colon (the name algebra rejects those), no NUL.
-name_part = st.lists(st.sampled_from([f for f in FRAGMENTS if ":" not in f and "\0" not in f])
-                     | st.text(alphabet=st.characters(blacklist_characters=":\0", blacklist_categories=("Cs",)),
-                               min_size=1, max_size=3), min_size=1, max_size=5).map("".join)
+name_part = st.lists(
+    st.sampled_from([f for f in FRAGMENTS if ":" not in f and "\0" not in f])
+    | st.text(
+        alphabet=st.characters(blacklist_characters=":\0", blacklist_categories=("Cs",)),
+        min_size=1,
+        max_size=3,
+    ),
+    min_size=1,
+    max_size=5,
+).map("".join)
 
 SETTINGS = settings(max_examples=60, deadline=None, suppress_health_check=list(HealthCheck))
 
@@ -269,7 +311,10 @@ def test_history_and_casts_never_evaluate(interp, code):
 
 
 @SETTINGS
-@given(name=name_part.filter(lambda n: "(" not in n), keys=st.lists(text.filter(lambda t: "\0" not in t), max_size=3))
+@given(
+    name=name_part.filter(lambda n: "(" not in n),
+    keys=st.lists(text.filter(lambda t: "\0" not in t), max_size=3),
+)
 def test_array_reads_with_a_hostile_array_name(interp, name, keys):
     """The array name in the script of array_get_str stays one literal word."""
     full = "::inj_an_" + name

@@ -1,26 +1,66 @@
 """The Interpreter class: construction, attribute fallback, eval, errorInfo."""
+
 import gc
 import inspect
 import tkinter
 import weakref
 
-import pytest
-
 import oskra.tcl.interpreter as module
+import pytest
 from oskra.tcl.interpreter import Interpreter
 
 MODULE_NAMES = [
-    "logging", "Tk", "TclError", "Tcl_Obj", "NestMap", "Array", "History", "tclobj",
-    "GetListFromAny", "TclDLL", "TclNamespace", "TclCommand", "wordform", "Quick",
-    "get_entry_points", "TCL_INIT_ENTRYPOINT", "TCL_ALLOWED_ENTRYPOINT_KEYS", "logger",
-    "Interpreter", "_global_interpreter",
+    "logging",
+    "Tk",
+    "TclError",
+    "Tcl_Obj",
+    "NestMap",
+    "Array",
+    "History",
+    "tclobj",
+    "GetListFromAny",
+    "TclDLL",
+    "TclNamespace",
+    "TclCommand",
+    "wordform",
+    "Quick",
+    "get_entry_points",
+    "TCL_INIT_ENTRYPOINT",
+    "TCL_ALLOWED_ENTRYPOINT_KEYS",
+    "logger",
+    "Interpreter",
+    "_global_interpreter",
 ]
 CLASS_BODY = [
-    "__MAX_HISTORY__", "__init__", "_load_entrypoint", "__getattr__",
-    "generate_callback_cmd_name", "create_callback", "remove_callback", "eval", "get_errorInfo",
-    "get_array", "get_list", "get_keyed_list", "get_int", "get_boolean", "get_double", "get_var",
-    "set_array", "set_keyed_list", "set_var", "set_int", "set_double", "set_boolean", "set_list",
-    "cast_list", "cast_int", "cast_double", "cast_boolean", "cast_array", "cast_keyed_list",
+    "__MAX_HISTORY__",
+    "__init__",
+    "_load_entrypoint",
+    "__getattr__",
+    "generate_callback_cmd_name",
+    "create_callback",
+    "remove_callback",
+    "eval",
+    "get_errorInfo",
+    "get_array",
+    "get_list",
+    "get_keyed_list",
+    "get_int",
+    "get_boolean",
+    "get_double",
+    "get_var",
+    "set_array",
+    "set_keyed_list",
+    "set_var",
+    "set_int",
+    "set_double",
+    "set_boolean",
+    "set_list",
+    "cast_list",
+    "cast_int",
+    "cast_double",
+    "cast_boolean",
+    "cast_array",
+    "cast_keyed_list",
     "cast_any",
 ]
 
@@ -49,17 +89,32 @@ def test_class_body_order_and_kinds():
     assert list(inspect.signature(Interpreter.cast_list).parameters) == ["value", "item_cast"]
 
 
-@pytest.mark.parametrize("call,message", [
-    (lambda: Interpreter(1), r"^Interpreter.__init__\(\) takes 1 positional argument but 2 were given$"),
-    (lambda: Interpreter(useTk=0), r"^Interpreter.__init__\(\) got an unexpected keyword argument 'useTk'$"),
-    (lambda: Interpreter.cast_list(), r"^Interpreter.cast_list\(\) missing 1 required positional argument: 'value'$"),
-    (lambda: module._global_interpreter.set_var(),
-     r"^Interpreter.set_var\(\) missing 2 required positional arguments: 'name' and 'value'$"),
-    (lambda: module._global_interpreter.eval("x", code="y"),
-     r"^Interpreter.eval\(\) got multiple values for argument 'code'$"),
-    (lambda: Interpreter.cast_list("a", None, 1),
-     r"^Interpreter.cast_list\(\) takes from 1 to 2 positional arguments but 3 were given$"),
-])
+@pytest.mark.parametrize(
+    "call,message",
+    [
+        (lambda: Interpreter(1), r"^Interpreter.__init__\(\) takes 1 positional argument but 2 were given$"),
+        (
+            lambda: Interpreter(useTk=0),
+            r"^Interpreter.__init__\(\) got an unexpected keyword argument 'useTk'$",
+        ),
+        (
+            lambda: Interpreter.cast_list(),
+            r"^Interpreter.cast_list\(\) missing 1 required positional argument: 'value'$",
+        ),
+        (
+            lambda: module._global_interpreter.set_var(),
+            r"^Interpreter.set_var\(\) missing 2 required positional arguments: 'name' and 'value'$",
+        ),
+        (
+            lambda: module._global_interpreter.eval("x", code="y"),
+            r"^Interpreter.eval\(\) got multiple values for argument 'code'$",
+        ),
+        (
+            lambda: Interpreter.cast_list("a", None, 1),
+            r"^Interpreter.cast_list\(\) takes from 1 to 2 positional arguments but 3 were given$",
+        ),
+    ],
+)
 def test_argument_errors_read_like_pythons(call, message):
     with pytest.raises(TypeError, match=message):
         call()
@@ -69,7 +124,7 @@ def test_global_interpreter_all():
     gi = module._global_interpreter
     public = [n for n in CLASS_BODY if not n.startswith("_")]
     assert gi.__all__[: len(public)] == public
-    rest = gi.__all__[len(public):]
+    rest = gi.__all__[len(public) :]
     assert "tk" in rest
     assert rest[-7:] == ["history", "Quick", "quick", "global_ns", "local_ns", "vars", "objs"]
     assert not any(n.startswith("_") for n in gi.__all__)
@@ -80,10 +135,15 @@ def test_instance_attributes(interp):
     assert interp.__dict__["__callbacks__"] == {}
     assert "_Interpreter__callbacks__" not in interp.__dict__
     assert interp.vars is interp.local_ns.vars and interp.objs is interp.local_ns.objs
-    assert isinstance(interp.global_ns, module.TclNamespace) and isinstance(interp.local_ns, module.TclNamespace)
+    assert isinstance(interp.global_ns, module.TclNamespace) and isinstance(
+        interp.local_ns, module.TclNamespace
+    )
     assert isinstance(interp.history, module.History)
-    keys = [k for k in interp.__dict__ if k in ("history", "Quick", "quick", "__callbacks__",
-                                                 "global_ns", "local_ns", "vars", "objs")]
+    keys = [
+        k
+        for k in interp.__dict__
+        if k in ("history", "Quick", "quick", "__callbacks__", "global_ns", "local_ns", "vars", "objs")
+    ]
     assert keys == ["history", "Quick", "quick", "__callbacks__", "global_ns", "local_ns", "vars", "objs"]
 
 
@@ -173,8 +233,9 @@ def test_eval_other_failures(interp):
         interp.eval(None)
 
 
-@pytest.mark.parametrize("code", ["set a \ud800", "set a \U0001F600", "set a a\x00b",
-                                  "set a " + "x" * 1000000, "set a {", "\\"])
+@pytest.mark.parametrize(
+    "code", ["set a \ud800", "set a \U0001f600", "set a a\x00b", "set a " + "x" * 1000000, "set a {", "\\"]
+)
 def test_eval_hostile_code_never_crashes(interp, code):
     try:
         interp.eval(code, typecast=True)
@@ -210,8 +271,14 @@ def test_dead_interpreter_behind_proxy():
     assert proxy.eval("set a 1") == "1"
     del dead
     gc.collect()
-    for call in (lambda: proxy.eval("set a 1"), lambda: proxy.cast_any("1"), lambda: proxy.quick,
-                 lambda: proxy.cast_boolean("x"), lambda: proxy.get_var("a"), lambda: proxy.tk):
+    for call in (
+        lambda: proxy.eval("set a 1"),
+        lambda: proxy.cast_any("1"),
+        lambda: proxy.quick,
+        lambda: proxy.cast_boolean("x"),
+        lambda: proxy.get_var("a"),
+        lambda: proxy.tk,
+    ):
         with pytest.raises(ReferenceError):
             call()
     # The methods are descriptors of the class: a foreign object is refused.
@@ -219,20 +286,33 @@ def test_dead_interpreter_behind_proxy():
         Interpreter.eval(proxy, "set a 1")
 
 
-@pytest.mark.parametrize("name", ["eval", "get_errorInfo", "cast_any", "cast_int", "cast_boolean",
-                                  "get_var", "set_var", "create_callback", "remove_callback"])
+@pytest.mark.parametrize(
+    "name",
+    [
+        "eval",
+        "get_errorInfo",
+        "cast_any",
+        "cast_int",
+        "cast_boolean",
+        "get_var",
+        "set_var",
+        "create_callback",
+        "remove_callback",
+    ],
+)
 @pytest.mark.parametrize("bad_self", [None, 5, "text", object()])
 def test_methods_on_foreign_self(name, bad_self):
     fn = getattr(Interpreter, name)
     nargs = len(inspect.signature(fn).parameters) - 1
     with pytest.raises((AttributeError, TypeError, ValueError)):
-        fn(bad_self, *(["x"] * max(nargs, 1))[:max(nargs, 1)])
+        fn(bad_self, *(["x"] * max(nargs, 1))[: max(nargs, 1)])
 
 
 def test_package_top_level_stands_in_for_the_shared_interpreter():
+    import oskra.tcl.wordform  # the submodule must not replace the function
+
     import oskra
     import oskra.tcl
-    import oskra.tcl.wordform  # the submodule must not replace the function
     from oskra.tcl import wordform
 
     assert callable(wordform) and wordform(("a b",)) == "{a b}"
@@ -254,6 +334,7 @@ def _swallow(fn):
             fn(interp)
         except (tkinter.TclError, ValueError, TypeError, AttributeError):
             pass
+
     return run
 
 
@@ -261,14 +342,20 @@ LEAK_OPS = {
     "eval": lambda i: i.eval("set a {b c}"),
     "eval typecast": lambda i: i.eval("set a 1.5", True),
     "eval error": _swallow(lambda i: i.eval("error boom")),
-    "cast_any": lambda i: [i.cast_any(v) for v in ("12", "1.5", "yes", "hello world", "{a 1}", "",
-                                                   "9" * 30, ("a", 1), "\ud800", "a\x00b")],
+    "cast_any": lambda i: [
+        i.cast_any(v)
+        for v in ("12", "1.5", "yes", "hello world", "{a 1}", "", "9" * 30, ("a", 1), "\ud800", "a\x00b")
+    ],
     "cast_int error": _swallow(lambda i: i.cast_int("1.5")),
     "cast_boolean fallback": lambda i: (i.cast_boolean("0x10"), i.cast_boolean("2.5")),
     "cast_boolean error": _swallow(lambda i: i.cast_boolean("maybe")),
     "cast_list error": _swallow(lambda i: i.cast_list("{a")),
-    "variables": lambda i: (i.set_var("::v", "x y"), i.get_list("::v"), i.set_boolean("::b", 1),
-                            i.get_boolean("::b")),
+    "variables": lambda i: (
+        i.set_var("::v", "x y"),
+        i.get_list("::v"),
+        i.set_boolean("::b", 1),
+        i.get_boolean("::b"),
+    ),
     "getattr miss": _swallow(lambda i: i.no_such_attribute),
     "callbacks": lambda i: (i.create_callback(len, "leak_cb"), i.remove_callback("leak_cb")),
 }

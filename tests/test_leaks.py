@@ -8,6 +8,7 @@ alive when a reference count is off by one). A leak of one object or one Tcl
 value per call would grow these by at least the number of calls; the bounds
 are a small fraction of that.
 """
+
 import gc
 import importlib
 import os
@@ -16,7 +17,6 @@ import sys
 from tkinter import TclError
 
 import pytest
-
 from oskra.tcl.history import History
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclCommand, TclNamespace, TclVariable, TempTclCommand, TempTclVariable
@@ -27,7 +27,8 @@ internal = importlib.import_module("oskra.tcl.internal")
 
 pytestmark = pytest.mark.skipif(
     "asan" in os.environ.get("LD_PRELOAD", "") or os.environ.get("PYTHONMALLOC") == "malloc",
-    reason="block counts need Python's own allocator; the sanitizer's quarantine inflates the RSS")
+    reason="block counts need Python's own allocator; the sanitizer's quarantine inflates the RSS",
+)
 
 CALLS = 200_000
 PAGE = resource.getpagesize()
@@ -70,6 +71,7 @@ def swallow(op, *errors):
             op()
         except errors:
             pass
+
     return run
 
 
@@ -81,7 +83,7 @@ def failing_callback(*args):
     raise RuntimeError("callback failed")
 
 
-MIXED = [1, "a b", 2.5, None, True, ("x", "{y"), {"k": "v"}, "\U0001F600", "$x[y]"]
+MIXED = [1, "a b", 2.5, None, True, ("x", "{y"), {"k": "v"}, "\U0001f600", "$x[y]"]
 KEYED = "{a 1} {b {{c 2} {d {{e 3} {f 4}}}}} {g {h i}}"
 
 
@@ -133,12 +135,21 @@ def operations(interp):
         "command error": swallow(lambda: TclCommand("::leak_nope", tcl=interp).call(), TclError),
         "arg default": lambda: TclCommand("::withdef", tcl=interp).proc_arg_default("b"),
         # views and namespaces
-        "views": lambda: (interp.vars.__setitem__("::leak_w", "x y"), interp.vars["::leak_w"],
-                          interp.objs["::leak_w"], "::leak_w" in interp.vars, interp.global_ns.cmds["rec"]),
+        "views": lambda: (
+            interp.vars.__setitem__("::leak_w", "x y"),
+            interp.vars["::leak_w"],
+            interp.objs["::leak_w"],
+            "::leak_w" in interp.vars,
+            interp.global_ns.cmds["rec"],
+        ),
         "view key error": swallow(lambda: interp.vars["::leak_missing"], KeyError),
         "namespace eval": lambda: space.eval("set", "v", "a b"),
-        "name algebra": lambda: (TclNamespace.join("::a", "b", "c"), TclNamespace.split("::a::b"),
-                                 TclNamespace.qualifiers("::a::b"), TclNamespace.tail("::a::b")),
+        "name algebra": lambda: (
+            TclNamespace.join("::a", "b", "c"),
+            TclNamespace.split("::a::b"),
+            TclNamespace.qualifiers("::a::b"),
+            TclNamespace.tail("::a::b"),
+        ),
         "temporary variable": lambda: TempTclVariable(tcl=interp).__enter__().__exit__(None, None, None),
         # callbacks called from Tcl
         "callback": lambda: interp.tk.call("::leak_cb", "a", "b"),
@@ -156,10 +167,27 @@ class BadStr:
 
 
 # Fewer calls for the slower operations: the bound scales with the count.
-SLOW = {"keyed list": 20, "cast_any keyed": 10, "temporary variable": 10, "arg default": 10,
-        "eval error": 10, "quick error": 10, "keyed list paths": 5, "command error": 10, "views": 5,
-        "array": 4, "view key error": 4, "keyed list text": 4, "variable error": 4, "variable round trip": 2,
-        "namespace eval": 2, "command eval": 2, "quick keywords": 2, "cast_int error": 2, "unset nocomplain": 2}
+SLOW = {
+    "keyed list": 20,
+    "cast_any keyed": 10,
+    "temporary variable": 10,
+    "arg default": 10,
+    "eval error": 10,
+    "quick error": 10,
+    "keyed list paths": 5,
+    "command error": 10,
+    "views": 5,
+    "array": 4,
+    "view key error": 4,
+    "keyed list text": 4,
+    "variable error": 4,
+    "variable round trip": 2,
+    "namespace eval": 2,
+    "command eval": 2,
+    "quick keywords": 2,
+    "cast_int error": 2,
+    "unset nocomplain": 2,
+}
 
 
 @pytest.fixture(scope="module")
@@ -180,6 +208,7 @@ def test_hot_operation_does_not_leak(ops, name):
 
 def test_temporary_command_with_callable_does_not_leak(interp):
     """A registered callable is released with its temporary command."""
+
     def make():
         with TempTclCommand(callback, tcl=interp) as tmp:
             tmp("a")

@@ -1,5 +1,6 @@
 """Lifetimes: objects that outlive their interpreter, clean-up on errors,
 and an interpreter that stays usable after a callback failed."""
+
 import gc
 import os
 import subprocess
@@ -9,10 +10,17 @@ import weakref
 from tkinter import TclError
 
 import pytest
-
 from oskra.tcl.interpreter import Interpreter
-from oskra.tcl.namespace import (TclArrayVariable, TclCommand, TclNamespace, TclVariable, TempTclArrayVariable,
-                                 TempTclCommand, TempTclNamespace, TempTclVariable)
+from oskra.tcl.namespace import (
+    TclArrayVariable,
+    TclCommand,
+    TclNamespace,
+    TclVariable,
+    TempTclArrayVariable,
+    TempTclCommand,
+    TempTclNamespace,
+    TempTclVariable,
+)
 
 TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
 
@@ -53,34 +61,69 @@ def dead():
 
 
 OPERATIONS = [
-    ("variable", lambda v: v.get()), ("variable", lambda v: v.get_str()), ("variable", lambda v: v.set(1)),
-    ("variable", lambda v: v.unset(nocomplain=True)), ("variable", lambda v: v.exists()),
-    ("variable", lambda v: v.array_get()), ("variable", lambda v: v.array_set({})),
-    ("variable", lambda v: v.array_names()), ("variable", lambda v: v.is_array()),
+    ("variable", lambda v: v.get()),
+    ("variable", lambda v: v.get_str()),
+    ("variable", lambda v: v.set(1)),
+    ("variable", lambda v: v.unset(nocomplain=True)),
+    ("variable", lambda v: v.exists()),
+    ("variable", lambda v: v.array_get()),
+    ("variable", lambda v: v.array_set({})),
+    ("variable", lambda v: v.array_names()),
+    ("variable", lambda v: v.is_array()),
     ("variable", lambda v: TclVariable("rel", tcl=v.tcl).absolute()),
-    ("element", lambda v: v.get()), ("element", lambda v: v.set(1)),
-    ("array", lambda a: len(a)), ("array", lambda a: list(a)), ("array", lambda a: a["k"]),
-    ("array", lambda a: a.__setitem__("k", 1)), ("array", lambda a: "k" in a), ("array", lambda a: a.clear()),
-    ("command", lambda c: c()), ("command", lambda c: c.eval()), ("command", lambda c: c.exists()),
-    ("command", lambda c: c.is_proc()), ("command", lambda c: c.proc_args()),
-    ("command", lambda c: c.proc_arg_default("a")), ("command", lambda c: c.rename("::q")),
-    ("command", lambda c: c.delete()), ("command", lambda c: c.createcommand(print)),
-    ("command", lambda c: c.origin()), ("command", lambda c: TclCommand("rel", tcl=c.tcl).absolute()),
-    ("namespace", lambda n: n.eval("set a 1")), ("namespace", lambda n: n.call("set", "a", 1)),
-    ("namespace", lambda n: n.create()), ("namespace", lambda n: n.delete()), ("namespace", lambda n: n.exists()),
-    ("namespace", lambda n: n.children()), ("namespace", lambda n: n.parent()),
-    ("namespace", lambda n: n.export()), ("namespace", lambda n: n.which("set")),
-    ("local namespace", lambda n: n.current()), ("local namespace", lambda n: n.absolute()),
-    ("vars", lambda v: v["::a"]), ("vars", lambda v: v.__setitem__("::a", 1)), ("vars", lambda v: len(v)),
-    ("vars", lambda v: "a" in v), ("vars", lambda v: list(v)), ("vars", lambda v: v.array_get("arr")),
-    ("objs", lambda v: v.get("::a")), ("cmds", lambda c: c.__setitem__("x", print)),
-    ("cmds", lambda c: "set" in c), ("cmds", lambda c: list(c)), ("cmds", lambda c: c.__delitem__("x")),
-    ("cmds", lambda c: c["p"]()), ("procs", lambda p: len(p)),
-    ("quick", lambda q: q.set("a", 1)), ("quick code", lambda q: q()),
-    ("temp variable", lambda t: t.__exit__(None, None, None)), ("temp variable", lambda t: t.set(1)),
-    ("temp array", lambda t: t.__exit__(None, None, None)), ("temp array", lambda t: len(t)),
-    ("temp command", lambda t: t.__exit__(None, None, None)), ("temp command", lambda t: t.call()),
-    ("temp namespace", lambda t: t.__enter__()), ("temp namespace", lambda t: t.__exit__(None, None, None)),
+    ("element", lambda v: v.get()),
+    ("element", lambda v: v.set(1)),
+    ("array", lambda a: len(a)),
+    ("array", lambda a: list(a)),
+    ("array", lambda a: a["k"]),
+    ("array", lambda a: a.__setitem__("k", 1)),
+    ("array", lambda a: "k" in a),
+    ("array", lambda a: a.clear()),
+    ("command", lambda c: c()),
+    ("command", lambda c: c.eval()),
+    ("command", lambda c: c.exists()),
+    ("command", lambda c: c.is_proc()),
+    ("command", lambda c: c.proc_args()),
+    ("command", lambda c: c.proc_arg_default("a")),
+    ("command", lambda c: c.rename("::q")),
+    ("command", lambda c: c.delete()),
+    ("command", lambda c: c.createcommand(print)),
+    ("command", lambda c: c.origin()),
+    ("command", lambda c: TclCommand("rel", tcl=c.tcl).absolute()),
+    ("namespace", lambda n: n.eval("set a 1")),
+    ("namespace", lambda n: n.call("set", "a", 1)),
+    ("namespace", lambda n: n.create()),
+    ("namespace", lambda n: n.delete()),
+    ("namespace", lambda n: n.exists()),
+    ("namespace", lambda n: n.children()),
+    ("namespace", lambda n: n.parent()),
+    ("namespace", lambda n: n.export()),
+    ("namespace", lambda n: n.which("set")),
+    ("local namespace", lambda n: n.current()),
+    ("local namespace", lambda n: n.absolute()),
+    ("vars", lambda v: v["::a"]),
+    ("vars", lambda v: v.__setitem__("::a", 1)),
+    ("vars", lambda v: len(v)),
+    ("vars", lambda v: "a" in v),
+    ("vars", lambda v: list(v)),
+    ("vars", lambda v: v.array_get("arr")),
+    ("objs", lambda v: v.get("::a")),
+    ("cmds", lambda c: c.__setitem__("x", print)),
+    ("cmds", lambda c: "set" in c),
+    ("cmds", lambda c: list(c)),
+    ("cmds", lambda c: c.__delitem__("x")),
+    ("cmds", lambda c: c["p"]()),
+    ("procs", lambda p: len(p)),
+    ("quick", lambda q: q.set("a", 1)),
+    ("quick code", lambda q: q()),
+    ("temp variable", lambda t: t.__exit__(None, None, None)),
+    ("temp variable", lambda t: t.set(1)),
+    ("temp array", lambda t: t.__exit__(None, None, None)),
+    ("temp array", lambda t: len(t)),
+    ("temp command", lambda t: t.__exit__(None, None, None)),
+    ("temp command", lambda t: t.call()),
+    ("temp namespace", lambda t: t.__enter__()),
+    ("temp namespace", lambda t: t.__exit__(None, None, None)),
 ]
 
 
@@ -90,18 +133,29 @@ def test_use_after_the_interpreter_died_raises_reference_error(dead, kind, op):
         op(dead[kind])
 
 
-@pytest.mark.parametrize("kind, text", [
-    ("variable", "::v"), ("element", "::arr(k)"), ("command", "::p x"), ("namespace", "::n"),
-    ("quick code", "<tcl.Quick magic, referring Tcl code ::p>"),
-])
+@pytest.mark.parametrize(
+    "kind, text",
+    [
+        ("variable", "::v"),
+        ("element", "::arr(k)"),
+        ("command", "::p x"),
+        ("namespace", "::n"),
+        ("quick code", "<tcl.Quick magic, referring Tcl code ::p>"),
+    ],
+)
 def test_names_need_no_interpreter(dead, kind, text):
     assert str(dead[kind]) == text
     repr(dead[kind])
 
 
 def run_isolated(code):
-    return subprocess.run([sys.executable, "-X", "faulthandler", "-c", textwrap.dedent(code)],
-                          cwd=TESTS_DIR, capture_output=True, text=True, timeout=120)
+    return subprocess.run(
+        [sys.executable, "-X", "faulthandler", "-c", textwrap.dedent(code)],
+        cwd=TESTS_DIR,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
 
 
 def test_temporary_command_collected_after_its_interpreter():
@@ -128,7 +182,12 @@ def test_interpreter_collected_with_everything_it_made():
     interp.create_callback(lambda *a: None, "::cb")
     interp.eval("set a 1")
     interp.quick.set("b", 2)
-    handles = [interp.vars.byref("a"), interp.global_ns.cmds["cb"], TempTclVariable(tcl=interp), interp.quick.x]
+    handles = [
+        interp.vars.byref("a"),
+        interp.global_ns.cmds["cb"],
+        TempTclVariable(tcl=interp),
+        interp.quick.x,
+    ]
     ref = weakref.ref(interp)
     del interp
     gc.collect()
@@ -149,12 +208,15 @@ def interp():
     return Interpreter()
 
 
-@pytest.mark.parametrize("cls, fill, gone", [
-    (TempTclVariable, lambda t, i: t.set("x"), lambda t, i: not t.exists()),
-    (TempTclArrayVariable, lambda t, i: t.update(a=1, b=2), lambda t, i: not t.exists() and len(t) == 0),
-    (TempTclCommand, lambda t, i: t.createcommand(print), lambda t, i: not t.exists()),
-    (TempTclNamespace, lambda t, i: t.eval("variable v 1"), lambda t, i: not t.exists()),
-])
+@pytest.mark.parametrize(
+    "cls, fill, gone",
+    [
+        (TempTclVariable, lambda t, i: t.set("x"), lambda t, i: not t.exists()),
+        (TempTclArrayVariable, lambda t, i: t.update(a=1, b=2), lambda t, i: not t.exists() and len(t) == 0),
+        (TempTclCommand, lambda t, i: t.createcommand(print), lambda t, i: not t.exists()),
+        (TempTclNamespace, lambda t, i: t.eval("variable v 1"), lambda t, i: not t.exists()),
+    ],
+)
 def test_temporaries_clean_up_when_the_block_raises(interp, cls, fill, gone):
     with pytest.raises(Failure):
         with cls(tcl=interp) as tmp:
@@ -196,15 +258,23 @@ def reentrant_failing(interp):
     def callback(*args):
         interp.eval("set ::inner 1")
         raise KeyError("after re-entering Tcl")
+
     return callback
 
 
-@pytest.mark.parametrize("make", [lambda i: failing, lambda i: exiting, reentrant_failing],
-                         ids=["ValueError", "SystemExit", "re-entrant"])
+@pytest.mark.parametrize(
+    "make",
+    [lambda i: failing, lambda i: exiting, reentrant_failing],
+    ids=["ValueError", "SystemExit", "re-entrant"],
+)
 def test_interpreter_usable_after_a_failing_callback(interp, make):
     command = interp.create_callback(make(interp), "::failing")
-    for call in (lambda: command("a b"), lambda: interp.eval("::failing x"),
-                 lambda: interp.quick.failing(1), lambda: interp.tk.call("::failing")):
+    for call in (
+        lambda: command("a b"),
+        lambda: interp.eval("::failing x"),
+        lambda: interp.quick.failing(1),
+        lambda: interp.tk.call("::failing"),
+    ):
         with pytest.raises(TclError):
             call()
     # Everything that follows works as on a fresh interpreter.

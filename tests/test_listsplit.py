@@ -1,4 +1,5 @@
 """GetListFromAny against Tcl's own list parser, and TclDLL.Tcl_ResetResult."""
+
 import ctypes
 import tkinter
 import weakref
@@ -6,10 +7,9 @@ import weakref
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
 from oskra.tcl.internal import GetListFromAny, TclDLL
 
-E = "\U0001F600"
+E = "\U0001f600"
 
 
 def tcl_split(tk, s):
@@ -31,21 +31,74 @@ def ours(s):
 
 
 EXAMPLES = [
-    "", "   ", "a b c", " \t\n\v\f\ra\rb ", "{a b} c", "{a {b c} d} e", "{}", '""', '"" {} x',
-    '"a b" c', "a{b c}d", 'a"b c"d', "{a\\}b} c", "{\\{} x", "{a\\\nb}", "a\\ b", "\\{a",
-    '"\\""', '"a\\\n  b"', "x \\\n   y", "\\\n\t b", "a\\\n\\\nb", "a\\\r\nb", "a\\",
-    "\\", "\\a\\b\\f\\n\\r\\t\\v\\q", "\\x41g \\x414 \\x \\xZ \\x123",
-    "\\u12345 \\u \\u00e9 \\u0000", "\\U0011FFFF \\U0010FFFF \\U1F600x \\U110000 \\U",
-    "\\ud83d\\ude00 \\ud83d \\ude00 \\ud83d\\ud83d \\ude00\\ud83d", "\\ud83dx\\ude00",
-    "\\1234 \\400 \\08 \\777 \\8 \\0 \\37", "a\\\x00b \\\x00", "{\\\x00}", "a\x00b {\x00}",
-    "\\" + E + "b", "a " + E + " {" + E + "}", "\\\u20ac \\\xe9",
+    "",
+    "   ",
+    "a b c",
+    " \t\n\v\f\ra\rb ",
+    "{a b} c",
+    "{a {b c} d} e",
+    "{}",
+    '""',
+    '"" {} x',
+    '"a b" c',
+    "a{b c}d",
+    'a"b c"d',
+    "{a\\}b} c",
+    "{\\{} x",
+    "{a\\\nb}",
+    "a\\ b",
+    "\\{a",
+    '"\\""',
+    '"a\\\n  b"',
+    "x \\\n   y",
+    "\\\n\t b",
+    "a\\\n\\\nb",
+    "a\\\r\nb",
+    "a\\",
+    "\\",
+    "\\a\\b\\f\\n\\r\\t\\v\\q",
+    "\\x41g \\x414 \\x \\xZ \\x123",
+    "\\u12345 \\u \\u00e9 \\u0000",
+    "\\U0011FFFF \\U0010FFFF \\U1F600x \\U110000 \\U",
+    "\\ud83d\\ude00 \\ud83d \\ude00 \\ud83d\\ud83d \\ude00\\ud83d",
+    "\\ud83dx\\ude00",
+    "\\1234 \\400 \\08 \\777 \\8 \\0 \\37",
+    "a\\\x00b \\\x00",
+    "{\\\x00}",
+    "a\x00b {\x00}",
+    "\\" + E + "b",
+    "a " + E + " {" + E + "}",
+    "\\\u20ac \\\xe9",
     # malformed
-    "{a", '"a', "{a}b", '"a"b', "{a}{b}", '"a""', "{a}xyzxyzxyzxyzxyzxyzxyzxyz", "a {b\\}",
-    "{a\\}", '"a\\"', "{a}\\b", '"x"{', "{a}\\\nb", "{{a} b", "{a}\x00", "{a}x\x00yy",
-    "{a}" + E, "{a}" + E + " b", "{a}x" + E * 5, "{a}" + "x" * 16 + E + "yz",
-    "{a}" + "x" * 17 + E, "{a}" + "x" * 15 + E + E, "{a}" + "x" * 15 + E + "\u20ac",
-    "{a}" + "x" * 18 + "\u20ac", "{a}" + "\xe9" * 12, '"a"' + "x" * 19 + "\xe9",
-    "{a}\u2028y", "{a}\xa0", "{a}\x85 b",
+    "{a",
+    '"a',
+    "{a}b",
+    '"a"b',
+    "{a}{b}",
+    '"a""',
+    "{a}xyzxyzxyzxyzxyzxyzxyzxyz",
+    "a {b\\}",
+    "{a\\}",
+    '"a\\"',
+    "{a}\\b",
+    '"x"{',
+    "{a}\\\nb",
+    "{{a} b",
+    "{a}\x00",
+    "{a}x\x00yy",
+    "{a}" + E,
+    "{a}" + E + " b",
+    "{a}x" + E * 5,
+    "{a}" + "x" * 16 + E + "yz",
+    "{a}" + "x" * 17 + E,
+    "{a}" + "x" * 15 + E + E,
+    "{a}" + "x" * 15 + E + "\u20ac",
+    "{a}" + "x" * 18 + "\u20ac",
+    "{a}" + "\xe9" * 12,
+    '"a"' + "x" * 19 + "\xe9",
+    "{a}\u2028y",
+    "{a}\xa0",
+    "{a}\x85 b",
 ]
 
 
@@ -71,8 +124,7 @@ def test_any_text_matches_tcl(tcl, text):
 
 
 @settings(max_examples=300)
-@given(st.lists(st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=12),
-                max_size=8))
+@given(st.lists(st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=12), max_size=8))
 def test_tcl_built_lists_round_trip(tcl, items):
     text = tcl.call("format", "%s", tcl.call("list", *items)) if items else ""
     assert isinstance(text, str)
@@ -84,11 +136,14 @@ def test_error_is_tclerror():
         GetListFromAny("{a")
 
 
-@pytest.mark.parametrize("text, expected", [
-    ("a \ud800 b", ("a", "\ud800", "b")),
-    ("{\udfff x}", ("\udfff x",)),
-    ("\\\ud800", ("\ud800",)),
-])
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("a \ud800 b", ("a", "\ud800", "b")),
+        ("{\udfff x}", ("\udfff x",)),
+        ("\\\ud800", ("\ud800",)),
+    ],
+)
 def test_lone_surrogates_are_kept(text, expected):
     assert GetListFromAny(text) == expected
 
@@ -99,11 +154,14 @@ def test_tcl_obj_input(tcl):
     assert GetListFromAny(obj) == ("a", "b c", "{", "\\x")
 
 
-@pytest.mark.parametrize("value, expected", [
-    ([1, "a b"], (1, "a b")),
-    (range(3), (0, 1, 2)),
-    ((), ()),
-])
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        ([1, "a b"], (1, "a b")),
+        (range(3), (0, 1, 2)),
+        ((), ()),
+    ],
+)
 def test_sequences_become_tuples(value, expected):
     assert GetListFromAny(value) == expected
 

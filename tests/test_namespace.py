@@ -1,13 +1,14 @@
 """TclNamespace: module top level, name algebra, namespace operations."""
+
 import gc
 import weakref
 from collections.abc import MutableMapping
 from tkinter import TclError
 
-import pytest
-from hypothesis import given, settings, strategies as st
-
 import oskra.tcl.namespace as nsmod
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from oskra.tcl.namespace import TclNamespace, TempTclNamespace
 from oskra.tcl.wordform import wordform
 
@@ -16,13 +17,27 @@ T = TclNamespace
 
 # --- module top level --------------------------------------------------------
 
+
 def test_module_names_in_order_and_star_import():
     public = [k for k in vars(nsmod) if not k.startswith("__")]
     assert public == [
-        "MutableMapping", "wordform", "tclobj", "TclError", "Tk", "MethodType",
-        "weakref", "sys", "functools",
-        "TclVariable", "TempTclVariable", "TclArrayVariable", "TempTclArrayVariable",
-        "TclCommand", "TempTclCommand", "TclNamespace", "TempTclNamespace",
+        "MutableMapping",
+        "wordform",
+        "tclobj",
+        "TclError",
+        "Tk",
+        "MethodType",
+        "weakref",
+        "sys",
+        "functools",
+        "TclVariable",
+        "TempTclVariable",
+        "TclArrayVariable",
+        "TempTclArrayVariable",
+        "TclCommand",
+        "TempTclCommand",
+        "TclNamespace",
+        "TempTclNamespace",
     ]
     assert type(nsmod.__all__) is tuple and len(nsmod.__all__) == 8
     assert list(nsmod.__all__) == public[9:]
@@ -41,19 +56,56 @@ def test_class_bases_and_mro():
     assert m.TempTclCommand.__bases__ == (m.TclCommand,)
     assert m.TempTclNamespace.__bases__ == (m.TclNamespace,)
     assert [c.__name__ for c in m.TempTclArrayVariable.__mro__] == [
-        "TempTclArrayVariable", "TempTclVariable", "TclArrayVariable", "MutableMapping",
-        "Mapping", "Collection", "Sized", "Iterable", "Container", "TclVariable", "object"]
+        "TempTclArrayVariable",
+        "TempTclVariable",
+        "TclArrayVariable",
+        "MutableMapping",
+        "Mapping",
+        "Collection",
+        "Sized",
+        "Iterable",
+        "Container",
+        "TclVariable",
+        "object",
+    ]
     assert not [k for k in vars(m.TempTclArrayVariable) if not k.startswith("_")]
 
 
 def test_tclnamespace_class_body_order():
-    own = [k for k in vars(T) if k not in ("__module__", "__doc__", "__dict__", "__weakref__",
-                                            "__qualname__")]
+    own = [
+        k for k in vars(T) if k not in ("__module__", "__doc__", "__dict__", "__weakref__", "__qualname__")
+    ]
     assert own == [
-        "__init__", "children", "code", "current", "create", "delete", "eval", "call",
-        "exists", "export", "forget", "import_", "origin", "parent", "which", "is_absolute",
-        "is_relative", "absolute", "make_absolute", "__str__", "qualifiers", "tail", "join",
-        "split", "normalize", "VariablesView", "ObjectsView", "CommandsView", "ProcsView"]
+        "__init__",
+        "children",
+        "code",
+        "current",
+        "create",
+        "delete",
+        "eval",
+        "call",
+        "exists",
+        "export",
+        "forget",
+        "import_",
+        "origin",
+        "parent",
+        "which",
+        "is_absolute",
+        "is_relative",
+        "absolute",
+        "make_absolute",
+        "__str__",
+        "qualifiers",
+        "tail",
+        "join",
+        "split",
+        "normalize",
+        "VariablesView",
+        "ObjectsView",
+        "CommandsView",
+        "ProcsView",
+    ]
     for name in ("qualifiers", "tail", "join", "split", "normalize"):
         assert isinstance(vars(T)[name], staticmethod)
     assert T.VariablesView.__qualname__ == "TclNamespace.VariablesView"
@@ -64,16 +116,20 @@ def test_tclnamespace_class_body_order():
 
 # --- name algebra --------------------------------------------------------------
 
-@pytest.mark.parametrize("name, parts", [
-    ("::a::::b::", ["", "a", "b"]),
-    ("a::b", ["a", "b"]),
-    ("::", [""]),
-    ("", []),
-    (None, []),
-    ("::::", [""]),
-    ("a", ["a"]),
-    ("\U0001f600::\x00::\udc80", ["\U0001f600", "\x00", "\udc80"]),
-])
+
+@pytest.mark.parametrize(
+    "name, parts",
+    [
+        ("::a::::b::", ["", "a", "b"]),
+        ("a::b", ["a", "b"]),
+        ("::", [""]),
+        ("", []),
+        (None, []),
+        ("::::", [""]),
+        ("a", ["a"]),
+        ("\U0001f600::\x00::\udc80", ["\U0001f600", "\x00", "\udc80"]),
+    ],
+)
 def test_split(name, parts):
     assert T.split(name) == parts
 
@@ -85,18 +141,21 @@ def test_split_rejects_single_colon(name):
     assert str(e.value) == "Invalid Tcl namespace '%s'" % name
 
 
-@pytest.mark.parametrize("args, result", [
-    (("::a", "b", "::c", "d"), "::c::d"),
-    (("a", "", "b"), "a::b"),
-    (("", "x"), "x"),
-    (("::", "a"), "::a"),
-    (("::",), ""),
-    (("a::", "::"), ""),
-    (("", "", "b"), "b"),
-    ((None, "a", None), "a"),
-    (("ns", 5), "ns::5"),
-    (("::a", ("b", "c d")), "::a::b {c d}"),
-])
+@pytest.mark.parametrize(
+    "args, result",
+    [
+        (("::a", "b", "::c", "d"), "::c::d"),
+        (("a", "", "b"), "a::b"),
+        (("", "x"), "x"),
+        (("::", "a"), "::a"),
+        (("::",), ""),
+        (("a::", "::"), ""),
+        (("", "", "b"), "b"),
+        ((None, "a", None), "a"),
+        (("ns", 5), "ns::5"),
+        (("::a", ("b", "c d")), "::a::b {c d}"),
+    ],
+)
 def test_join(args, result):
     assert T.join(*args) == result
 
@@ -108,13 +167,24 @@ def test_join_error_names_the_whole_concatenation():
         T.join("x", "y:")
 
 
-@pytest.mark.parametrize("fn, name, result", [
-    ("normalize", "::", ""), ("normalize", "", ""), ("normalize", "a::b::", "a::b"),
-    ("normalize", "::a::::b", "::a::b"),
-    ("qualifiers", "::a::b::c", "::a::b"), ("qualifiers", "a:::b", "a"),
-    ("qualifiers", "::a", ""), ("qualifiers", "a", ""), ("qualifiers", "x:b", ""),
-    ("tail", "::a::b", "b"), ("tail", "a", "a"), ("tail", "a::", ""), ("tail", ":::x", "x"),
-])
+@pytest.mark.parametrize(
+    "fn, name, result",
+    [
+        ("normalize", "::", ""),
+        ("normalize", "", ""),
+        ("normalize", "a::b::", "a::b"),
+        ("normalize", "::a::::b", "::a::b"),
+        ("qualifiers", "::a::b::c", "::a::b"),
+        ("qualifiers", "a:::b", "a"),
+        ("qualifiers", "::a", ""),
+        ("qualifiers", "a", ""),
+        ("qualifiers", "x:b", ""),
+        ("tail", "::a::b", "b"),
+        ("tail", "a", "a"),
+        ("tail", "a::", ""),
+        ("tail", ":::x", "x"),
+    ],
+)
 def test_normalize_qualifiers_tail(fn, name, result):
     assert getattr(T, fn)(name) == result
 
@@ -147,8 +217,9 @@ def outcome(fn, *args):
         return ("err", str(e))
 
 
-names_st = st.lists(st.sampled_from(["a", "b", "\xe9", ":", "::", "\x00", "\U0001f600", "\udcff"]),
-                    max_size=8).map("".join)
+names_st = st.lists(
+    st.sampled_from(["a", "b", "\xe9", ":", "::", "\x00", "\U0001f600", "\udcff"]), max_size=8
+).map("".join)
 
 
 @settings(max_examples=400, deadline=None)
@@ -183,6 +254,7 @@ def test_name_algebra_hostile_input():
 
 # --- instances -------------------------------------------------------------------
 
+
 def test_constructor_attributes_and_proxy(interp):
     n = T("::n", tcl=interp)
     assert list(vars(n)) == ["ns", "tcl", "vars", "objs", "procs", "cmds"]
@@ -197,8 +269,9 @@ def test_constructor_attributes_and_proxy(interp):
     assert not T("::never_made", tcl=interp).exists()
 
 
-@pytest.mark.parametrize("name, absolute, relative", [
-    ("", "", ""), ("::a", True, False), ("a", False, True), ("::", True, False)])
+@pytest.mark.parametrize(
+    "name, absolute, relative", [("", "", ""), ("::a", True, False), ("a", False, True), ("::", True, False)]
+)
 def test_is_absolute_is_relative(interp, name, absolute, relative):
     n = T(name, tcl=interp)
     assert n.is_absolute() == absolute and type(n.is_absolute()) is type(absolute)
@@ -243,8 +316,10 @@ def test_empty_name_delete_targets_current(interp):
 
 
 def test_children_current_parent_which(interp):
-    interp.tk.eval("namespace eval ::top { namespace eval alpha {}; namespace eval beta {}; "
-                   "namespace eval gamma {}; proc hello {} {}; variable v 1 }")
+    interp.tk.eval(
+        "namespace eval ::top { namespace eval alpha {}; namespace eval beta {}; "
+        "namespace eval gamma {}; proc hello {} {}; variable v 1 }"
+    )
     top = T("::top", tcl=interp)
     assert sorted(top.children()) == ["::top::alpha", "::top::beta", "::top::gamma"]
     assert top.children("b*") == ("::top::beta",)
@@ -264,11 +339,14 @@ def test_children_current_parent_which(interp):
         top.origin("no_such_command")
 
 
-@pytest.mark.parametrize("name, parent", [
-    ("::a::b::c", "::a::b"), ("::a", "::"), ("::", ""), ("::a::::b::", "::a"), ("::x:y::z", None)])
+@pytest.mark.parametrize(
+    "name, parent",
+    [("::a::b::c", "::a::b"), ("::a", "::"), ("::", ""), ("::a::::b::", "::a"), ("::x:y::z", None)],
+)
 def test_parent_without_tcl(name, parent):
     class Dead:
         pass
+
     d = Dead()
     n = T(name, tcl=d)
     del d
@@ -336,7 +414,7 @@ def test_hash_first_word_runs_the_command(interp, name):
     assert n.eval("#cmd", "a b") == "ran {a b}"
     assert n.eval(("#cmd",)) == "ran"
     interp.tk.call("proc", "::#c{md", "args", "return [list odd {*}$args]")
-    assert n.eval("#c{md", "x") == "odd x"   # written with backslashes
+    assert n.eval("#c{md", "x") == "odd x"  # written with backslashes
     # A script given as a string is the caller's own: a comment stays one.
     assert n.eval("#cmd a") == ""
     assert wordform(("#cmd", "a")) == "#cmd a"
@@ -344,24 +422,39 @@ def test_hash_first_word_runs_the_command(interp, name):
 
 def test_dead_interpreter_gives_reference_error():
     from oskra.tcl.interpreter import Interpreter
+
     interp = Interpreter()
     n = T("::n", tcl=interp)
     tmp = TempTclNamespace(tcl=interp)
     del interp
     gc.collect()
-    for call in (n.exists, n.create, n.delete, n.current, n.children, lambda: n.eval("x"),
-                 lambda: n.call("x"), n.export, lambda: n.vars["x"],
-                 lambda: list(n.cmds), lambda: "x" in n.procs, tmp.__enter__,
-                 lambda: tmp.__exit__(None, None, None)):
+    for call in (
+        n.exists,
+        n.create,
+        n.delete,
+        n.current,
+        n.children,
+        lambda: n.eval("x"),
+        lambda: n.call("x"),
+        n.export,
+        lambda: n.vars["x"],
+        lambda: list(n.cmds),
+        lambda: "x" in n.procs,
+        tmp.__enter__,
+        lambda: tmp.__exit__(None, None, None),
+    ):
         with pytest.raises(ReferenceError):
             call()
     assert n.is_absolute() is True and T.join(n, "x") == "::n::x" and n.absolute() == "::n"
 
 
-@pytest.mark.parametrize("value, error", [
-    (("a", "\ud800"), UnicodeEncodeError),
-    ([["x\udfff"]], UnicodeEncodeError),
-])
+@pytest.mark.parametrize(
+    "value, error",
+    [
+        (("a", "\ud800"), UnicodeEncodeError),
+        ([["x\udfff"]], UnicodeEncodeError),
+    ],
+)
 def test_nested_values_the_tcl_layer_cannot_convert_raise(interp, value, error):
     for n in (T("::n", tcl=interp), T(None, tcl=interp)):
         with pytest.raises(error):

@@ -1,19 +1,20 @@
 """NestMap: dotted key paths, merging, and keyed lists read from and written
 to TclX (the oracle)."""
+
 import collections.abc
 import os
 import sys
 import tkinter
 
+import oskra.tcl.nestmap as nestmap_module
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-import oskra.tcl.nestmap as nestmap_module
-from oskra.datastructures import AttrDict
 from oskra.tcl.internal import GetListFromAny
 from oskra.tcl.nestmap import NestMap
 from oskra.tcl.wordform import tclobj, wordform
+
+from oskra.datastructures import AttrDict
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "benchmarks"))
 import baseline_lists  # noqa: E402
@@ -54,22 +55,48 @@ class TestShape:
         assert nestmap_module.tclobj is tclobj
 
     def test_class_body_in_order(self):
-        members = [n for n in vars(NestMap) if n not in (
-            "__module__", "__doc__", "__dict__", "__weakref__", "__abstractmethods__", "_abc_impl")]
-        assert members == ["__init__", "from_tcl", "__getitem__", "__setitem__", "__contains__",
-                           "__delitem__", "get", "pop", "setdefault", "update", "all_keys",
-                           "all_items", "has_key", "__tclobj__"]
+        members = [
+            n
+            for n in vars(NestMap)
+            if n
+            not in ("__module__", "__doc__", "__dict__", "__weakref__", "__abstractmethods__", "_abc_impl")
+        ]
+        assert members == [
+            "__init__",
+            "from_tcl",
+            "__getitem__",
+            "__setitem__",
+            "__contains__",
+            "__delitem__",
+            "get",
+            "pop",
+            "setdefault",
+            "update",
+            "all_keys",
+            "all_items",
+            "has_key",
+            "__tclobj__",
+        ]
         assert NestMap.__bases__ == (AttrDict, collections.abc.MutableMapping)
         assert isinstance(vars(NestMap)["from_tcl"], staticmethod)
         assert NestMap.has_key is NestMap.__contains__
         for name in ("get", "pop", "setdefault"):
             assert vars(NestMap)[name] is getattr(collections.abc.MutableMapping, name)
 
-    @pytest.mark.parametrize("name, args", [
-        ("__getitem__", ("a",)), ("__setitem__", ("a", 1)), ("__contains__", ("a",)),
-        ("__delitem__", ("a",)), ("update", ()), ("all_keys", ()), ("all_items", ()),
-        ("__tclobj__", ()), ("__init__", ()),
-    ])
+    @pytest.mark.parametrize(
+        "name, args",
+        [
+            ("__getitem__", ("a",)),
+            ("__setitem__", ("a", 1)),
+            ("__contains__", ("a",)),
+            ("__delitem__", ("a",)),
+            ("update", ()),
+            ("all_keys", ()),
+            ("all_items", ()),
+            ("__tclobj__", ()),
+            ("__init__", ()),
+        ],
+    )
     @pytest.mark.parametrize("self_", [5, None, {"a": 1}])
     def test_methods_refuse_foreign_self(self, name, args, self_):
         with pytest.raises(TypeError):
@@ -121,10 +148,18 @@ class TestPaths:
         del nm["a.b.c"]
         assert nm.all_items() == [("a.d", 2)]
 
-    @pytest.mark.parametrize("key, expected", [
-        ("a.b", False), ("s.bc", True), ("s.zz", False), ("n.x", True), ("n.q", False),
-        ("n", True), ("q", False),
-    ])
+    @pytest.mark.parametrize(
+        "key, expected",
+        [
+            ("a.b", False),
+            ("s.bc", True),
+            ("s.zz", False),
+            ("n.x", True),
+            ("n.q", False),
+            ("n", True),
+            ("q", False),
+        ],
+    )
     def test_membership(self, key, expected):
         nm = NestMap({"s": "abcd", "n.x": 1})
         assert (key in nm) is expected
@@ -149,8 +184,12 @@ class TestPaths:
     def test_non_string_key(self, op):
         nm = NestMap()
         with pytest.raises(TypeError):
-            {"get": lambda: nm[1], "set": lambda: nm.__setitem__(1, 2),
-             "contains": lambda: 1 in nm, "del": lambda: nm.__delitem__(1)}[op]()
+            {
+                "get": lambda: nm[1],
+                "set": lambda: nm.__setitem__(1, 2),
+                "contains": lambda: 1 in nm,
+                "del": lambda: nm.__delitem__(1),
+            }[op]()
 
     def test_missing_key(self):
         with pytest.raises(KeyError):
@@ -160,10 +199,19 @@ class TestPaths:
 
 
 class TestConstruction:
-    @pytest.mark.parametrize("value, nested", [
-        ("", True), ([], True), ({"x": 1}, True), ([("x", 1)], True), ("x", False),
-        (5, False), ("ab cd", False), (None, False),
-    ])
+    @pytest.mark.parametrize(
+        "value, nested",
+        [
+            ("", True),
+            ([], True),
+            ({"x": 1}, True),
+            ([("x", 1)], True),
+            ("x", False),
+            (5, False),
+            ("ab cd", False),
+            (None, False),
+        ],
+    )
     def test_values_that_dict_accepts_nest(self, value, nested):
         nm = NestMap(k=value)
         assert (type(nm["k"]) is NestMap) is nested
@@ -210,18 +258,21 @@ class TestConstruction:
 
 
 class TestFromTcl:
-    @pytest.mark.parametrize("text, expected", [
-        ("{a 1} {b 2}", {"a": "1", "b": "2"}),
-        ("", {}),
-        ("{k {}}", {"k": {}}),
-        ("{k {x y}}", {"k": "x y"}),
-        ("{k {{x 1} {y 2}}}", {"k": {"x": "1", "y": "2"}}),
-        ("{k {{x 1} y}}", {"k": "{x 1} y"}),
-        ("{a.b 1}", {"a": {"b": "1"}}),
-        ("{a 1} {a 2}", {"a": "2"}),
-        ("{k \\{}", {"k": "{"}),
-        ("a\\ b \"c\\x20{{x 1}}\"", {"a": "b", "c": {"x": "1"}}),
-    ])
+    @pytest.mark.parametrize(
+        "text, expected",
+        [
+            ("{a 1} {b 2}", {"a": "1", "b": "2"}),
+            ("", {}),
+            ("{k {}}", {"k": {}}),
+            ("{k {x y}}", {"k": "x y"}),
+            ("{k {{x 1} {y 2}}}", {"k": {"x": "1", "y": "2"}}),
+            ("{k {{x 1} y}}", {"k": "{x 1} y"}),
+            ("{a.b 1}", {"a": {"b": "1"}}),
+            ("{a 1} {a 2}", {"a": "2"}),
+            ("{k \\{}", {"k": "{"}),
+            ("a\\ b \"c\\x20{{x 1}}\"", {"a": "b", "c": {"x": "1"}}),
+        ],
+    )
     def test_examples(self, text, expected):
         assert NestMap.from_tcl(text) == expected
 
@@ -233,10 +284,14 @@ class TestFromTcl:
         assert isinstance(exc.args[0], tkinter.TclError)
         assert exc.__cause__ is exc.args[0] and exc.__suppress_context__
 
-    @pytest.mark.parametrize("text, index, length", [("a", 0, 1), ("{a 1} {b 2 3}", 1, 3), ("{a 1} {}", 1, 0)])
+    @pytest.mark.parametrize(
+        "text, index, length", [("a", 0, 1), ("{a 1} {b 2 3}", 1, 3), ("{a 1} {}", 1, 0)]
+    )
     def test_odd_pairs(self, text, index, length):
-        with pytest.raises(ValueError, match="^dictionary update sequence element #%d has length %d; "
-                                             "2 is required$" % (index, length)):
+        with pytest.raises(
+            ValueError,
+            match="^dictionary update sequence element #%d has length %d; 2 is required$" % (index, length),
+        ):
             NestMap.from_tcl(text)
 
     def test_conflicting_keys_raise_target_error(self):
@@ -311,8 +366,9 @@ def test_keylset_lists_read_back(tcl, tree):
 
 
 ANY_TEXT = st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=10)
-VALUE_TREE = st.recursive(ANY_TEXT, lambda sub: st.dictionaries(KEY, sub, min_size=1, max_size=4),
-                          max_leaves=20)
+VALUE_TREE = st.recursive(
+    ANY_TEXT, lambda sub: st.dictionaries(KEY, sub, min_size=1, max_size=4), max_leaves=20
+)
 
 
 @settings(max_examples=200, deadline=None)
@@ -340,23 +396,31 @@ def test_from_tcl_equals_reference_algorithm(text):
     assert outcome(NestMap.from_tcl, text) == outcome(Reference.from_tcl, text)
 
 
-@pytest.mark.parametrize("value", [
-    (("a", "1"), ("b", "{c 2} {d 3}")),
-    [("a.b", "1"), ("a.c", "{x y}")],
-    (("a", ("x", "y")),),
-    (("a", (("x", "1"),)),),
-    (("a", 1),),
-    (("a", "1", "2"),),
-    ([["k"], "v"],),
-    ("{a 1}", "{b 2}"),
-])
+@pytest.mark.parametrize(
+    "value",
+    [
+        (("a", "1"), ("b", "{c 2} {d 3}")),
+        [("a.b", "1"), ("a.c", "{x y}")],
+        (("a", ("x", "y")),),
+        (("a", (("x", "1"),)),),
+        (("a", 1),),
+        (("a", "1", "2"),),
+        ([["k"], "v"],),
+        ("{a 1}", "{b 2}"),
+    ],
+)
 def test_sequences_equal_reference(value):
     assert outcome(NestMap.from_tcl, value) == outcome(Reference.from_tcl, value)
 
 
-OPS = st.lists(st.tuples(st.sampled_from(["set", "del", "get", "in", "update_kw", "update_nm", "pop"]),
-                         st.sampled_from(["a", "b", "a.b", "a.c", "a.b.c", "b.x", "c"]),
-                         st.sampled_from(["v", 1, "", "nm", "nm2"])), max_size=12)
+OPS = st.lists(
+    st.tuples(
+        st.sampled_from(["set", "del", "get", "in", "update_kw", "update_nm", "pop"]),
+        st.sampled_from(["a", "b", "a.b", "a.c", "a.b.c", "b.x", "c"]),
+        st.sampled_from(["v", 1, "", "nm", "nm2"]),
+    ),
+    max_size=12,
+)
 
 
 @settings(max_examples=500, deadline=None)
@@ -388,8 +452,7 @@ def test_operations_equal_reference(ops):
     for op, key, val in ops:
         assert outcome(run, ours, NestMap, op, key, val) == outcome(run, ref, Reference, op, key, val)
         assert plain(ours) == plain(ref)
-        assert [(k, plain(v)) for k, v in ours.all_items()] == \
-            [(k, plain(v)) for k, v in ref.all_items()]
+        assert [(k, plain(v)) for k, v in ours.all_items()] == [(k, plain(v)) for k, v in ref.all_items()]
 
 
 def test_hot_operations_do_not_leak():

@@ -1,14 +1,14 @@
 """Quick calls: attribute-style calling of Tcl commands."""
+
 import gc
 import tkinter
 import tracemalloc
 import weakref
 
+import oskra.tcl.quick as module
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-import oskra.tcl.quick as module
 from oskra.tcl.history import History
 from oskra.tcl.nestmap import NestMap
 from oskra.tcl.quick import Quick, Quick_Code
@@ -34,9 +34,13 @@ def test_module_names_and_method_order():
     assert names == ["weakref", "TclError", "wordform", "Quick", "Quick_Code"]
     assert module.TclError is TclError and module.wordform is wordform
     assert [n for n in vars(Quick) if n in ("__init__", "__getattr__", "__call__")] == [
-        "__init__", "__getattr__", "__call__"]
-    assert [n for n in vars(Quick_Code) if n in ("__init__", "__call__", "__getattr__", "__repr__", "__str__")] == [
-        "__init__", "__call__", "__getattr__", "__repr__", "__str__"]
+        "__init__",
+        "__getattr__",
+        "__call__",
+    ]
+    assert [
+        n for n in vars(Quick_Code) if n in ("__init__", "__call__", "__getattr__", "__repr__", "__str__")
+    ] == ["__init__", "__call__", "__getattr__", "__repr__", "__str__"]
 
 
 def test_root_holds_interpreter_weakly(interp):
@@ -259,7 +263,10 @@ words = st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=1
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
-@given(args=st.lists(words, max_size=5), kwargs=st.dictionaries(st.from_regex(r"[a-z_]\w{0,6}", fullmatch=True), words, max_size=3))
+@given(
+    args=st.lists(words, max_size=5),
+    kwargs=st.dictionaries(st.from_regex(r"[a-z_]\w{0,6}", fullmatch=True), words, max_size=3),
+)
 def test_words_reach_tcl_intact(echo, args, kwargs):
     kwargs.pop("cast_", None)
     assert echo.quick.echo(*args, **kwargs, cast_=False) == str(len(args) + 2 * len(kwargs))

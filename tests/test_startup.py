@@ -5,6 +5,7 @@ METADATA and entry_points.txt, plus its module) into a temporary folder and
 starts Python on it in a subprocess, so the entry-point discovery and the
 import caches of the test process are left alone.
 """
+
 import os
 import subprocess
 import sys
@@ -33,19 +34,29 @@ def run(tmp_path, entries, script):
     (dist / "entry_points.txt").write_text("\n".join(lines) + "\n")
     (tmp_path / "fake_tcl_init_mod.py").write_text(MODULE)
     env = dict(os.environ, PYTHONPATH=str(tmp_path))
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(script)], env=env,
-                          capture_output=True, text=True, timeout=120, cwd=str(tmp_path))
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(script)],
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=120,
+        cwd=str(tmp_path),
+    )
 
 
 @pytest.mark.parametrize("name", ["init", "tcl_init", "tcl", ""])
 def test_accepted_entry_points_run(tmp_path, name):
-    proc = run(tmp_path, [(name, "fake_tcl_init_mod:init")], """
+    proc = run(
+        tmp_path,
+        [(name, "fake_tcl_init_mod:init")],
+        """
         import logging
         logging.basicConfig(level=logging.DEBUG, format="%(name)s|%(message)s")
         from oskra.tcl.interpreter import _global_interpreter as gi, Interpreter
         print("global", gi.tk.eval("set ::from_init"))
         print("fresh", Interpreter().tk.eval("set ::from_init"))
-        """)
+        """,
+    )
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.count("ran init 0") == 2  # the global one and the fresh one
     assert "global 1" in proc.stdout and "fresh 1" in proc.stdout
@@ -53,16 +64,22 @@ def test_accepted_entry_points_run(tmp_path, name):
 
 
 def test_rejected_entry_point_stops_the_loop(tmp_path):
-    proc = run(tmp_path, [("init", "fake_tcl_init_mod:first_only"),
-                          ("tcl_init_extra", "fake_tcl_init_mod:second"),
-                          ("tcl", "fake_tcl_init_mod:second")], """
+    proc = run(
+        tmp_path,
+        [
+            ("init", "fake_tcl_init_mod:first_only"),
+            ("tcl_init_extra", "fake_tcl_init_mod:second"),
+            ("tcl", "fake_tcl_init_mod:second"),
+        ],
+        """
         from oskra.utils.import_utils import get_entry_points
         print([ep.name for ep in get_entry_points("oskra.tcl")])
         try:
             import oskra.tcl.interpreter
         except ValueError as exc:
             print("ValueError:", exc)
-        """)
+        """,
+    )
     assert proc.returncode == 0, proc.stderr
     assert "ValueError: Unknown Tcl entrypoint: tcl_init_extra from fake_tcl_init_mod" in proc.stdout
     assert "ran first_only" in proc.stdout
@@ -70,12 +87,16 @@ def test_rejected_entry_point_stops_the_loop(tmp_path):
 
 
 def test_entry_point_that_is_not_callable(tmp_path):
-    proc = run(tmp_path, [("tcl_init", "fake_tcl_init_mod:x")], """
+    proc = run(
+        tmp_path,
+        [("tcl_init", "fake_tcl_init_mod:x")],
+        """
         try:
             import oskra.tcl.interpreter
         except TypeError as exc:
             print("TypeError:", exc)
-        """)
+        """,
+    )
     assert proc.returncode == 0, proc.stderr
     assert "TypeError: Tcl-Init must be callable, got: 'x'" in proc.stdout
 

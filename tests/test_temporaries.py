@@ -1,11 +1,16 @@
 """Temporary variables, arrays, commands and namespaces."""
-import gc
 
-import pytest
+import gc
 from tkinter import TclError
 
-from oskra.tcl.namespace import (TempTclArrayVariable, TempTclCommand, TempTclNamespace,
-                                 TempTclVariable, TclNamespace)
+import pytest
+from oskra.tcl.namespace import (
+    TclNamespace,
+    TempTclArrayVariable,
+    TempTclCommand,
+    TempTclNamespace,
+    TempTclVariable,
+)
 
 
 class Boom(Exception):
@@ -16,9 +21,15 @@ def tcl_exists(interp, kind, name):
     return interp.tk.eval("%s exists {%s}" % (kind, name)) == "1"
 
 
-@pytest.mark.parametrize("cls, attr", [
-    (TempTclVariable, "var_name"), (TempTclArrayVariable, "var_name"),
-    (TempTclCommand, "cmd_name"), (TempTclNamespace, "ns")])
+@pytest.mark.parametrize(
+    "cls, attr",
+    [
+        (TempTclVariable, "var_name"),
+        (TempTclArrayVariable, "var_name"),
+        (TempTclCommand, "cmd_name"),
+        (TempTclNamespace, "ns"),
+    ],
+)
 def test_default_names_are_unique_and_filled(interp, cls, attr):
     a, b = cls(tcl=interp), cls(tcl=interp)
     assert getattr(a, attr) == "::__oskra__%s_%d_tmp" % (cls.__name__, id(a))
@@ -28,16 +39,20 @@ def test_default_names_are_unique_and_filled(interp, cls, attr):
 def test_subclass_shows_its_own_name(interp):
     class Mine(TempTclVariable):
         pass
+
     m = Mine(tcl=interp)
     assert m.var_name == "::__oskra__Mine_%d_tmp" % id(m)
 
 
-@pytest.mark.parametrize("template, expected", [
-    ("::my_tmp", "::my_tmp"),
-    ("::t_{{x}}", "::t_{x}"),
-    (12, "12"),
-    ("::{cls}", "::TempTclVariable"),
-])
+@pytest.mark.parametrize(
+    "template, expected",
+    [
+        ("::my_tmp", "::my_tmp"),
+        ("::t_{{x}}", "::t_{x}"),
+        (12, "12"),
+        ("::{cls}", "::TempTclVariable"),
+    ],
+)
 def test_templates(interp, template, expected):
     assert TempTclVariable(template, tcl=interp).var_name == expected
 
@@ -61,7 +76,7 @@ def test_variable_removed_after_block(interp, raise_in_block):
             if raise_in_block:
                 raise Boom
     assert not tcl_exists(interp, "info", v.var_name)
-    with v:                    # entered again, never set: exit does not complain
+    with v:  # entered again, never set: exit does not complain
         pass
     assert v.__exit__(None, None, None) is False
 
@@ -98,6 +113,7 @@ def test_command_with_callable(interp):
         """Handler doc."""
         calls.append(args)
         return "handled"
+
     handler.extra = "attr"
 
     with TempTclCommand(handler, tcl=interp) as c:
@@ -110,7 +126,7 @@ def test_command_with_callable(interp):
         assert c.exists()
     assert interp.tk.eval("info commands %s" % name) == ""
     del c
-    gc.collect()   # __del__ deletes again: the TclError is dropped
+    gc.collect()  # __del__ deletes again: the TclError is dropped
 
 
 def test_command_removed_when_collected(interp):
@@ -130,13 +146,13 @@ def test_command_without_callable(interp):
         c.createcommand(lambda: "late")
         assert interp.tk.eval(c.cmd_name) == "late"
     assert not c.exists()
-    with c:                    # nothing to delete: the TclError is dropped
+    with c:  # nothing to delete: the TclError is dropped
         pass
     late = TempTclCommand(tcl=interp)
     late.createcommand(lambda: "kept")
     name = late.cmd_name
     del late
-    gc.collect()               # no callable given to the constructor: kept
+    gc.collect()  # no callable given to the constructor: kept
     assert interp.tk.eval(name) == "kept"
 
 
@@ -150,7 +166,7 @@ def test_command_exception_propagates(interp):
 
 def test_namespace_lifecycle(interp):
     t = TempTclNamespace(tcl=interp)
-    assert not t.exists()        # nothing in Tcl before the block
+    assert not t.exists()  # nothing in Tcl before the block
     with pytest.raises(Boom):
         with t as bound:
             assert bound is t and t.exists()
@@ -159,9 +175,9 @@ def test_namespace_lifecycle(interp):
             TclNamespace(TclNamespace.join(t.ns, "child"), tcl=interp).create()
             raise Boom
     assert not t.exists()
-    with t:                      # created again
+    with t:  # created again
         assert t.exists()
-        t.delete()               # already gone at exit: the TclError is dropped
+        t.delete()  # already gone at exit: the TclError is dropped
     assert not t.exists()
 
 
@@ -183,6 +199,7 @@ def test_cleanup_drops_only_tcl_errors(interp):
 
 def test_after_interpreter_is_gone():
     from oskra.tcl.interpreter import Interpreter
+
     interp = Interpreter()
     v = TempTclVariable(tcl=interp)
     n = TempTclNamespace(tcl=interp)
@@ -220,5 +237,5 @@ def test_temporary_namespace_never_the_global_one(interp, name):
     with pytest.raises(ValueError, match="global namespace"):
         with t:
             pass
-    assert t.__exit__(None, None, None) is False   # called anyway: deletes nothing
+    assert t.__exit__(None, None, None) is False  # called anyway: deletes nothing
     assert interp.tk.eval("set ::still_alive 1") == "1"

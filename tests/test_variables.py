@@ -1,26 +1,47 @@
 """TclVariable and TclArrayVariable against a live interpreter."""
+
 import gc
 import weakref
 from tkinter import TclError
 
 import pytest
-from hypothesis import given, settings, strategies as st
-
-import oskra.tcl
-from oskra.tcl.array import Array
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclArrayVariable, TclVariable
 from oskra.tcl.wordform import tclobj, wordform
 
+import oskra.tcl
+from oskra.tcl.array import Array
+
 # Text that Tcl must store and give back literally.
 # (NUL is left out: the Tcl layer's eval result stops at a NUL.)
-LITERALS = ["[exit]", "$x", "{", "}", "a\\", "\\n", '"', "a b", "", "\U0001f600", ";set y 1", "\u00e9{" * 50_000]
+LITERALS = [
+    "[exit]",
+    "$x",
+    "{",
+    "}",
+    "a\\",
+    "\\n",
+    '"',
+    "a b",
+    "",
+    "\U0001f600",
+    ";set y 1",
+    "\u00e9{" * 50_000,
+]
 TEXT = st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\0"), max_size=20)
 
 
 @pytest.mark.parametrize(
     "args, name",
-    [(("x", "y"), "x(y)"), (("a b",), "a b"), (("x", "a b"), "x(a b)"), (("x", 3), "x(3)"), (("v", None), "v")],
+    [
+        (("x", "y"), "x(y)"),
+        (("a b",), "a b"),
+        (("x", "a b"), "x(a b)"),
+        (("x", 3), "x(3)"),
+        (("v", None), "v"),
+    ],
 )
 def test_var_name(interp, args, name):
     assert TclVariable(*args, tcl=interp).var_name == name
@@ -204,8 +225,19 @@ def test_dead_interpreter_gives_reference_error():
     var, arr = TclVariable("x", tcl=interp), TclArrayVariable("a", tcl=interp)
     del interp
     gc.collect()
-    for op in (var.get, var.get_str, lambda: var.set(1), var.unset, var.exists, var.array_names, var.absolute,
-               lambda: len(arr), lambda: list(arr), lambda: arr["k"], arr.clear):
+    for op in (
+        var.get,
+        var.get_str,
+        lambda: var.set(1),
+        var.unset,
+        var.exists,
+        var.array_names,
+        var.absolute,
+        lambda: len(arr),
+        lambda: list(arr),
+        lambda: arr["k"],
+        arr.clear,
+    ):
         with pytest.raises(ReferenceError):
             op()
     assert str(var) == "x" and repr(arr) == "TclArrayVariable('a')"

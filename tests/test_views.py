@@ -1,7 +1,8 @@
 """The mapping views of a TclNamespace: vars, objs, cmds, procs."""
-import pytest
+
 from tkinter import TclError
 
+import pytest
 from oskra.tcl.namespace import TclArrayVariable, TclCommand, TclNamespace, TclVariable
 
 T = TclNamespace
@@ -9,20 +10,25 @@ T = TclNamespace
 
 @pytest.fixture
 def ns(interp):
-    interp.tk.eval("namespace eval ::v { variable s {a b}; variable n 42; "
-                   "variable arr; array set arr {k 1 j 2}; proc p {x {y dflt}} {return $x$y} }")
+    interp.tk.eval(
+        "namespace eval ::v { variable s {a b}; variable n 42; "
+        "variable arr; array set arr {k 1 j 2}; proc p {x {y dflt}} {return $x$y} }"
+    )
     return T("::v", tcl=interp)
 
 
-@pytest.mark.parametrize("nsname, key, tclname", [
-    ("::v", "s", "::v::s"),
-    ("::v", "::g", "::g"),          # an absolute key ignores the namespace
-    ("::", "g", "::g"),
-    (None, "::g", "::g"),
-    (None, "g", "g"),               # relative key kept: global at top level
-    ("v", "s", "v::s"),
-    ("::v::", "::v::::s::", "::v::s"),
-])
+@pytest.mark.parametrize(
+    "nsname, key, tclname",
+    [
+        ("::v", "s", "::v::s"),
+        ("::v", "::g", "::g"),  # an absolute key ignores the namespace
+        ("::", "g", "::g"),
+        (None, "::g", "::g"),
+        (None, "g", "g"),  # relative key kept: global at top level
+        ("v", "s", "v::s"),
+        ("::v::", "::v::::s::", "::v::s"),
+    ],
+)
 def test_keys_are_joined_onto_the_namespace(interp, ns, nsname, key, tclname):
     interp.tk.eval("set ::g global-value")
     view = T(nsname, tcl=interp).vars
@@ -65,12 +71,17 @@ def test_missing_and_bad_keys(ns):
         ns.vars["missing"]
     assert isinstance(e.value.args[0], TclError) and e.value.__cause__ is e.value.args[0]
     with pytest.raises(TclError):
-        ns.vars.get("missing")        # named operations do not translate
+        ns.vars.get("missing")  # named operations do not translate
     with pytest.raises(KeyError) as e:
         ns.objs["a:b"]
     assert isinstance(e.value.__cause__, ValueError)
-    for op in (lambda: "a:b" in ns.vars, lambda: ns.vars.__delitem__("a:b"),
-               lambda: ns.cmds["a:b"], lambda: ns.vars.get("a:b"), lambda: "a:b" in ns.cmds):
+    for op in (
+        lambda: "a:b" in ns.vars,
+        lambda: ns.vars.__delitem__("a:b"),
+        lambda: ns.cmds["a:b"],
+        lambda: ns.vars.get("a:b"),
+        lambda: "a:b" in ns.cmds,
+    ):
         with pytest.raises(ValueError, match="Invalid Tcl namespace '::v::a:b'"):
             op()
     with pytest.raises(KeyError) as e:
@@ -158,7 +169,7 @@ def test_command_views(ns, interp):
     assert list(ns.procs) == ["p"] and len(ns.procs) == 1
     del ns.cmds["py"]
     assert "py" not in ns.cmds
-    assert ns.cmds.get("p").cmd_name == "::v::p"      # Mapping.get
+    assert ns.cmds.get("p").cmd_name == "::v::p"  # Mapping.get
     ns.cmds.rename("p", "q")
     assert "q" in ns.procs and "p" not in ns.procs
     ns.cmds.rename("q", "::moved")
@@ -182,10 +193,10 @@ def test_view_constructor_and_hostile_keys(ns):
         T.CommandsView(None)
     for bad in ("nul\x00", "lone\udc80"):
         with pytest.raises(ValueError):
-            ns.vars[bad] = 1          # the Tcl layer refuses these names
+            ns.vars[bad] = 1  # the Tcl layer refuses these names
         with pytest.raises(KeyError):
             ns.vars[bad]
-    for key in ( "\U0001f600", "x" * 100_000, None, 5, ("a", "b")):
+    for key in ("\U0001f600", "x" * 100_000, None, 5, ("a", "b")):
         ns.vars[key] = "val"
         assert ns.vars[key] == "val"
         assert key in ns.vars
@@ -193,7 +204,7 @@ def test_view_constructor_and_hostile_keys(ns):
     loop = []
     loop.append(loop)
     with pytest.raises(RecursionError):
-        ns.vars[loop]                 # not translated: only TclError and ValueError are
+        ns.vars[loop]  # not translated: only TclError and ValueError are
     with pytest.raises(TypeError):
         ns.vars.get()
     with pytest.raises(TypeError):
@@ -222,11 +233,23 @@ def test_hot_operations_do_not_leak(ns, interp):
         with TempTclVariable(tcl=interp) as v:
             v.set(1)
 
-    ops = [lambda: ns.vars["s"], lambda: ns.objs["n"], missing, bad_name, temporary,
-           lambda: "s" in ns.vars, lambda: list(ns.vars), lambda: len(ns.procs),
-           lambda: T.join(ns, "a", "::b", "c"), lambda: T.split("::a::b"),
-           lambda: T.normalize("a::::b::"), lambda: ns.cmds["p"], lambda: ns.children("x*"),
-           lambda: ns.eval("set", "e", "#v"), lambda: ns.call(("set", "c", 1))]
+    ops = [
+        lambda: ns.vars["s"],
+        lambda: ns.objs["n"],
+        missing,
+        bad_name,
+        temporary,
+        lambda: "s" in ns.vars,
+        lambda: list(ns.vars),
+        lambda: len(ns.procs),
+        lambda: T.join(ns, "a", "::b", "c"),
+        lambda: T.split("::a::b"),
+        lambda: T.normalize("a::::b::"),
+        lambda: ns.cmds["p"],
+        lambda: ns.children("x*"),
+        lambda: ns.eval("set", "e", "#v"),
+        lambda: ns.call(("set", "c", 1)),
+    ]
 
     def run(times):
         for _ in range(times):

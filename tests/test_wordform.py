@@ -1,4 +1,6 @@
 """oskra.tcl.wordform: list quoting, wordform() and tclobj()."""
+
+import _tkinter
 import collections.abc
 import copy
 import importlib
@@ -9,7 +11,6 @@ import tkinter
 
 import pytest
 
-import _tkinter
 wf = importlib.import_module("oskra.tcl.wordform")
 _Tcl_ConvertElement, _Tcl_ScanElement = wf._Tcl_ConvertElement, wf._Tcl_ScanElement
 wordform, tclobj = wf.wordform, wf.tclobj
@@ -25,61 +26,71 @@ def tcl():
 
 # -- list element quoting -------------------------------------------------
 
-@pytest.mark.parametrize("element, quoted", [
-    ("abc", "abc"),
-    ("", "{}"),
-    ("a b", "{a b}"),
-    ("a$b", "{a$b}"),
-    ("{a b}", "{{a b}}"),
-    ('"a"', '{"a"}'),
-    ('a"b', 'a\\"b'),
-    ("a]", "a\\]"),
-    ("a{", "a\\{"),
-    ("a}", "a\\}"),
-    ("{a", "\\{a"),
-    ("x\\", "x\\\\"),
-    ("a\nb", "{a\nb}"),
-    ("a\\\nb", "a\\\\\\nb"),
-    ("}{", "\\}\\{"),
-    ("#x", "#x"),
-    ("a\\{b}", "a\\\\\\{b\\}"),      # the quoted brace does not count...
-    ("a\\{{b}", "{a\\{{b}}"),        # ...so these braces balance
-    ("\\x7b{", "\\\\x7b\\{"),
-    ("a\tb\fc", "{a\tb\fc}"),
-    ("a;\tb}", "a\\;\\tb\\}"),
-    ("\x0b\r}", "\\v\\r\\}"),
-])
+
+@pytest.mark.parametrize(
+    "element, quoted",
+    [
+        ("abc", "abc"),
+        ("", "{}"),
+        ("a b", "{a b}"),
+        ("a$b", "{a$b}"),
+        ("{a b}", "{{a b}}"),
+        ('"a"', '{"a"}'),
+        ('a"b', 'a\\"b'),
+        ("a]", "a\\]"),
+        ("a{", "a\\{"),
+        ("a}", "a\\}"),
+        ("{a", "\\{a"),
+        ("x\\", "x\\\\"),
+        ("a\nb", "{a\nb}"),
+        ("a\\\nb", "a\\\\\\nb"),
+        ("}{", "\\}\\{"),
+        ("#x", "#x"),
+        ("a\\{b}", "a\\\\\\{b\\}"),  # the quoted brace does not count...
+        ("a\\{{b}", "{a\\{{b}}"),  # ...so these braces balance
+        ("\\x7b{", "\\\\x7b\\{"),
+        ("a\tb\fc", "{a\tb\fc}"),
+        ("a;\tb}", "a\\;\\tb\\}"),
+        ("\x0b\r}", "\\v\\r\\}"),
+    ],
+)
 def test_element_quoting(element, quoted):
     assert wordform([element]) == quoted
     assert _Tcl_ConvertElement(element, _Tcl_ScanElement(element)[1]) == quoted
 
 
-@pytest.mark.parametrize("element, flags", [
-    ("abc", set()),
-    ("", {"USE_BRACES"}),
-    ('"', {"USE_BRACES"}),
-    ("a]b", set()),
-    ("a}", DONT),
-    ("a[}{b", DONT | {"USE_BRACES"}),  # "}" keeps what was collected
-    ("a b\\", DONT),                   # a final backslash discards it
-    ("a\\\nb c", DONT | {"USE_BRACES"}),
-    ("{a", DONT),
-    ("a\\}", {"USE_BRACES"}),
-    ("\\u007b", {"USE_BRACES"}),
-    ("\\0{", DONT),
-])
+@pytest.mark.parametrize(
+    "element, flags",
+    [
+        ("abc", set()),
+        ("", {"USE_BRACES"}),
+        ('"', {"USE_BRACES"}),
+        ("a]b", set()),
+        ("a}", DONT),
+        ("a[}{b", DONT | {"USE_BRACES"}),  # "}" keeps what was collected
+        ("a b\\", DONT),  # a final backslash discards it
+        ("a\\\nb c", DONT | {"USE_BRACES"}),
+        ("{a", DONT),
+        ("a\\}", {"USE_BRACES"}),
+        ("\\u007b", {"USE_BRACES"}),
+        ("\\0{", DONT),
+    ],
+)
 def test_scan_flags(element, flags):
     size, got = _Tcl_ScanElement(element)
     assert got == flags and size == 2 * len(element) + 2
     assert _Tcl_ScanElement(string=element) == (size, got)
 
 
-@pytest.mark.parametrize("flags, expected, unmatched_after", [
-    (set(), "\\{a\\}b\\}", True),
-    ({"BRACES_UNMATCHED"}, "\\{a\\}b\\}", True),
-    ({"USE_BRACES"}, "{{a}b}}", False),
-    ({"USE_BRACES", "TCL_DONT_USE_BRACES"}, "\\{a\\}b\\}", True),
-])
+@pytest.mark.parametrize(
+    "flags, expected, unmatched_after",
+    [
+        (set(), "\\{a\\}b\\}", True),
+        ({"BRACES_UNMATCHED"}, "\\{a\\}b\\}", True),
+        ({"USE_BRACES"}, "{{a}b}}", False),
+        ({"USE_BRACES", "TCL_DONT_USE_BRACES"}, "\\{a\\}b\\}", True),
+    ],
+)
 def test_convert_changes_callers_flags(flags, expected, unmatched_after):
     assert _Tcl_ConvertElement("{a}b}", flags) == expected
     assert ("BRACES_UNMATCHED" in flags) is unmatched_after
@@ -90,25 +101,44 @@ def test_convert_unmatched_backslashes_every_brace():
     assert _Tcl_ConvertElement("a{b}", ["BRACES_UNMATCHED"]) == "a\\{b\\}"
 
 
-@pytest.mark.parametrize("seq, text", [
-    ([], ""),
-    ([""], "{}"),
-    ([1, 2, [3, 4]], "1 2 {3 4}"),
-    ((True, None, 1.5), "true {} 1.5"),
-    (iter(["a b", "c"]), "{a b} c"),
-    ("ab", "a b"),
-])
+@pytest.mark.parametrize(
+    "seq, text",
+    [
+        ([], ""),
+        ([""], "{}"),
+        ([1, 2, [3, 4]], "1 2 {3 4}"),
+        ((True, None, 1.5), "true {} 1.5"),
+        (iter(["a b", "c"]), "{a b} c"),
+        ("ab", "a b"),
+    ],
+)
 def test_update_string_of_list(seq, text):
     assert wf._tcl_UpdateStringOfList(seq) == text
 
 
 # -- module surface -------------------------------------------------------
 
+
 def test_module_names_in_order():
-    names = ["Mapping", "Sequence", "Set", "_tkTcl_Obj", "sys", "unicode", "_Tcl_ScanElement",
-             "_Tcl_ConvertElement", "_tcl_UpdateStringOfList", "_wordform_from_sequence",
-             "_wordform_from_mapping", "wordform", "_sysmaxsize", "_long_type",
-             "_tclobj_from_sequence", "_tclobj_from_mapping", "tclobj"]
+    names = [
+        "Mapping",
+        "Sequence",
+        "Set",
+        "_tkTcl_Obj",
+        "sys",
+        "unicode",
+        "_Tcl_ScanElement",
+        "_Tcl_ConvertElement",
+        "_tcl_UpdateStringOfList",
+        "_wordform_from_sequence",
+        "_wordform_from_mapping",
+        "wordform",
+        "_sysmaxsize",
+        "_long_type",
+        "_tclobj_from_sequence",
+        "_tclobj_from_mapping",
+        "tclobj",
+    ]
     assert [n for n in vars(wf) if not n.startswith("__")] == names
     assert wf.Mapping is collections.abc.Mapping and wf.Set is collections.abc.Set
     assert wf._tkTcl_Obj is _tkinter.Tcl_Obj and wf.unicode is str and wf.sys is sys
@@ -121,20 +151,31 @@ def test_module_names_in_order():
     assert (wordform.__name__, wordform.__module__) == ("wordform", "oskra.tcl.wordform")
 
 
-@pytest.mark.parametrize("fn, params", [
-    (wordform, ["obj"]), (tclobj, ["obj"]), (_Tcl_ScanElement, ["string"]),
-    (_Tcl_ConvertElement, ["src", "flags"]), (wf._tclobj_from_mapping, ["obj"]),
-])
+@pytest.mark.parametrize(
+    "fn, params",
+    [
+        (wordform, ["obj"]),
+        (tclobj, ["obj"]),
+        (_Tcl_ScanElement, ["string"]),
+        (_Tcl_ConvertElement, ["src", "flags"]),
+        (wf._tclobj_from_mapping, ["obj"]),
+    ],
+)
 def test_signatures_and_argument_errors(fn, params):
     assert list(inspect.signature(fn).parameters) == params
     n = len(params)
-    for args, kwargs in [((), {}), (("x",) * (n + 1), {}), (("x",) * n, {"bogus": 1}),
-                         (("x",) * n, {params[0]: "x"})]:
+    for args, kwargs in [
+        ((), {}),
+        (("x",) * (n + 1), {}),
+        (("x",) * n, {"bogus": 1}),
+        (("x",) * n, {params[0]: "x"}),
+    ]:
         with pytest.raises(TypeError):
             fn(*args, **kwargs)
 
 
 # -- wordform / tclobj ----------------------------------------------------
+
 
 class Both:
     def __wordform__(self):
@@ -181,6 +222,7 @@ class Missing:
 
 class Indexed(collections.abc.Mapping):
     """A mapping whose values come from indexing, not from items()."""
+
     def __getitem__(self, k):
         return k.upper()
 
@@ -204,28 +246,60 @@ class MyStr(str):
         return "mystr"
 
 
-BIG = 2 ** 63
+BIG = 2**63
 
 
-@pytest.mark.parametrize("obj, text", [
-    (None, ""), (True, "true"), (False, "false"), (5, "5"), (1.5, "1.5"), (-0.0, "-0.0"),
-    ("a b", "a b"), ({"my key": "my value", "a": "b"}, "{my key} {my value} a b"),
-    (range(3), "0 1 2"), (frozenset(["x"]), "x"), (b"ab", "97 98"), (bytearray(b"a"), "97"),
-    (MyInt(3), "my3"), (MyStr("x"), "mystr"), (Both(), "W"), (OnlyTclobj(), "{a b} 1"),
-    (SeqWithWordform(1, 2), "custom"), (Falsy(), "plain"), (Missing(), "missing"),
-    (Indexed(), "a A {b c} {B C}"), ([[None, True], {}], "{{} true} {}"), (BIG, str(BIG)),
-])
+@pytest.mark.parametrize(
+    "obj, text",
+    [
+        (None, ""),
+        (True, "true"),
+        (False, "false"),
+        (5, "5"),
+        (1.5, "1.5"),
+        (-0.0, "-0.0"),
+        ("a b", "a b"),
+        ({"my key": "my value", "a": "b"}, "{my key} {my value} a b"),
+        (range(3), "0 1 2"),
+        (frozenset(["x"]), "x"),
+        (b"ab", "97 98"),
+        (bytearray(b"a"), "97"),
+        (MyInt(3), "my3"),
+        (MyStr("x"), "mystr"),
+        (Both(), "W"),
+        (OnlyTclobj(), "{a b} 1"),
+        (SeqWithWordform(1, 2), "custom"),
+        (Falsy(), "plain"),
+        (Missing(), "missing"),
+        (Indexed(), "a A {b c} {B C}"),
+        ([[None, True], {}], "{{} true} {}"),
+        (BIG, str(BIG)),
+    ],
+)
 def test_wordform_rules(obj, text):
     assert wordform(obj) == text
     assert wordform(obj=obj) == text
 
 
-@pytest.mark.parametrize("obj, value", [
-    (None, ""), (2.5, 2.5), (BIG - 1, BIG - 1), (-BIG, -BIG), (BIG, str(BIG)), (-BIG - 1, str(-BIG - 1)),
-    (bytearray(b"ab"), (97, 98)), ([1, "a b", {"k": None}], (1, "a b", ("k", ""))),
-    (MyInt(7), "my7"), (Both(), ("T", 1)), (SeqWithWordform(1, [2]), (1, (2,))),
-    (Falsy(), "plain"), (Indexed(), ("a", "A", "b c", "B C")), ({1, 1}, (1,)),
-])
+@pytest.mark.parametrize(
+    "obj, value",
+    [
+        (None, ""),
+        (2.5, 2.5),
+        (BIG - 1, BIG - 1),
+        (-BIG, -BIG),
+        (BIG, str(BIG)),
+        (-BIG - 1, str(-BIG - 1)),
+        (bytearray(b"ab"), (97, 98)),
+        ([1, "a b", {"k": None}], (1, "a b", ("k", ""))),
+        (MyInt(7), "my7"),
+        (Both(), ("T", 1)),
+        (SeqWithWordform(1, [2]), (1, (2,))),
+        (Falsy(), "plain"),
+        (Indexed(), ("a", "A", "b c", "B C")),
+        ({1}, (1,)),
+    ],
+)
 def test_tclobj_rules(obj, value):
     got = tclobj(obj)
     assert got == value and type(got) is type(value)
@@ -251,6 +325,7 @@ def test_wordform_returns_protocol_result_unchanged():
     class Odd:
         def __wordform__(self):
             return marker
+
     assert wordform(Odd()) is marker
 
 
@@ -262,12 +337,14 @@ def test_element_of_non_str_wordform_is_converted_again():
     class Loop:
         def __wordform__(self):
             return self
+
     assert wordform([Inner()]) == "{{x y} 1}"
     with pytest.raises(TypeError):
         wordform([Loop()])
 
 
 # -- failures and hostile input -------------------------------------------
+
 
 class Boom(Exception):
     pass
@@ -311,15 +388,18 @@ def _deep(n=100000):
 
 
 @pytest.mark.parametrize("fn", [wordform, tclobj, wf._tcl_UpdateStringOfList, _Tcl_ScanElement])
-@pytest.mark.parametrize("make, exc", [
-    (lambda: type("R", (), {"__wordform__": _raise, "__tclobj__": _raise})(), Boom),
-    (lambda: type("S", (), {"__str__": _raise})(), Boom),
-    (BadProperty, Boom),
-    (BadSequence, Boom),
-    (_self_list, RecursionError),
-    (_self_dict, RecursionError),
-    (_deep, RecursionError),
-])
+@pytest.mark.parametrize(
+    "make, exc",
+    [
+        (lambda: type("R", (), {"__wordform__": _raise, "__tclobj__": _raise})(), Boom),
+        (lambda: type("S", (), {"__str__": _raise})(), Boom),
+        (BadProperty, Boom),
+        (BadSequence, Boom),
+        (_self_list, RecursionError),
+        (_self_dict, RecursionError),
+        (_deep, RecursionError),
+    ],
+)
 def test_errors_propagate(fn, make, exc):
     with pytest.raises(exc):
         fn([make()])
@@ -329,19 +409,23 @@ def test_protocol_loop_ends_in_recursion_error():
     class SelfTclobj:
         def __tclobj__(self):
             return self
+
     obj = SelfTclobj()
     assert tclobj(obj) is obj
     with pytest.raises(RecursionError):
         wordform(obj)
 
 
-@pytest.mark.parametrize("value, text", [
-    (["a\0b", "c d\0"], "a\0b {c d\0}"),
-    (["\ud800 {", "x\udfff}"], "\ud800\\ \\{ x\udfff\\}"),
-    (["\U0001F600", "\U0010FFFF x", "\xe9"], "\U0001F600 {\U0010FFFF x} \xe9"),
-    (["\xe9{}", "\u20ac;"], "\xe9{} {\u20ac;}"),
-    ([("\xff",), "a"], "\xff a"),
-])
+@pytest.mark.parametrize(
+    "value, text",
+    [
+        (["a\0b", "c d\0"], "a\0b {c d\0}"),
+        (["\ud800 {", "x\udfff}"], "\ud800\\ \\{ x\udfff\\}"),
+        (["\U0001f600", "\U0010ffff x", "\xe9"], "\U0001f600 {\U0010ffff x} \xe9"),
+        (["\xe9{}", "\u20ac;"], "\xe9{} {\u20ac;}"),
+        ([("\xff",), "a"], "\xff a"),
+    ],
+)
 def test_unusual_code_points_are_kept(value, text):
     # str equality also compares the storage kind: the result is canonical.
     assert wordform(value) == text
@@ -374,6 +458,7 @@ def test_no_reference_leaks():
             for fn in (wordform, tclobj):
                 with pytest.raises(Boom):
                     fn(bad)
+
     run()
     before = sys.getallocatedblocks()
     run()

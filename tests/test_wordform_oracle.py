@@ -1,9 +1,11 @@
 """Tcl itself as the oracle: quoted lists and words read back unchanged."""
+
 import importlib
 import tkinter
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 wf = importlib.import_module("oskra.tcl.wordform")
 wordform = wf.wordform
@@ -61,9 +63,24 @@ def test_words_reach_a_command_literally(tcl, words):
     assert tcl.splitlist(tcl.eval("set ::got")) == tuple(words)
 
 
-@pytest.mark.parametrize("element", [
-    "a\0b", "{\0", "\0}", "a\\{b}", "{a\\}", "[exit]", "$x", "a\\\nb", "\\", "}{", '"', "\U0001F600{", "\\U0001F600}",
-])
+@pytest.mark.parametrize(
+    "element",
+    [
+        "a\0b",
+        "{\0",
+        "\0}",
+        "a\\{b}",
+        "{a\\}",
+        "[exit]",
+        "$x",
+        "a\\\nb",
+        "\\",
+        "}{",
+        '"',
+        "\U0001f600{",
+        "\\U0001F600}",
+    ],
+)
 def test_examples_through_tcl_objects(tcl, element):
     s = wordform([element, "z"])
     assert tcl.call("lindex", s, 0) == element

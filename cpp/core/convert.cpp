@@ -15,9 +15,9 @@ const char RECURSION_WHERE[] = " while converting a Python object for Tcl";
 
 struct Cache {
     PyObject *sequence = nullptr;  // collections.abc.Sequence
-    PyObject *set = nullptr;       // collections.abc.Set
-    PyObject *mapping = nullptr;   // collections.abc.Mapping
-    PyObject *tcl_obj = nullptr;   // _tkinter.Tcl_Obj
+    PyObject *set = nullptr;  // collections.abc.Set
+    PyObject *mapping = nullptr;  // collections.abc.Mapping
+    PyObject *tcl_obj = nullptr;  // _tkinter.Tcl_Obj
     PyObject *wordform_name = nullptr;
     PyObject *tclobj_name = nullptr;
     PyObject *true_str = nullptr;
@@ -286,7 +286,7 @@ int is_sequence_or_set(PyObject *obj) {
 // Exact built-in containers: no protocol methods possible.
 inline bool exact_builtin_sequence(PyObject *obj) {
     return PyList_CheckExact(obj) || PyTuple_CheckExact(obj) || PyAnySet_CheckExact(obj) ||
-           PyBytes_CheckExact(obj) || PyByteArray_CheckExact(obj) || PyRange_Check(obj);
+            PyBytes_CheckExact(obj) || PyByteArray_CheckExact(obj) || PyRange_Check(obj);
 }
 
 }  // namespace
@@ -364,8 +364,8 @@ PyObject *tclobj(PyObject *obj) {
             return new_ref(obj);
         return wordform(obj);
     }
-    if (tp == &PyList_Type || tp == &PyTuple_Type || PyAnySet_CheckExact(obj) ||
-        tp == &PyByteArray_Type || tp == &PyRange_Type)
+    if (tp == &PyList_Type || tp == &PyTuple_Type || PyAnySet_CheckExact(obj) || tp == &PyByteArray_Type ||
+        tp == &PyRange_Type)
         return tclobj_from_sequence(obj);
     if (tp == &PyDict_Type) return tclobj_from_mapping(obj);
 

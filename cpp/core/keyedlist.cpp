@@ -45,7 +45,7 @@ void set_key_error(PyObject *key) {
 
 void set_target_key_error(PyObject *key) {
     PyObject *msg = PyUnicode_FromFormat(
-        "target key \"%S\" is a value, cannot update value against another keyed list", key);
+            "target key \"%S\" is a value, cannot update value against another keyed list", key);
     if (msg) {
         PyErr_SetObject(PyExc_KeyError, msg);
         Py_DECREF(msg);
@@ -87,10 +87,8 @@ int split_path(PyObject *key, PyObject **head, PyObject **rest) {
     if (!seq) return -1;
     Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
     if (n != 2) {
-        if (n < 2)
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
-        else
-            PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        if (n < 2) PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
+        else PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
         return -1;
     }
     *head = Py_NewRef(PySequence_Fast_GET_ITEM(seq.get(), 0));

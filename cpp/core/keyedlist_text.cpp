@@ -67,7 +67,8 @@ bool nest_values(PyObject *d) {
 // True if the str has a "." (a key path that builds nested levels).
 bool has_dot(PyObject *key) {
     Py_ssize_t n = PyUnicode_GET_LENGTH(key);
-    if (PyUnicode_KIND(key) == PyUnicode_1BYTE_KIND) return std::memchr(PyUnicode_1BYTE_DATA(key), '.', n) != nullptr;
+    if (PyUnicode_KIND(key) == PyUnicode_1BYTE_KIND)
+        return std::memchr(PyUnicode_1BYTE_DATA(key), '.', n) != nullptr;
     return PyUnicode_FindChar(key, '.', 0, n, 1) >= 0;
 }
 
@@ -146,8 +147,8 @@ PyObject *from_tcl_str(PyObject *text, bool soft) {
         if (PyDict_SetItem(klist.get(), key, value) < 0) return nullptr;
     }
     if (bad >= 0) {
-        PyErr_Format(PyExc_ValueError, "dictionary update sequence element #%zd has length %zd; 2 is required",
-                     bad, bad_len);
+        PyErr_Format(PyExc_ValueError,
+                     "dictionary update sequence element #%zd has length %zd; 2 is required", bad, bad_len);
         return nullptr;
     }
     if (!klist) return keyed::new_nestmap();
@@ -196,8 +197,7 @@ PyObject *from_tcl(PyObject *value, bool soft) {
         if (len != 2) {
             if (!soft)
                 PyErr_Format(PyExc_ValueError,
-                             "dictionary update sequence element #%zd has length %zd; 2 is required", i,
-                             len);
+                             "dictionary update sequence element #%zd has length %zd; 2 is required", i, len);
             return nullptr;
         }
         if (PyDict_SetItem(dsc.get(), PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1)) < 0)

@@ -50,9 +50,8 @@ inline int tcl_utf_len(Py_UCS4 c) {
 
 // Appends the UTF-8 bytes of c (c beyond U+FFFF) as surrogate escapes.
 inline void push_escaped_bytes(std::vector<Py_UCS4> &out, Py_UCS4 c, int count) {
-    unsigned char b[4] = {
-        (unsigned char)(0xF0 | (c >> 18)), (unsigned char)(0x80 | ((c >> 12) & 0x3F)),
-        (unsigned char)(0x80 | ((c >> 6) & 0x3F)), (unsigned char)(0x80 | (c & 0x3F))};
+    unsigned char b[4] = {(unsigned char)(0xF0 | (c >> 18)), (unsigned char)(0x80 | ((c >> 12) & 0x3F)),
+                          (unsigned char)(0x80 | ((c >> 6) & 0x3F)), (unsigned char)(0x80 | (c & 0x3F))};
     for (int k = 0; k < count; ++k) out.push_back(0xDC00 | b[k]);
 }
 
@@ -157,49 +156,46 @@ private:
         }
         Py_UCS4 c = s_[i + 1];
         switch (c) {
-            case 'a': *cp = 7; return 2;
-            case 'b': *cp = 8; return 2;
-            case 'f': *cp = 12; return 2;
-            case 'n': *cp = 10; return 2;
-            case 'r': *cp = 13; return 2;
-            case 't': *cp = 9; return 2;
-            case 'v': *cp = 11; return 2;
-            case 'x':
-            case 'u':
-            case 'U': {
-                int max_digits = c == 'x' ? 2 : c == 'u' ? 4 : 8;
-                Py_UCS4 value = 0;
-                Py_ssize_t j = i + 2;
-                int digits = 0;
-                while (digits < max_digits && j < end) {
-                    int h = hex_value(s_[j]);
-                    if (h < 0 || value > 0x10FFF) break;
-                    value = (value << 4) | (Py_UCS4)h;
-                    ++j;
-                    ++digits;
-                }
-                if (digits == 0) {
-                    *cp = c;
-                    return 2;
-                }
-                if (c != 'x') {
-                    *kind = BsKind::Unicode;
-                    if (value > 0xFFFF) value = 0xFFFD;
-                }
-                *cp = value;
-                return j - i;
+        case 'a': *cp = 7; return 2;
+        case 'b': *cp = 8; return 2;
+        case 'f': *cp = 12; return 2;
+        case 'n': *cp = 10; return 2;
+        case 'r': *cp = 13; return 2;
+        case 't': *cp = 9; return 2;
+        case 'v': *cp = 11; return 2;
+        case 'x':
+        case 'u':
+        case 'U': {
+            int max_digits = c == 'x' ? 2 : c == 'u' ? 4 : 8;
+            Py_UCS4 value = 0;
+            Py_ssize_t j = i + 2;
+            int digits = 0;
+            while (digits < max_digits && j < end) {
+                int h = hex_value(s_[j]);
+                if (h < 0 || value > 0x10FFF) break;
+                value = (value << 4) | (Py_UCS4)h;
+                ++j;
+                ++digits;
             }
-            case '\n': {
-                Py_ssize_t j = i + 2;
-                while (j < end && (s_[j] == ' ' || s_[j] == '\t')) ++j;
-                *cp = ' ';
-                return j - i;
+            if (digits == 0) {
+                *cp = c;
+                return 2;
             }
-            case 0:
-                *cp = '\\';
-                return 1;
-            default:
-                break;
+            if (c != 'x') {
+                *kind = BsKind::Unicode;
+                if (value > 0xFFFF) value = 0xFFFD;
+            }
+            *cp = value;
+            return j - i;
+        }
+        case '\n': {
+            Py_ssize_t j = i + 2;
+            while (j < end && (s_[j] == ' ' || s_[j] == '\t')) ++j;
+            *cp = ' ';
+            return j - i;
+        }
+        case 0: *cp = '\\'; return 1;
+        default: break;
         }
         if (c >= '0' && c <= '7') {
             Py_UCS4 value = c - '0';
@@ -373,8 +369,8 @@ private:
         if (p >= n_ || is_list_space(s_[p])) return true;
         PyObject *frag = fragment(p);
         if (!frag) return false;
-        PyObject *msg = PyUnicode_FromFormat("list element in %s followed by \"%U\" instead of space",
-                                             what, frag);
+        PyObject *msg =
+                PyUnicode_FromFormat("list element in %s followed by \"%U\" instead of space", what, frag);
         Py_DECREF(frag);
         if (!msg) return false;
         raise_obj(msg);

@@ -15,18 +15,18 @@ namespace {
 template <typename F>
 auto with_splitter(PyObject *str, Py_ssize_t start, Py_ssize_t end, F &&f) {
     switch (PyUnicode_KIND(str)) {
-        case PyUnicode_1BYTE_KIND: {
-            Splitter<Py_UCS1> sp(str, PyUnicode_1BYTE_DATA(str), start, end);
-            return f(sp);
-        }
-        case PyUnicode_2BYTE_KIND: {
-            Splitter<Py_UCS2> sp(str, PyUnicode_2BYTE_DATA(str), start, end);
-            return f(sp);
-        }
-        default: {
-            Splitter<Py_UCS4> sp(str, PyUnicode_4BYTE_DATA(str), start, end);
-            return f(sp);
-        }
+    case PyUnicode_1BYTE_KIND: {
+        Splitter<Py_UCS1> sp(str, PyUnicode_1BYTE_DATA(str), start, end);
+        return f(sp);
+    }
+    case PyUnicode_2BYTE_KIND: {
+        Splitter<Py_UCS2> sp(str, PyUnicode_2BYTE_DATA(str), start, end);
+        return f(sp);
+    }
+    default: {
+        Splitter<Py_UCS4> sp(str, PyUnicode_4BYTE_DATA(str), start, end);
+        return f(sp);
+    }
     }
 }
 
@@ -101,8 +101,7 @@ PyObject *split_list(PyObject *value) {
         return r;
     }
     if (PySequence_Check(value)) return PySequence_Tuple(value);
-    PyErr_Format(PyExc_TypeError, "expected a str, Tcl_Obj or sequence, not %.200s",
-                 Py_TYPE(value)->tp_name);
+    PyErr_Format(PyExc_TypeError, "expected a str, Tcl_Obj or sequence, not %.200s", Py_TYPE(value)->tp_name);
     return nullptr;
 }
 

@@ -50,7 +50,14 @@ Py_ssize_t backslash_length(const S *s, Py_ssize_t avail) {
     case 'x': digits = 2; break;
     case 'u': digits = 4; break;
     case 'U': digits = 8; break;
-    case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
         while (count < 4 && count < avail && s[count] >= '0' && s[count] <= '7') ++count;
         return count;
     default: return 2;

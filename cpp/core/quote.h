@@ -10,8 +10,8 @@ namespace quote {
 
 // Quoting flags of one element.
 enum : unsigned {
-    USE_BRACES = 1u,        // the element may be enclosed in braces
-    DONT_USE_BRACES = 2u,   // braces must not be used: backslash form
+    USE_BRACES = 1u,  // the element may be enclosed in braces
+    DONT_USE_BRACES = 2u,  // braces must not be used: backslash form
     BRACES_UNMATCHED = 4u,  // every brace is backslashed
 };
 

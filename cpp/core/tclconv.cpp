@@ -10,9 +10,7 @@ namespace oskra {
 
 namespace {
 
-bool is_bignum(Tcl_Obj *o) {
-    return o->typePtr != nullptr && strcmp(o->typePtr->name, "bignum") == 0;
-}
+bool is_bignum(Tcl_Obj *o) { return o->typePtr != nullptr && strcmp(o->typePtr->name, "bignum") == 0; }
 
 // The UTF-8 text of an exact str, as tkinter hands it to Tcl; false (no
 // error set) when tkinter would refuse it or treat it specially.

@@ -40,7 +40,7 @@ int check_str(PyObject *s) {
 
 bool is_native_leaf(PyObject *v) {
     return PyBytes_Check(v) || PyBool_Check(v) || PyLong_Check(v) || PyFloat_Check(v) ||
-           (PyObject *)Py_TYPE(v) == tcl_obj_type();
+            (PyObject *)Py_TYPE(v) == tcl_obj_type();
 }
 
 PyObject *safe(PyObject *value);
@@ -63,7 +63,8 @@ PyObject *safe_tuple(PyObject *tuple) {
                 Py_DECREF(s);
                 return nullptr;
             }
-            for (Py_ssize_t j = 0; j < i; ++j) PyTuple_SET_ITEM(copy.get(), j, Py_NewRef(PyTuple_GET_ITEM(tuple, j)));
+            for (Py_ssize_t j = 0; j < i; ++j)
+                PyTuple_SET_ITEM(copy.get(), j, Py_NewRef(PyTuple_GET_ITEM(tuple, j)));
         }
         if (copy) {
             PyTuple_SET_ITEM(copy.get(), i, s);
@@ -102,8 +103,7 @@ PyObject *safe(PyObject *value) {
 
 // The wrapper of a callback: calls it and checks its result.
 struct SafeCallable {
-    PyObject_HEAD
-    PyObject *func;
+    PyObject_HEAD PyObject *func;
     vectorcallfunc vectorcall;
 };
 
@@ -133,21 +133,18 @@ void safe_callable_dealloc(PyObject *self) {
 }
 
 PyMemberDef safe_callable_members[] = {
-    {"__vectorcalloffset__", T_PYSSIZET, offsetof(SafeCallable, vectorcall), READONLY, nullptr},
-    {"__wrapped__", T_OBJECT, offsetof(SafeCallable, func), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr}};
+        {"__vectorcalloffset__", T_PYSSIZET, offsetof(SafeCallable, vectorcall), READONLY, nullptr},
+        {"__wrapped__", T_OBJECT, offsetof(SafeCallable, func), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr}};
 
 PyType_Slot safe_callable_slots[] = {
-    {Py_tp_call, (void *)PyVectorcall_Call},
-    {Py_tp_traverse, (void *)safe_callable_traverse},
-    {Py_tp_clear, (void *)safe_callable_clear},
-    {Py_tp_dealloc, (void *)safe_callable_dealloc},
-    {Py_tp_members, (void *)safe_callable_members},
-    {0, nullptr}};
+        {Py_tp_call, (void *)PyVectorcall_Call},        {Py_tp_traverse, (void *)safe_callable_traverse},
+        {Py_tp_clear, (void *)safe_callable_clear},     {Py_tp_dealloc, (void *)safe_callable_dealloc},
+        {Py_tp_members, (void *)safe_callable_members}, {0, nullptr}};
 
-PyType_Spec safe_callable_spec = {
-    "oskra.tcl.SafeCallback", sizeof(SafeCallable), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL, safe_callable_slots};
+PyType_Spec safe_callable_spec = {"oskra.tcl.SafeCallback", sizeof(SafeCallable), 0,
+                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL,
+                                  safe_callable_slots};
 
 PyObject *g_safe_callable_type = nullptr;
 

@@ -27,8 +27,9 @@ bool bind_params(const char *fname, int nself, PyObject *const *args, Py_ssize_t
     nargs = PyVectorcall_NARGS(nargs);
     if (nargs > n) {
         if (nrequired == n)
-            PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", fname, n + nself,
-                         n + nself == 1 ? "" : "s", nargs + nself, nargs + nself == 1 ? "was" : "were");
+            PyErr_Format(PyExc_TypeError, "%s() takes %d positional argument%s but %zd %s given", fname,
+                         n + nself, n + nself == 1 ? "" : "s", nargs + nself,
+                         nargs + nself == 1 ? "was" : "were");
         else
             PyErr_Format(PyExc_TypeError, "%s() takes from %d to %d positional arguments but %zd were given",
                          fname, nrequired + nself, n + nself, nargs + nself);

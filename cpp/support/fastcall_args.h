@@ -12,11 +12,11 @@ namespace oskra {
 // stays untouched when the parameter is not given (preset it to the
 // default). `qualname` is used in messages ("History.filter"). Returns 0,
 // or -1 with TypeError set.
-inline int bind_args(const char *qualname, const char *const *names, Py_ssize_t nparams,
-                     Py_ssize_t nrequired, PyObject *const *args, Py_ssize_t nargs,
-                     PyObject *kwnames, PyObject **out) {
+inline int bind_args(const char *qualname, const char *const *names, Py_ssize_t nparams, Py_ssize_t nrequired,
+                     PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out) {
     PyObject *given[8];
-    if (!bind_params(qualname, 1, args, nargs, kwnames, names, (int)nparams, (int)nrequired, given)) return -1;
+    if (!bind_params(qualname, 1, args, nargs, kwnames, names, (int)nparams, (int)nrequired, given))
+        return -1;
     for (Py_ssize_t i = 0; i < nparams; ++i)
         if (given[i]) out[i] = given[i];
     return 0;

@@ -58,15 +58,16 @@ public:
     // "($self, a, b=1)" part; it feeds inspect.signature.
     nb::object fast_method(const char *name, _PyCFunctionFast f, const char *text_signature,
                            const char *doc = "") {
-        return instance_method(name, method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL,
-                                                text_signature, doc));
+        return instance_method(
+                name, method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL, text_signature, doc));
     }
 
     // The same for a function that also takes keywords (*args, **kwargs).
     nb::object fast_kw_method(const char *name, _PyCFunctionFastWithKeywords f, const char *text_signature,
                               const char *doc = "") {
-        return instance_method(name, method_def(name, (PyCFunction)(void (*)(void))f,
-                                                METH_FASTCALL | METH_KEYWORDS, text_signature, doc));
+        return instance_method(name,
+                               method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL | METH_KEYWORDS,
+                                          text_signature, doc));
     }
 
     // A PyMethodDef that lives as long as the process, its doc led by the

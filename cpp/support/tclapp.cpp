@@ -11,14 +11,12 @@ namespace {
 // The leading fields of _tkinter's application object: PyObject_HEAD, then
 // the Tcl interpreter it owns.
 struct TkappHead {
-    PyObject_HEAD
-    Tcl_Interp *interp;
+    PyObject_HEAD Tcl_Interp *interp;
 };
 
 // The leading fields of _tkinter's Tcl_Obj wrapper.
 struct TclObjHead {
-    PyObject_HEAD
-    Tcl_Obj *value;
+    PyObject_HEAD Tcl_Obj *value;
 };
 
 // Callers may ask while an exception is pending (to test its type): that

@@ -16,10 +16,8 @@
 
 namespace {
 
-
 struct EntryObject {
-    PyObject_HEAD
-    PyObject *api;
+    PyObject_HEAD PyObject *api;
     PyObject *timestamp;  // the date-time, once built or when set
     PyObject *dict;
     PyObject *weakrefs;
@@ -76,8 +74,8 @@ PyObject *build_timestamp(EntryObject *e) {
     int fold = 0;
     PyObject *args = Py_BuildValue("(L)", (long long)e->epoch);
     if (!args) return nullptr;
-    PyObject *probe = PyDateTimeAPI->DateTime_FromTimestamp((PyObject *)PyDateTimeAPI->DateTimeType, args,
-                                                            nullptr);
+    PyObject *probe =
+            PyDateTimeAPI->DateTime_FromTimestamp((PyObject *)PyDateTimeAPI->DateTimeType, args, nullptr);
     Py_DECREF(args);
     if (probe) {
         if (PyDateTime_GET_YEAR(probe) == e->year && PyDateTime_GET_MONTH(probe) == e->month &&
@@ -123,7 +121,8 @@ Py_ssize_t copy_into(int kind, void *data, Py_ssize_t pos, PyObject *w) {
     if (wkind == kind) {
         memcpy((char *)data + pos * kind, src, (size_t)(len * kind));
     } else {
-        for (Py_ssize_t i = 0; i < len; ++i) PyUnicode_WRITE(kind, data, pos + i, PyUnicode_READ(wkind, src, i));
+        for (Py_ssize_t i = 0; i < len; ++i)
+            PyUnicode_WRITE(kind, data, pos + i, PyUnicode_READ(wkind, src, i));
     }
     return pos + len;
 }
@@ -132,10 +131,8 @@ Py_ssize_t copy_into(int kind, void *data, Py_ssize_t pos, PyObject *w) {
 // spaces, a word holding a space wrapped in braces (no other quoting).
 PyObject *join_words(PyObject *api) {
     PyObject *seq;
-    if (PyList_CheckExact(api) || PyTuple_CheckExact(api))
-        seq = Py_NewRef(api);
-    else if (!(seq = PySequence_List(api)))
-        return nullptr;
+    if (PyList_CheckExact(api) || PyTuple_CheckExact(api)) seq = Py_NewRef(api);
+    else if (!(seq = PySequence_List(api))) return nullptr;
     Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
     PyObject **items = PySequence_Fast_ITEMS(seq);
     // Exact strings are joined directly into a buffer of the right kind;
@@ -284,7 +281,8 @@ PyObject *Entry_get_timestamp(PyObject *self, void *) {
         e->pending = false;
     }
     if (!e->timestamp) {
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute 'timestamp'", Py_TYPE(self)->tp_name);
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute 'timestamp'",
+                     Py_TYPE(self)->tp_name);
         return nullptr;
     }
     return Py_NewRef(e->timestamp);
@@ -293,7 +291,8 @@ PyObject *Entry_get_timestamp(PyObject *self, void *) {
 int Entry_set_timestamp(PyObject *self, PyObject *value, void *) {
     EntryObject *e = E(self);
     if (!value && !e->pending && !e->timestamp) {
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute 'timestamp'", Py_TYPE(self)->tp_name);
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute 'timestamp'",
+                     Py_TYPE(self)->tp_name);
         return -1;
     }
     e->pending = false;
@@ -307,8 +306,8 @@ PyObject *Entry_str(PyObject *self) {
     if (e->pending && e->year >= 1000 && e->year <= 9999) {
         // Same text as strftime("%Y-%m-%dT%H:%M:%S.%f") of the pending value.
         char buf[40];
-        snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%06d", (int)e->year, e->month, e->day, e->hour,
-                 e->minute, e->second, (int)e->usec);
+        snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%06d", (int)e->year, e->month, e->day,
+                 e->hour, e->minute, e->second, (int)e->usec);
         when = PyUnicode_FromString(buf);
     } else {
         PyObject *ts = Entry_get_timestamp(self, nullptr);
@@ -340,46 +339,53 @@ PyObject *Entry_repr(PyObject *self) {
 }
 
 PyMemberDef Entry_members[] = {
-    {"api", T_OBJECT_EX, offsetof(EntryObject, api), 0, "The recorded call, as text."},
-    {"__dictoffset__", T_PYSSIZET, offsetof(EntryObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(EntryObject, weakrefs), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
+        {"api", T_OBJECT_EX, offsetof(EntryObject, api), 0, "The recorded call, as text."},
+        {"__dictoffset__", T_PYSSIZET, offsetof(EntryObject, dict), READONLY, nullptr},
+        {"__weaklistoffset__", T_PYSSIZET, offsetof(EntryObject, weakrefs), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
 };
 
 const char *const entry_attrs[] = {"api", "timestamp"};
 
-PyObject *Entry_getstate(PyObject *self, PyObject *) { return attrs_state(self, entry_attrs, 2, E(self)->dict); }
+PyObject *Entry_getstate(PyObject *self, PyObject *) {
+    return attrs_state(self, entry_attrs, 2, E(self)->dict);
+}
 
 PyMethodDef Entry_methods[] = {
-    {"__getstate__", Entry_getstate, METH_NOARGS, "__getstate__($self, /)\n--\n\nThe entry's attributes."},
-    {"__setstate__", restore_attrs, METH_O, "__setstate__($self, state, /)\n--\n\nSet the attributes again."},
-    {nullptr, nullptr, 0, nullptr},
+        {"__getstate__", Entry_getstate, METH_NOARGS,
+         "__getstate__($self, /)\n--\n\nThe entry's attributes."},
+        {"__setstate__", restore_attrs, METH_O,
+         "__setstate__($self, state, /)\n--\n\nSet the attributes again."},
+        {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef Entry_getset[] = {
-    {"timestamp", Entry_get_timestamp, Entry_set_timestamp, "When the call was recorded (local date-time).",
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+        {"timestamp", Entry_get_timestamp, Entry_set_timestamp,
+         "When the call was recorded (local date-time).", nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot Entry_slots[] = {
-    {Py_tp_doc, (void *)"Entry(api)\n--\n\nOne recorded call: its text and when it was recorded."},
-    {Py_tp_new, (void *)PyType_GenericNew},
-    {Py_tp_init, (void *)Entry_init},
-    {Py_tp_dealloc, (void *)Entry_dealloc},
-    {Py_tp_traverse, (void *)Entry_traverse},
-    {Py_tp_clear, (void *)Entry_clear},
-    {Py_tp_str, (void *)Entry_str},
-    {Py_tp_repr, (void *)Entry_repr},
-    {Py_tp_members, Entry_members},
-    {Py_tp_getset, Entry_getset},
-    {Py_tp_methods, Entry_methods},
-    {0, nullptr},
+        {Py_tp_doc, (void *)"Entry(api)\n--\n\nOne recorded call: its text and when it was recorded."},
+        {Py_tp_new, (void *)PyType_GenericNew},
+        {Py_tp_init, (void *)Entry_init},
+        {Py_tp_dealloc, (void *)Entry_dealloc},
+        {Py_tp_traverse, (void *)Entry_traverse},
+        {Py_tp_clear, (void *)Entry_clear},
+        {Py_tp_str, (void *)Entry_str},
+        {Py_tp_repr, (void *)Entry_repr},
+        {Py_tp_members, Entry_members},
+        {Py_tp_getset, Entry_getset},
+        {Py_tp_methods, Entry_methods},
+        {0, nullptr},
 };
 
 PyType_Spec Entry_spec = {
-    "oskra.tcl.history.Entry", sizeof(EntryObject), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, Entry_slots,
+        "oskra.tcl.history.Entry",
+        sizeof(EntryObject),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+        Entry_slots,
 };
 
 }  // namespace

@@ -6,17 +6,16 @@
 
 namespace {
 
-
 // Interned names and constant texts.
-PyObject *s_get_time, *s_log, *s_re, *s_debug, *s_isEnabledFor, *s_disabled, *s_cache, *s_append,
-    *s_clear, *s_remove, *s_values, *s_maxlen, *s_compile, *s_search, *s_api, *s_strftime, *s_enable,
-    *s_space, *s_colon, *s_brace_fmt, *s_append_fmt, *s_ts_format, *s_no_marker_fmt, *s_enabled_msg,
-    *s_disabled_msg, *s_debug_level, *s_default_max;
+PyObject *s_get_time, *s_log, *s_re, *s_debug, *s_isEnabledFor, *s_disabled, *s_cache, *s_append, *s_clear,
+        *s_remove, *s_values, *s_maxlen, *s_compile, *s_search, *s_api, *s_strftime, *s_enable, *s_space,
+        *s_colon, *s_brace_fmt, *s_append_fmt, *s_ts_format, *s_no_marker_fmt, *s_enabled_msg,
+        *s_disabled_msg, *s_debug_level, *s_default_max;
 
-PyObject *g_module_dict;    // this module's globals (strong)
-PyObject *g_get_time;       // the get_time bound at import: the clock fast path stands for it
-PyObject *g_deque;          // collections.deque
-PyCFunction g_deque_append; // deque.append's C function (METH_O), when available
+PyObject *g_module_dict;  // this module's globals (strong)
+PyObject *g_get_time;  // the get_time bound at import: the clock fast path stands for it
+PyObject *g_deque;  // collections.deque
+PyCFunction g_deque_append;  // deque.append's C function (METH_O), when available
 PyObject *g_logger_isEnabledFor;  // logging.Logger.isEnabledFor
 PyTypeObject *EntryType, *HistoryType;
 
@@ -104,7 +103,8 @@ int refresh_state() {
     if (g_watcher >= 0 && g_logger_dict && PyDict_CheckExact(g_logger_dict)) {
         PyObject *cache = PyDict_GetItemWithError(g_logger_dict, s_cache);
         if (cache && PyDict_CheckExact(cache)) {
-            watched = watch(&g_watched_logger_dict, g_logger_dict) == 0 && watch(&g_watched_cache, cache) == 0;
+            watched =
+                    watch(&g_watched_logger_dict, g_logger_dict) == 0 && watch(&g_watched_cache, cache) == 0;
         }
         if (!watched) PyErr_Clear();
     }

@@ -21,10 +21,9 @@ namespace {
 // ---------------------------------------------------------------- History
 
 struct HistoryObject {
-    PyObject_HEAD
-    PyObject *history;  // __history__
+    PyObject_HEAD PyObject *history;  // __history__
     PyObject *markers;  // __markers__
-    PyObject *active;   // __activeMarkers__
+    PyObject *active;  // __activeMarkers__
     PyObject *enabled;
     PyObject *dict;
     PyObject *weakrefs;
@@ -34,15 +33,16 @@ inline HistoryObject *H(PyObject *o) { return reinterpret_cast<HistoryObject *>(
 
 PyObject *field(PyObject *self, PyObject *value, const char *name) {
     if (!value)
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name, name);
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name,
+                     name);
     return value;  // borrowed
 }
 #define HFIELD(self, f, name) field(self, H(self)->f, name)
 
 int deque_append(PyObject *dq, PyObject *item) {
     PyObject *r = (g_deque_append && Py_IS_TYPE(dq, (PyTypeObject *)g_deque))
-                      ? g_deque_append(dq, item)
-                      : PyObject_CallMethodOneArg(dq, s_append, item);
+            ? g_deque_append(dq, item)
+            : PyObject_CallMethodOneArg(dq, s_append, item);
     Py_XDECREF(r);
     return r ? 0 : -1;
 }
@@ -200,7 +200,8 @@ PyObject *History_clear(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
 PyObject *History_start_marker(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *names[] = {"marker"};
     PyObject *marker;
-    if (oskra::bind_args("History.start_marker", names, 1, 1, args, nargs, kwnames, &marker) < 0) return nullptr;
+    if (oskra::bind_args("History.start_marker", names, 1, 1, args, nargs, kwnames, &marker) < 0)
+        return nullptr;
     PyObject *markers = HFIELD(self, markers, "__markers__");
     if (!markers) return nullptr;
     int known = PySequence_Contains(markers, marker);
@@ -232,7 +233,8 @@ PyObject *History_start_marker(PyObject *self, PyObject *const *args, Py_ssize_t
 PyObject *History_end_marker(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *names[] = {"marker"};
     PyObject *marker;
-    if (oskra::bind_args("History.end_marker", names, 1, 1, args, nargs, kwnames, &marker) < 0) return nullptr;
+    if (oskra::bind_args("History.end_marker", names, 1, 1, args, nargs, kwnames, &marker) < 0)
+        return nullptr;
     PyObject *active = HFIELD(self, active, "__activeMarkers__");
     if (!active) return nullptr;
     PyObject *r = PyObject_CallMethodOneArg(active, s_remove, marker);
@@ -357,52 +359,59 @@ PyObject *History_getstate(PyObject *self, PyObject *) {
 }
 
 PyMethodDef History_methods[] = {
-    {"__getstate__", History_getstate, METH_NOARGS, "__getstate__($self, /)\n--\n\nThe record, markers and switch."},
-    {"__setstate__", restore_attrs, METH_O, "__setstate__($self, state, /)\n--\n\nSet them again."},
-    {"enable", History_enable, METH_NOARGS, "enable($self, /)\n--\n\nSwitch recording on."},
-    {"disable", History_disable, METH_NOARGS, "disable($self, /)\n--\n\nSwitch recording off."},
-    {"append", FASTKW(History_append), "append($self, item)\n--\n\nRecord one call."},
-    {"clear", FASTKW(History_clear),
-     "clear($self, marker=None, clear_all=False)\n--\n\n"
-     "Empty the general record, one marker's record, or everything."},
-    {"start_marker", FASTKW(History_start_marker),
-     "start_marker($self, marker)\n--\n\nStart (or restart) recording into a named marker."},
-    {"end_marker", FASTKW(History_end_marker),
-     "end_marker($self, marker)\n--\n\nEnd one activation of a marker; its entries stay."},
-    {"filter", FASTKW(History_filter),
-     "filter($self, marker=None, count=20, regex=None)\n--\n\n"
-     "The last `count` entries (of a marker, when given) whose call matches `regex`."},
-    {nullptr, nullptr, 0, nullptr},
+        {"__getstate__", History_getstate, METH_NOARGS,
+         "__getstate__($self, /)\n--\n\nThe record, markers and switch."},
+        {"__setstate__", restore_attrs, METH_O, "__setstate__($self, state, /)\n--\n\nSet them again."},
+        {"enable", History_enable, METH_NOARGS, "enable($self, /)\n--\n\nSwitch recording on."},
+        {"disable", History_disable, METH_NOARGS, "disable($self, /)\n--\n\nSwitch recording off."},
+        {"append", FASTKW(History_append), "append($self, item)\n--\n\nRecord one call."},
+        {"clear", FASTKW(History_clear),
+         "clear($self, marker=None, clear_all=False)\n--\n\n"
+         "Empty the general record, one marker's record, or everything."},
+        {"start_marker", FASTKW(History_start_marker),
+         "start_marker($self, marker)\n--\n\nStart (or restart) recording into a named marker."},
+        {"end_marker", FASTKW(History_end_marker),
+         "end_marker($self, marker)\n--\n\nEnd one activation of a marker; its entries stay."},
+        {"filter", FASTKW(History_filter),
+         "filter($self, marker=None, count=20, regex=None)\n--\n\n"
+         "The last `count` entries (of a marker, when given) whose call matches `regex`."},
+        {nullptr, nullptr, 0, nullptr},
 };
 
 PyMemberDef History_members[] = {
-    {"__history__", T_OBJECT_EX, offsetof(HistoryObject, history), 0, "All recorded entries, oldest first."},
-    {"__markers__", T_OBJECT_EX, offsetof(HistoryObject, markers), 0, "Marker name -> its entries."},
-    {"__activeMarkers__", T_OBJECT_EX, offsetof(HistoryObject, active), 0, "Names of the recording markers."},
-    {"enabled", T_OBJECT_EX, offsetof(HistoryObject, enabled), 0, "Whether calls are recorded."},
-    {"__dictoffset__", T_PYSSIZET, offsetof(HistoryObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(HistoryObject, weakrefs), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
+        {"__history__", T_OBJECT_EX, offsetof(HistoryObject, history), 0,
+         "All recorded entries, oldest first."},
+        {"__markers__", T_OBJECT_EX, offsetof(HistoryObject, markers), 0, "Marker name -> its entries."},
+        {"__activeMarkers__", T_OBJECT_EX, offsetof(HistoryObject, active), 0,
+         "Names of the recording markers."},
+        {"enabled", T_OBJECT_EX, offsetof(HistoryObject, enabled), 0, "Whether calls are recorded."},
+        {"__dictoffset__", T_PYSSIZET, offsetof(HistoryObject, dict), READONLY, nullptr},
+        {"__weaklistoffset__", T_PYSSIZET, offsetof(HistoryObject, weakrefs), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
 };
 
 PyType_Slot History_slots[] = {
-    {Py_tp_doc, (void *)"History(max_history=9999)\n--\n\n"
-                        "A bounded record of Tcl calls, with named markers. None: unbounded."},
-    {Py_tp_new, (void *)PyType_GenericNew},
-    {Py_tp_init, (void *)History_init},
-    {Py_tp_dealloc, (void *)History_dealloc},
-    {Py_tp_traverse, (void *)History_traverse},
-    {Py_tp_clear, (void *)History_clear_refs},
-    {Py_tp_str, (void *)History_str},
-    {Py_tp_repr, (void *)History_repr},
-    {Py_tp_methods, History_methods},
-    {Py_tp_members, History_members},
-    {0, nullptr},
+        {Py_tp_doc,
+         (void *)"History(max_history=9999)\n--\n\n"
+                 "A bounded record of Tcl calls, with named markers. None: unbounded."},
+        {Py_tp_new, (void *)PyType_GenericNew},
+        {Py_tp_init, (void *)History_init},
+        {Py_tp_dealloc, (void *)History_dealloc},
+        {Py_tp_traverse, (void *)History_traverse},
+        {Py_tp_clear, (void *)History_clear_refs},
+        {Py_tp_str, (void *)History_str},
+        {Py_tp_repr, (void *)History_repr},
+        {Py_tp_methods, History_methods},
+        {Py_tp_members, History_members},
+        {0, nullptr},
 };
 
 PyType_Spec History_spec = {
-    "oskra.tcl.history.History", sizeof(HistoryObject), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, History_slots,
+        "oskra.tcl.history.History",
+        sizeof(HistoryObject),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+        History_slots,
 };
 
 PyObject *intern(const char *s) {

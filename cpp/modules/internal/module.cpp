@@ -32,38 +32,38 @@ PyObject *tcl_reset_result(PyObject *, PyObject *interp_obj) {
 
 PyObject *tcl_safe(PyObject *, PyObject *value) { return oskra::tcl_safe_value(value); }
 
-PyMethodDef tcl_safe_def = {
-    "_tcl_safe_value", (PyCFunction)tcl_safe, METH_O,
-    "_tcl_safe_value(value)\n--\n\n"
-    "The value the package hands to the Tcl layer in place of `value`: the\n"
-    "value itself, or a copy whose nested leaves the Tcl layer can convert."};
+PyMethodDef tcl_safe_def = {"_tcl_safe_value", (PyCFunction)tcl_safe, METH_O,
+                            "_tcl_safe_value(value)\n--\n\n"
+                            "The value the package hands to the Tcl layer in place of `value`: the\n"
+                            "value itself, or a copy whose nested leaves the Tcl layer can convert."};
 
-PyMethodDef get_list_def = {
-    "GetListFromAny", (PyCFunction)get_list_from_any, METH_O,
-    "GetListFromAny(value)\n--\n\n"
-    "The elements of a Tcl list (str or Tcl_Obj) as a tuple; a tuple is\n"
-    "returned as it is and another sequence as the tuple of its elements.\n"
-    "A malformed list raises TclError with Tcl's message."};
+PyMethodDef get_list_def = {"GetListFromAny", (PyCFunction)get_list_from_any, METH_O,
+                            "GetListFromAny(value)\n--\n\n"
+                            "The elements of a Tcl list (str or Tcl_Obj) as a tuple; a tuple is\n"
+                            "returned as it is and another sequence as the tuple of its elements.\n"
+                            "A malformed list raises TclError with Tcl's message."};
 
-PyMethodDef reset_result_def = {
-    "Tcl_ResetResult", (PyCFunction)tcl_reset_result, METH_O,
-    "Tcl_ResetResult(interp)\n--\n\n"
-    "Reset the result of the Tcl interpreter of `interp` (an interpreter,\n"
-    "a tkapp, or an object whose `tk` is one)."};
+PyMethodDef reset_result_def = {"Tcl_ResetResult", (PyCFunction)tcl_reset_result, METH_O,
+                                "Tcl_ResetResult(interp)\n--\n\n"
+                                "Reset the result of the Tcl interpreter of `interp` (an interpreter,\n"
+                                "a tkapp, or an object whose `tk` is one)."};
 
 }  // namespace
 
 NB_MODULE(internal, m) {
-    nb::object get_list = nb::steal(PyCFunction_NewEx(&get_list_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
+    nb::object get_list =
+            nb::steal(PyCFunction_NewEx(&get_list_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
     if (!get_list.is_valid()) throw nb::python_error();
     m.attr("GetListFromAny") = get_list;
-    nb::object safe = nb::steal(PyCFunction_NewEx(&tcl_safe_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
+    nb::object safe =
+            nb::steal(PyCFunction_NewEx(&tcl_safe_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
     if (!safe.is_valid()) throw nb::python_error();
     m.attr("_tcl_safe_value") = safe;
 
     oskra::ClassBuilder cb("oskra.tcl.internal", "TclDLL",
                            "Direct calls into the Tcl C library behind an interpreter.");
-    nb::object reset = nb::steal(PyCFunction_NewEx(&reset_result_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
+    nb::object reset =
+            nb::steal(PyCFunction_NewEx(&reset_result_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
     if (!reset.is_valid()) throw nb::python_error();
     nb::object sm = nb::steal(PyStaticMethod_New(reset.ptr()));
     if (!sm.is_valid()) throw nb::python_error();

@@ -41,7 +41,8 @@ PyObject *m_generate(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, P
     static const char *const names[] = {"callback", "mangle_cmd_name"};
     PyObject *a[2];
     (void)self_;  // the class: this is a static method
-    if (!bind_args("Interpreter.generate_callback_cmd_name", nullptr, args, nargs, kwnames, names, 2, 1, a)) return nullptr;
+    if (!bind_args("Interpreter.generate_callback_cmd_name", nullptr, args, nargs, kwnames, names, 2, 1, a))
+        return nullptr;
     int mangle = a[1] ? PyObject_IsTrue(a[1]) : 0;
     if (mangle < 0) return nullptr;
     return guarded([&] { return generate_name(a[0], mangle); });
@@ -50,7 +51,8 @@ PyObject *m_generate(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, P
 PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self", "callback", "cmd_name", "force"};
     PyObject *a[4];
-    if (!bind_args("Interpreter.create_callback", self_, args, nargs, kwnames, names, 4, 2, a)) return nullptr;
+    if (!bind_args("Interpreter.create_callback", self_, args, nargs, kwnames, names, 4, 2, a))
+        return nullptr;
     return guarded([&]() -> nb::object {
         nb::handle self = a[0], callback = a[1];
         nb::object cmd_name = nb::borrow(a[2] ? a[2] : Py_None);
@@ -62,7 +64,8 @@ PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         cmd_name = tclcmd.attr("cmd_name");
         if (nb::bool_(tclcmd.attr("exists")())) {
             if (!(a[3] && nb::bool_(nb::handle(a[3])))) {
-                nb::object msg = nb::str("Cannot create command '") + cmd_name + nb::str("': command already exists");
+                nb::object msg =
+                        nb::str("Cannot create command '") + cmd_name + nb::str("': command already exists");
                 PyErr_SetObject(PyExc_ValueError, msg.ptr());
                 throw nb::python_error();
             }
@@ -78,7 +81,8 @@ PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
 PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const names[] = {"self", "callback"};
     PyObject *a[2];
-    if (!bind_args("Interpreter.remove_callback", self_, args, nargs, kwnames, names, 2, 2, a)) return nullptr;
+    if (!bind_args("Interpreter.remove_callback", self_, args, nargs, kwnames, names, 2, 2, a))
+        return nullptr;
     return guarded([&]() -> nb::object {
         nb::handle self = a[0], callback = a[1];
         nb::object tclcmd;
@@ -87,7 +91,8 @@ PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         if (is_cmd) {
             tclcmd = nb::borrow(callback);
         } else {
-            nb::object name = PyCallable_Check(callback.ptr()) ? generate_name(callback, false) : nb::borrow(callback);
+            nb::object name =
+                    PyCallable_Check(callback.ptr()) ? generate_name(callback, false) : nb::borrow(callback);
             tclcmd = global_cmds(self)[name];
         }
         nb::object cmd_name = tclcmd.attr("cmd_name");
@@ -102,7 +107,8 @@ PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         tclcmd.attr("delete")();
         table.attr("__delitem__")(cmd_name);
         // A one-word command line: the backup name is a name, never parsed as a list.
-        nb::object bkupcmd = nb::handle(g.TclCommand)(nb::make_tuple(backup_name(cmd_name)), nb::arg("tcl") = self);
+        nb::object bkupcmd =
+                nb::handle(g.TclCommand)(nb::make_tuple(backup_name(cmd_name)), nb::arg("tcl") = self);
         if (nb::bool_(bkupcmd.attr("exists")())) bkupcmd.attr("rename")(cmd_name);
         return nb::none();
     });

@@ -158,7 +158,8 @@ PyObject *cast_boolean(PyObject *self, PyObject *value) {
         if (r == CONV_NO) {
             r = conv_int(value, &out);
             if (r == CONV_OK) return compare_nonzero(out, g.zero_int);
-            if (r == CONV_NO && conv_double(value, &out) == CONV_OK) return compare_nonzero(out, g.zero_float);
+            if (r == CONV_NO && conv_double(value, &out) == CONV_OK)
+                return compare_nonzero(out, g.zero_float);
         }
     }
     return boolean_full(self, value);
@@ -198,8 +199,7 @@ PyObject *cast_items(PyObject *result, PyObject *items_method, PyObject *item_ca
             Py_ssize_t got = PyTuple_GET_SIZE(pair.get());
             if (got < 2)
                 PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", got);
-            else
-                PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+            else PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
             goto fail;
         }
         {

@@ -18,8 +18,8 @@ inline constexpr const char *MODULE_NAME = "oskra.tcl.interpreter";
 // Objects the module works with, bound once at module init. C++ code uses
 // these directly instead of looking up module globals on every call.
 struct Globals {
-    PyObject *module = nullptr;        // oskra.tcl.interpreter (borrowed)
-    PyObject *Interpreter = nullptr;   // the class
+    PyObject *module = nullptr;  // oskra.tcl.interpreter (borrowed)
+    PyObject *Interpreter = nullptr;  // the class
     PyObject *TclError = nullptr;
     PyObject *Tcl_Obj = nullptr;
     PyObject *NestMap = nullptr;
@@ -61,9 +61,7 @@ template <typename F>
 PyObject *guarded(F &&f) {
     try {
         return f().release().ptr();
-    } catch (nb::python_error &e) {
-        e.restore();
-    } catch (std::exception &e) {
+    } catch (nb::python_error &e) { e.restore(); } catch (std::exception &e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());
     }
     return nullptr;
@@ -74,8 +72,8 @@ using FastKw = PyObject *(*)(PyObject *, PyObject *const *, Py_ssize_t, PyObject
 // A METH_FASTCALL|METH_KEYWORDS function put into the class namespace,
 // either as a method (a method descriptor: self arrives as the first C
 // parameter) or as a static method (the first C parameter is null).
-void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature,
-                  const char *doc, bool is_static = false);
+void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature, const char *doc,
+                  bool is_static = false);
 
 // Method bodies (casts.cpp, callbacks.cpp): registered in definition order
 // by the class assembly in interpreter.cpp.
@@ -108,16 +106,16 @@ inline bool exact_interp(PyObject *self) { return Py_TYPE(self) == (PyTypeObject
 // and BIND/SBIND bind the arguments into a[] after the parameter names.
 #define METHOD(fn) PyObject *fn(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
 
-#define BIND(qual, n, req, ...)                                                       \
-    static const char *const names[] = {__VA_ARGS__};                                 \
-    PyObject *a[n];                                                                   \
+#define BIND(qual, n, req, ...)                                                                              \
+    static const char *const names[] = {__VA_ARGS__};                                                        \
+    PyObject *a[n];                                                                                          \
     if (!bind_args(qual, self_, args, nargs, kwnames, names, n, req, a)) return nullptr;
 
 // A static method: its first C parameter is the class, not an argument.
-#define SBIND(qual, n, req, ...)                                                      \
-    static const char *const names[] = {__VA_ARGS__};                                 \
-    PyObject *a[n];                                                                   \
-    (void)self_;                                                                      \
+#define SBIND(qual, n, req, ...)                                                                             \
+    static const char *const names[] = {__VA_ARGS__};                                                        \
+    PyObject *a[n];                                                                                          \
+    (void)self_;                                                                                             \
     if (!bind_args(qual, nullptr, args, nargs, kwnames, names, n, req, a)) return nullptr;
 
 // C++ entry points used across files. Each returns a new reference, or

@@ -103,10 +103,12 @@ PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, 
     });
 }
 
-PyObject *interp_load_entrypoint(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *interp_load_entrypoint(PyObject *self_, PyObject *const *args, Py_ssize_t nargs,
+                                 PyObject *kwnames) {
     static const char *const names[] = {"self"};
     PyObject *a[1];
-    if (!bind_args("Interpreter._load_entrypoint", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    if (!bind_args("Interpreter._load_entrypoint", self_, args, nargs, kwnames, names, 1, 1, a))
+        return nullptr;
     return guarded([&]() -> nb::object {
         nb::handle self = a[0];
         nb::object eps = module_global("get_entry_points")(module_global("TCL_INIT_ENTRYPOINT"));
@@ -116,7 +118,8 @@ PyObject *interp_load_entrypoint(PyObject *self_, PyObject *const *args, Py_ssiz
             int ok = PySequence_Contains(allowed.ptr(), name.ptr());
             if (ok < 0) throw nb::python_error();
             if (!ok) {
-                nb::str msg = nb::str("Unknown Tcl entrypoint: {} from {}").format(nb::str(name), nb::str(ep.attr("module")));
+                nb::str msg = nb::str("Unknown Tcl entrypoint: {} from {}")
+                                      .format(nb::str(name), nb::str(ep.attr("module")));
                 PyErr_SetObject(PyExc_ValueError, msg.ptr());
                 throw nb::python_error();
             }
@@ -161,7 +164,7 @@ PyObject *interp_getattr(PyObject *self_, PyObject *const *args, Py_ssize_t narg
 // Evaluation.
 
 PyTypeObject *tk_type = nullptr;  // the tkapp type whose eval is cached
-PyObject *tk_eval = nullptr;      // its method descriptor
+PyObject *tk_eval = nullptr;  // its method descriptor
 
 PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
     PyObject *buf[3] = {nullptr, tk, code};
@@ -219,7 +222,8 @@ PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf,
         PyObject *history = own_attr(self, g.s_history);
         if (!history) return nullptr;
         PyObject *buf[3] = {nullptr, history, code};
-        PyObject *r = PyObject_VectorcallMethod(g.s_append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        PyObject *r =
+                PyObject_VectorcallMethod(g.s_append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
         Py_DECREF(history);
         if (!r) return nullptr;
         Py_DECREF(r);
@@ -264,37 +268,37 @@ void intern_names() {
         PyObject **slot;
         const char *text;
     } table[] = {
-        {&g.s_tk, "tk"},
-        {&g.s_history, "history"},
-        {&g.s_append, "append"},
-        {&g.s_eval, "eval"},
-        {&g.s_vars, "vars"},
-        {&g.s_global_ns, "global_ns"},
-        {&g.s_cmds, "cmds"},
-        {&g.s_cast_any, "cast_any"},
-        {&g.s_cast_int, "cast_int"},
-        {&g.s_cast_double, "cast_double"},
-        {&g.s_getint, "getint"},
-        {&g.s_getdouble, "getdouble"},
-        {&g.s_getboolean, "getboolean"},
-        {&g.s_from_tcl, "from_tcl"},
-        {&g.s_items, "items"},
-        {&g.s_all_items, "all_items"},
-        {&g.s_array_get, "array_get"},
-        {&g.s_array_set, "array_set"},
-        {&g.s_errorInfo_abs, "::errorInfo"},
-        {&g.s_errorInfo, "errorInfo"},
-        {&g.s_callbacks, "__callbacks__"},
-        {&g.s_func, "__func__"},
-        {&g.s_name, "__name__"},
-        {&g.s_exists, "exists"},
-        {&g.s_createcommand, "createcommand"},
-        {&g.s_delete, "delete"},
-        {&g.s_rename, "rename"},
-        {&g.s_typecast, "typecast"},
-        {&g.s_record, "record"},
-        {&g.s_item_cast, "item_cast"},
-        {&g.s_tcl, "tcl"},
+            {&g.s_tk, "tk"},
+            {&g.s_history, "history"},
+            {&g.s_append, "append"},
+            {&g.s_eval, "eval"},
+            {&g.s_vars, "vars"},
+            {&g.s_global_ns, "global_ns"},
+            {&g.s_cmds, "cmds"},
+            {&g.s_cast_any, "cast_any"},
+            {&g.s_cast_int, "cast_int"},
+            {&g.s_cast_double, "cast_double"},
+            {&g.s_getint, "getint"},
+            {&g.s_getdouble, "getdouble"},
+            {&g.s_getboolean, "getboolean"},
+            {&g.s_from_tcl, "from_tcl"},
+            {&g.s_items, "items"},
+            {&g.s_all_items, "all_items"},
+            {&g.s_array_get, "array_get"},
+            {&g.s_array_set, "array_set"},
+            {&g.s_errorInfo_abs, "::errorInfo"},
+            {&g.s_errorInfo, "errorInfo"},
+            {&g.s_callbacks, "__callbacks__"},
+            {&g.s_func, "__func__"},
+            {&g.s_name, "__name__"},
+            {&g.s_exists, "exists"},
+            {&g.s_createcommand, "createcommand"},
+            {&g.s_delete, "delete"},
+            {&g.s_rename, "rename"},
+            {&g.s_typecast, "typecast"},
+            {&g.s_record, "record"},
+            {&g.s_item_cast, "item_cast"},
+            {&g.s_tcl, "tcl"},
     };
     for (auto &e : table) {
         *e.slot = PyUnicode_InternFromString(e.text);

@@ -135,14 +135,16 @@ METHOD(m_set_list) {
 
 void add_variable_methods(ClassBuilder &cb) {
     add_function(cb, "get_array", m_get_array, "($self, /, name)", "The Tcl array `name` as an Array.");
-    add_function(cb, "get_list", m_get_list, "($self, /, name)", "The Tcl list in variable `name` as a tuple.");
+    add_function(cb, "get_list", m_get_list, "($self, /, name)",
+                 "The Tcl list in variable `name` as a tuple.");
     add_function(cb, "get_keyed_list", m_get_keyed_list, "($self, /, name)",
                  "The keyed list in variable `name` as a NestMap.");
     add_function(cb, "get_int", m_get_int, "($self, /, name)", "The variable `name` as an int.");
     add_function(cb, "get_boolean", m_get_boolean, "($self, /, name)", "The variable `name` as a bool.");
     add_function(cb, "get_double", m_get_double, "($self, /, name)", "The variable `name` as a float.");
     add_function(cb, "get_var", m_get_var, "($self, /, name)", "The value of variable `name`.");
-    add_function(cb, "set_array", m_set_array, "($self, /, name, obj)", "Set the Tcl array `name` from a mapping.");
+    add_function(cb, "set_array", m_set_array, "($self, /, name, obj)",
+                 "Set the Tcl array `name` from a mapping.");
     add_function(cb, "set_keyed_list", m_set_keyed_list, "($self, /, name, obj)",
                  "Set variable `name` to a keyed list built from `obj`.");
     add_function(cb, "set_var", m_set_var, "($self, /, name, value)", "Set variable `name` to `value`.");

@@ -11,7 +11,9 @@ using namespace var;
 namespace {
 
 // The names of the array, fetched for __iter__ with self.array_names().
-PyObject *fetch_array_names(PyObject *var, PyObject *) { return PyObject_CallMethodNoArgs(var, names.array_names); }
+PyObject *fetch_array_names(PyObject *var, PyObject *) {
+    return PyObject_CallMethodNoArgs(var, names.array_names);
+}
 
 // The methods below are plain functions wrapped as instance methods, so
 // self arrives as args[0]; it must be a TclVariable.
@@ -75,7 +77,8 @@ PyObject *arr_clear(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
 PyObject *arr_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     if (!check_self("update", args, nargs, -1)) return nullptr;
     // dict(*args, **kwargs), then one array set for all the pairs.
-    Ref d = Ref::steal(PyObject_Vectorcall(reinterpret_cast<PyObject *>(&PyDict_Type), args + 1, nargs - 1, kwnames));
+    Ref d = Ref::steal(
+            PyObject_Vectorcall(reinterpret_cast<PyObject *>(&PyDict_Type), args + 1, nargs - 1, kwnames));
     if (!d) return nullptr;
     PyObject *stack[2] = {args[0], d.get()};
     return var_array_set(args[0], stack + 1, 1, nullptr);
@@ -102,7 +105,8 @@ nb::object make_TclArrayVariable() {
     add("__delitem__", (void *)arr_delitem, FAST, "__delitem__($self, key, /)\n--\n\n");
     add("clear", (void *)arr_clear, FAST, "clear($self, /)\n--\n\nUnset the whole array.");
     add("update", (void *)arr_update, FASTKW,
-        "update($self, /, *args, **kwargs)\n--\n\nSet the pairs of dict(*args, **kwargs) with one array set.");
+        "update($self, /, *args, **kwargs)\n--\n\nSet the pairs of dict(*args, **kwargs) with one array "
+        "set.");
     return cb.build(nb::make_tuple(classes.MutableMapping, classes.TclVariable));
 }
 

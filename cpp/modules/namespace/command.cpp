@@ -13,7 +13,7 @@ using namespace cmd;
 namespace {
 
 PyTypeObject *cmd_type = nullptr;
-PyObject *own_call = nullptr;   // TclCommand.__dict__["call"] (borrowed)
+PyObject *own_call = nullptr;  // TclCommand.__dict__["call"] (borrowed)
 PyObject *own_build = nullptr;  // TclCommand.__dict__["build_tclcmd"] (borrowed)
 
 #define FIELD(self, f) vc::field(self, C(self)->f, #f)
@@ -23,7 +23,8 @@ PyObject *own_build = nullptr;  // TclCommand.__dict__["build_tclcmd"] (borrowed
 int cmd_traverse(PyObject *self, visitproc visit, void *arg) {
     CmdObject *c = C(self);
     Py_VISIT(Py_TYPE(self));
-    return vc::visit_fields({c->tcl, c->cmd_name, c->args, c->keywords, c->cast, c->logger, c->dict}, visit, arg);
+    return vc::visit_fields({c->tcl, c->cmd_name, c->args, c->keywords, c->cast, c->logger, c->dict}, visit,
+                            arg);
 }
 
 int cmd_clear(PyObject *self) {
@@ -69,12 +70,9 @@ int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
     Ref words, first, rest;
     if (args == Py_None) {
         // The whole command line comes from cmd.
-        if (PyObject_TypeCheck(cmd, cmd_type))
-            words = Ref::steal(other_words(cmd, nullptr));
-        else if (!PyTuple_CheckExact(cmd))
-            words = Ref::steal(vc::cast_list(cmd));
-        else
-            words = Ref::borrow(cmd);
+        if (PyObject_TypeCheck(cmd, cmd_type)) words = Ref::steal(other_words(cmd, nullptr));
+        else if (!PyTuple_CheckExact(cmd)) words = Ref::steal(vc::cast_list(cmd));
+        else words = Ref::borrow(cmd);
         if (!words) return -1;
         rest = Ref::steal(PySequence_GetSlice(words.get(), 1, PY_SSIZE_T_MAX));
         if (!rest) return -1;
@@ -119,11 +117,13 @@ int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
             Ref pair = Ref::steal(PySequence_Tuple(item.get()));
             if (!pair) return -1;
             if (PyTuple_GET_SIZE(pair.get()) != 2) {
-                PyErr_Format(PyExc_ValueError, "expected 2 values to unpack (got %zd)", PyTuple_GET_SIZE(pair.get()));
+                PyErr_Format(PyExc_ValueError, "expected 2 values to unpack (got %zd)",
+                             PyTuple_GET_SIZE(pair.get()));
                 return -1;
             }
             Ref value = Ref::steal(tclobj(PyTuple_GET_ITEM(pair.get(), 1)));
-            if (!value || PyObject_SetItem(options, PyTuple_GET_ITEM(pair.get(), 0), value.get()) < 0) return -1;
+            if (!value || PyObject_SetItem(options, PyTuple_GET_ITEM(pair.get(), 0), value.get()) < 0)
+                return -1;
         }
         if (PyErr_Occurred()) return -1;
     }
@@ -183,7 +183,8 @@ PyObject *cmd_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 // __call__ is self.call(*args, **kwargs), looked up on the instance.
 PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (vc::not_overridden(self, names.call, own_call, C(self)->dict)) return call_impl(self, args, nargs, kwnames);
+    if (vc::not_overridden(self, names.call, own_call, C(self)->dict))
+        return call_impl(self, args, nargs, kwnames);
     Ref method = Ref::steal(PyObject_GetAttr(self, names.call));
     if (!method) return nullptr;
     return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
@@ -233,8 +234,12 @@ PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
     Py_RETURN_NONE;
 }
 
-PyObject *cmd_exists(PyObject *self, PyObject *) { return truth_of(info_call(self, names.info_cmd, names.commands)); }
-PyObject *cmd_is_proc(PyObject *self, PyObject *) { return truth_of(info_call(self, names.info_cmd, names.procs)); }
+PyObject *cmd_exists(PyObject *self, PyObject *) {
+    return truth_of(info_call(self, names.info_cmd, names.commands));
+}
+PyObject *cmd_is_proc(PyObject *self, PyObject *) {
+    return truth_of(info_call(self, names.info_cmd, names.procs));
+}
 
 PyObject *cmd_is_command(PyObject *self, PyObject *) {
     Ref e = Ref::steal(cmd_exists(self, nullptr));
@@ -271,7 +276,9 @@ PyObject *cmd_delete(PyObject *self, PyObject *) {
     Py_RETURN_NONE;
 }
 
-PyObject *cmd_origin(PyObject *self, PyObject *) { return info_call(self, names.namespace_cmd, names.origin); }
+PyObject *cmd_origin(PyObject *self, PyObject *) {
+    return info_call(self, names.namespace_cmd, names.origin);
+}
 PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, names.info_cmd, names.body); }
 
 PyObject *cmd_proc_args(PyObject *self, PyObject *) {
@@ -326,7 +333,7 @@ PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
     PyObject *exc_type = reinterpret_cast<PyObject *>(Py_TYPE(exc.get()));
     Ref tb = Ref::steal(PyException_GetTraceback(exc.get()));
     Ref r = Ref::steal(
-        PyObject_CallFunctionObjArgs(exit.get(), exc_type, exc.get(), tb ? tb.get() : Py_None, nullptr));
+            PyObject_CallFunctionObjArgs(exit.get(), exc_type, exc.get(), tb ? tb.get() : Py_None, nullptr));
     if (!r) {
         // The clean-up error, with the original one as its context.
         _PyErr_ChainExceptions1(exc.release());
@@ -397,77 +404,84 @@ PyObject *cmd_descr_get(PyObject *self, PyObject *instance, PyObject *) {
 #define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
 
 PyMethodDef cmd_methods[] = {
-    {"createcommand", cmd_createcommand, METH_O,
-     "createcommand($self, func, /)\n--\n\nRegister the Python callable func as this Tcl command."},
-    {"exists", cmd_exists, METH_NOARGS,
-     "exists($self, /)\n--\n\nWhether a command matches the name (glob characters act as a pattern)."},
-    {"is_command", cmd_is_command, METH_NOARGS,
-     "is_command($self, /)\n--\n\nWhether the command exists and is not a procedure."},
-    {"is_proc", cmd_is_proc, METH_NOARGS, "is_proc($self, /)\n--\n\nWhether the command is a Tcl procedure."},
-    {"rename", cmd_rename, METH_O, "rename($self, new_name, /)\n--\n\nRename the command in Tcl and here."},
-    {"delete", cmd_delete, METH_NOARGS, "delete($self, /)\n--\n\nDelete the command from Tcl."},
-    {"origin", cmd_origin, METH_NOARGS, "origin($self, /)\n--\n\nThe command's origin (namespace origin)."},
-    {"proc_body", cmd_proc_body, METH_NOARGS, "proc_body($self, /)\n--\n\nThe procedure's body."},
-    {"proc_args", cmd_proc_args, METH_NOARGS, "proc_args($self, /)\n--\n\nThe procedure's argument names."},
-    {"proc_arg_default", cmd_proc_arg_default, METH_O,
-     "proc_arg_default($self, arg_name, /)\n--\n\nThe default of a procedure argument, or None."},
-    {"build_tclcmd", FASTKW(cmd_build_tclcmd), METH_FASTCALL | METH_KEYWORDS,
-     "build_tclcmd($self, /, *args, **kwargs)\n--\n\nThe word tuple of a call with these arguments."},
-    {"kwargs_to_dashed_args", FASTKW(kwargs_to_dashed_args), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "kwargs_to_dashed_args(**kwargs)\n--\n\nThe pairs (\"-\" + key, value) in order, values untouched."},
-    {"call", FASTKW(cmd_call), METH_FASTCALL | METH_KEYWORDS,
-     "call($self, /, *args, **kwargs)\n--\n\nRun the command; keyword arguments become dashed options."},
-    {"eval", FASTKW(cmd_eval), METH_FASTCALL | METH_KEYWORDS,
-     "eval($self, /, *args, **kwargs)\n--\n\nRun the command line as a Tcl script (words as text)."},
-    {"absolute", cmd_absolute, METH_NOARGS,
-     "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
-    {"make_absolute", cmd_make_absolute, METH_NOARGS, "make_absolute($self, /)\n--\n\nMake cmd_name absolute."},
-    {"__tclobj__", cmd_tclobj, METH_NOARGS, "__tclobj__($self, /)\n--\n\nThe whole command line as a word tuple."},
-    {nullptr, nullptr, 0, nullptr},
+        {"createcommand", cmd_createcommand, METH_O,
+         "createcommand($self, func, /)\n--\n\nRegister the Python callable func as this Tcl command."},
+        {"exists", cmd_exists, METH_NOARGS,
+         "exists($self, /)\n--\n\nWhether a command matches the name (glob characters act as a pattern)."},
+        {"is_command", cmd_is_command, METH_NOARGS,
+         "is_command($self, /)\n--\n\nWhether the command exists and is not a procedure."},
+        {"is_proc", cmd_is_proc, METH_NOARGS,
+         "is_proc($self, /)\n--\n\nWhether the command is a Tcl procedure."},
+        {"rename", cmd_rename, METH_O,
+         "rename($self, new_name, /)\n--\n\nRename the command in Tcl and here."},
+        {"delete", cmd_delete, METH_NOARGS, "delete($self, /)\n--\n\nDelete the command from Tcl."},
+        {"origin", cmd_origin, METH_NOARGS,
+         "origin($self, /)\n--\n\nThe command's origin (namespace origin)."},
+        {"proc_body", cmd_proc_body, METH_NOARGS, "proc_body($self, /)\n--\n\nThe procedure's body."},
+        {"proc_args", cmd_proc_args, METH_NOARGS,
+         "proc_args($self, /)\n--\n\nThe procedure's argument names."},
+        {"proc_arg_default", cmd_proc_arg_default, METH_O,
+         "proc_arg_default($self, arg_name, /)\n--\n\nThe default of a procedure argument, or None."},
+        {"build_tclcmd", FASTKW(cmd_build_tclcmd), METH_FASTCALL | METH_KEYWORDS,
+         "build_tclcmd($self, /, *args, **kwargs)\n--\n\nThe word tuple of a call with these arguments."},
+        {"kwargs_to_dashed_args", FASTKW(kwargs_to_dashed_args), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+         "kwargs_to_dashed_args(**kwargs)\n--\n\nThe pairs (\"-\" + key, value) in order, values untouched."},
+        {"call", FASTKW(cmd_call), METH_FASTCALL | METH_KEYWORDS,
+         "call($self, /, *args, **kwargs)\n--\n\nRun the command; keyword arguments become dashed options."},
+        {"eval", FASTKW(cmd_eval), METH_FASTCALL | METH_KEYWORDS,
+         "eval($self, /, *args, **kwargs)\n--\n\nRun the command line as a Tcl script (words as text)."},
+        {"absolute", cmd_absolute, METH_NOARGS,
+         "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
+        {"make_absolute", cmd_make_absolute, METH_NOARGS,
+         "make_absolute($self, /)\n--\n\nMake cmd_name absolute."},
+        {"__tclobj__", cmd_tclobj, METH_NOARGS,
+         "__tclobj__($self, /)\n--\n\nThe whole command line as a word tuple."},
+        {nullptr, nullptr, 0, nullptr},
 };
 
 PyMemberDef cmd_members[] = {
-    {"tcl", T_OBJECT_EX, offsetof(CmdObject, tcl), 0, "The interpreter (a weak proxy)."},
-    {"cmd_name", T_OBJECT_EX, offsetof(CmdObject, cmd_name), 0, "The command word."},
-    {"args", T_OBJECT_EX, offsetof(CmdObject, args), 0, "Fixed positional arguments (a tuple)."},
-    {"keywords", T_OBJECT_EX, offsetof(CmdObject, keywords), 0, "Fixed keyword options (a dict)."},
-    {"cast", T_OBJECT_EX, offsetof(CmdObject, cast), 0, "Applied to results when truthy."},
-    {"logger", T_OBJECT_EX, offsetof(CmdObject, logger), 0, "When truthy, call logs each command line."},
-    {"__vectorcalloffset__", T_PYSSIZET, offsetof(CmdObject, vectorcall), READONLY, nullptr},
-    {"__dictoffset__", T_PYSSIZET, offsetof(CmdObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(CmdObject, weakreflist), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
+        {"tcl", T_OBJECT_EX, offsetof(CmdObject, tcl), 0, "The interpreter (a weak proxy)."},
+        {"cmd_name", T_OBJECT_EX, offsetof(CmdObject, cmd_name), 0, "The command word."},
+        {"args", T_OBJECT_EX, offsetof(CmdObject, args), 0, "Fixed positional arguments (a tuple)."},
+        {"keywords", T_OBJECT_EX, offsetof(CmdObject, keywords), 0, "Fixed keyword options (a dict)."},
+        {"cast", T_OBJECT_EX, offsetof(CmdObject, cast), 0, "Applied to results when truthy."},
+        {"logger", T_OBJECT_EX, offsetof(CmdObject, logger), 0, "When truthy, call logs each command line."},
+        {"__vectorcalloffset__", T_PYSSIZET, offsetof(CmdObject, vectorcall), READONLY, nullptr},
+        {"__dictoffset__", T_PYSSIZET, offsetof(CmdObject, dict), READONLY, nullptr},
+        {"__weaklistoffset__", T_PYSSIZET, offsetof(CmdObject, weakreflist), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
 };
 
 PyGetSetDef cmd_getset[] = {
-    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+        {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot cmd_slots[] = {
-    {Py_tp_doc, (void *)"TclCommand(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)\n--\n\n"
-                        "A Tcl command of one interpreter, with fixed arguments and keyword options."},
-    {Py_tp_new, (void *)cmd_new},
-    {Py_tp_init, (void *)cmd_init},
-    {Py_tp_dealloc, (void *)cmd_dealloc},
-    {Py_tp_traverse, (void *)cmd_traverse},
-    {Py_tp_clear, (void *)cmd_clear},
-    {Py_tp_call, (void *)PyVectorcall_Call},
-    {Py_tp_descr_get, (void *)cmd_descr_get},
-    {Py_tp_methods, cmd_methods},
-    {Py_tp_members, cmd_members},
-    {Py_tp_getset, cmd_getset},
-    {Py_tp_repr, (void *)cmd_repr},
-    {Py_tp_str, (void *)cmd_str},
-    {0, nullptr},
+        {Py_tp_doc,
+         (void *)"TclCommand(cmd, args=None, keywords=None, tcl=None, cast=None, logger=None)\n--\n\n"
+                 "A Tcl command of one interpreter, with fixed arguments and keyword options."},
+        {Py_tp_new, (void *)cmd_new},
+        {Py_tp_init, (void *)cmd_init},
+        {Py_tp_dealloc, (void *)cmd_dealloc},
+        {Py_tp_traverse, (void *)cmd_traverse},
+        {Py_tp_clear, (void *)cmd_clear},
+        {Py_tp_call, (void *)PyVectorcall_Call},
+        {Py_tp_descr_get, (void *)cmd_descr_get},
+        {Py_tp_methods, cmd_methods},
+        {Py_tp_members, cmd_members},
+        {Py_tp_getset, cmd_getset},
+        {Py_tp_repr, (void *)cmd_repr},
+        {Py_tp_str, (void *)cmd_str},
+        {0, nullptr},
 };
 
 PyType_Spec cmd_spec = {
-    "oskra.tcl.namespace.TclCommand",
-    sizeof(CmdObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL,
-    cmd_slots,
+        "oskra.tcl.namespace.TclCommand",
+        sizeof(CmdObject),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL,
+        cmd_slots,
 };
 
 }  // namespace
@@ -480,11 +494,29 @@ nb::object make_TclCommand() {
     nb::object cls = nb::steal(tp);
     own_call = PyDict_GetItemString(cmd_type->tp_dict, "call");
     own_build = PyDict_GetItemString(cmd_type->tp_dict, "build_tclcmd");
-    static const char *const order[] = {
-        "__init__", "createcommand", "exists", "is_command", "is_proc", "rename", "delete", "origin",
-        "proc_body", "proc_args", "proc_arg_default", "build_tclcmd", "kwargs_to_dashed_args", "call",
-        "__call__", "eval", "absolute", "make_absolute", "__repr__", "__str__", "__tclobj__", "__get__",
-        nullptr};
+    static const char *const order[] = {"__init__",
+                                        "createcommand",
+                                        "exists",
+                                        "is_command",
+                                        "is_proc",
+                                        "rename",
+                                        "delete",
+                                        "origin",
+                                        "proc_body",
+                                        "proc_args",
+                                        "proc_arg_default",
+                                        "build_tclcmd",
+                                        "kwargs_to_dashed_args",
+                                        "call",
+                                        "__call__",
+                                        "eval",
+                                        "absolute",
+                                        "make_absolute",
+                                        "__repr__",
+                                        "__str__",
+                                        "__tclobj__",
+                                        "__get__",
+                                        nullptr};
     // The vectorcall offset is layout, not an attribute.
     if (PyDict_DelItemString(cmd_type->tp_dict, "__vectorcalloffset__") < 0) PyErr_Clear();
     if (vc::order_type_dict(cmd_type, order) < 0) throw nb::python_error();

@@ -6,8 +6,7 @@
 namespace oskra::ns::cmd {
 
 struct CmdObject {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     PyObject *tcl;
     PyObject *cmd_name;
     PyObject *args;

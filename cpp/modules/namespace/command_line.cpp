@@ -38,7 +38,8 @@ PyObject *dashed(PyObject *key) {
 int same_key(PyObject *key, PyObject *kwname) {
     if (key == kwname) return 1;
     if (PyUnicode_CheckExact(key))
-        return PyUnicode_GET_LENGTH(key) == PyUnicode_GET_LENGTH(kwname) && PyUnicode_Compare(key, kwname) == 0;
+        return PyUnicode_GET_LENGTH(key) == PyUnicode_GET_LENGTH(kwname) &&
+                PyUnicode_Compare(key, kwname) == 0;
     return PyObject_RichCompareBool(key, kwname, Py_EQ);
 }
 
@@ -97,7 +98,8 @@ PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
     Ref guard = Ref::steal(words);
     PyTuple_SET_ITEM(words, 0, Py_NewRef(name));
     Py_ssize_t pos = 1;
-    for (Py_ssize_t i = 0; i < nfixed; ++i) PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(fixed, i)));
+    for (Py_ssize_t i = 0; i < nfixed; ++i)
+        PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(fixed, i)));
     for (Py_ssize_t i = 0; i < nargs; ++i)
         PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(converted.get(), i)));
     auto option = [&](PyObject *key, PyObject *value) -> bool {
@@ -130,8 +132,9 @@ PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
 
 PyObject *kwargs_to_dashed_args(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     if (nargs)
-        return PyErr_Format(PyExc_TypeError, "kwargs_to_dashed_args() takes 0 positional arguments but %zd %s given",
-                            nargs, nargs == 1 ? "was" : "were");
+        return PyErr_Format(PyExc_TypeError,
+                            "kwargs_to_dashed_args() takes 0 positional arguments but %zd %s given", nargs,
+                            nargs == 1 ? "was" : "were");
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     Ref out = Ref::steal(PyTuple_New(2 * nkw));
     if (!out) return nullptr;

@@ -12,8 +12,7 @@ METHOD(cv_byref) {
     static const char *const kw[] = {"cmd_name"};
     PyObject *cmd_name;
     Ref extra, kwargs;
-    if (!parse_method("byref", kw, 1, 1, args, nargs, kwnames, &cmd_name, &extra, &kwargs))
-        return nullptr;
+    if (!parse_method("byref", kw, 1, 1, args, nargs, kwnames, &cmd_name, &extra, &kwargs)) return nullptr;
     PyObject *self = args[0];
     Ref n = Ref::steal(joined(self, cmd_name));
     if (!n) return nullptr;
@@ -131,30 +130,31 @@ METHOD(pv_exists) {
 }  // namespace
 
 bool make_command_views() {
-    views.CommandsView = make_class(
-        "CommandsView", "TclNamespace.CommandsView",
-        "The commands of a namespace as a mapping: name -> TclCommand.", {classes.MutableMapping.ptr()},
-        {{"__init__", cv_init, "($self, ns)"},
-         {"byref", cv_byref, "($self, cmd_name, *args, **kwargs)"},
-         {"exists", cv_exists, "($self, cmd_name)"},
-         {"createcommand", cv_createcommand, "($self, cmd_name, func)"},
-         {"delete", cv_delete, "($self, cmd_name)"},
-         {"rename", cv_rename, "($self, cmd_name, new_name)"},
-         {"origin", cv_origin, "($self, cmd_name)"},
-         {"proc_body", cv_proc_body, "($self, cmd_name)"},
-         {"proc_args", cv_proc_args, "($self, cmd_name)"},
-         {"proc_arg_default", cv_proc_arg_default, "($self, cmd_name, arg_name)"},
-         {"__getitem__", cv_getitem, "($self, name, /)"},
-         {"__contains__", cv_contains, "($self, name, /)"},
-         {"__setitem__", cv_setitem, "($self, name, value, /)"},
-         {"__delitem__", cv_delitem, "($self, name, /)"},
-         {"__len__", view_len, "($self, /)"},
-         {"__iter__", names_iter<&Consts::info_commands>, "($self, /)"}});
+    views.CommandsView = make_class("CommandsView", "TclNamespace.CommandsView",
+                                    "The commands of a namespace as a mapping: name -> TclCommand.",
+                                    {classes.MutableMapping.ptr()},
+                                    {{"__init__", cv_init, "($self, ns)"},
+                                     {"byref", cv_byref, "($self, cmd_name, *args, **kwargs)"},
+                                     {"exists", cv_exists, "($self, cmd_name)"},
+                                     {"createcommand", cv_createcommand, "($self, cmd_name, func)"},
+                                     {"delete", cv_delete, "($self, cmd_name)"},
+                                     {"rename", cv_rename, "($self, cmd_name, new_name)"},
+                                     {"origin", cv_origin, "($self, cmd_name)"},
+                                     {"proc_body", cv_proc_body, "($self, cmd_name)"},
+                                     {"proc_args", cv_proc_args, "($self, cmd_name)"},
+                                     {"proc_arg_default", cv_proc_arg_default, "($self, cmd_name, arg_name)"},
+                                     {"__getitem__", cv_getitem, "($self, name, /)"},
+                                     {"__contains__", cv_contains, "($self, name, /)"},
+                                     {"__setitem__", cv_setitem, "($self, name, value, /)"},
+                                     {"__delitem__", cv_delitem, "($self, name, /)"},
+                                     {"__len__", view_len, "($self, /)"},
+                                     {"__iter__", names_iter<&Consts::info_commands>, "($self, /)"}});
     if (!views.CommandsView) return false;
-    views.ProcsView = make_class(
-        "ProcsView", "TclNamespace.ProcsView",
-        "The procedures of a namespace as a mapping: name -> TclCommand.", {views.CommandsView},
-        {{"exists", pv_exists, "($self, cmd_name)"}, {"__iter__", names_iter<&Consts::info_procs>, "($self, /)"}});
+    views.ProcsView = make_class("ProcsView", "TclNamespace.ProcsView",
+                                 "The procedures of a namespace as a mapping: name -> TclCommand.",
+                                 {views.CommandsView},
+                                 {{"exists", pv_exists, "($self, cmd_name)"},
+                                  {"__iter__", names_iter<&Consts::info_procs>, "($self, /)"}});
     return views.ProcsView != nullptr;
 }
 

@@ -8,10 +8,9 @@ namespace oskra::ns {
 namespace {
 
 struct LazyNames {
-    PyObject_HEAD
-    PyObject *source;  // dropped once the names are fetched
+    PyObject_HEAD PyObject *source;  // dropped once the names are fetched
     FetchNames fetch;
-    PyObject *arg;    // not owned
+    PyObject *arg;  // not owned
     PyObject *items;  // the names, a tuple, once fetched
     Py_ssize_t pos;
 };
@@ -49,9 +48,9 @@ PyObject *ln_next(PyObject *self) {
 }
 
 PyType_Slot ln_slots[] = {
-    {Py_tp_dealloc, (void *)ln_dealloc}, {Py_tp_traverse, (void *)ln_traverse},
-    {Py_tp_clear, (void *)ln_clear},     {Py_tp_iter, (void *)PyObject_SelfIter},
-    {Py_tp_iternext, (void *)ln_next},   {0, nullptr},
+        {Py_tp_dealloc, (void *)ln_dealloc}, {Py_tp_traverse, (void *)ln_traverse},
+        {Py_tp_clear, (void *)ln_clear},     {Py_tp_iter, (void *)PyObject_SelfIter},
+        {Py_tp_iternext, (void *)ln_next},   {0, nullptr},
 };
 
 PyType_Spec ln_spec = {"oskra.tcl.namespace.name_iterator", sizeof(LazyNames), 0,

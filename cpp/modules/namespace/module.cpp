@@ -14,12 +14,11 @@ namespace oskra::ns {
 Classes classes;
 Names names;
 
-static const char MODULE_DOC[] =
-    "Implements abstraction of Tcl namespaces, variables and commands.\n"
-    "\n"
-    "Classes:\n"
-    "    TclVariable, TempTclVariable, TclArrayVariable, TempTclArrayVariable,\n"
-    "    TclCommand, TempTclCommand, TclNamespace, TempTclNamespace\n";
+static const char MODULE_DOC[] = "Implements abstraction of Tcl namespaces, variables and commands.\n"
+                                 "\n"
+                                 "Classes:\n"
+                                 "    TclVariable, TempTclVariable, TclArrayVariable, TempTclArrayVariable,\n"
+                                 "    TclCommand, TempTclCommand, TclNamespace, TempTclNamespace\n";
 
 static PyObject *intern(const char *s) {
     PyObject *o = PyUnicode_InternFromString(s);
@@ -32,75 +31,75 @@ bool init_names() {
         PyObject **slot;
         const char *text;
     } table[] = {
-        {&names.ns, "ns"},
-        {&names.tcl, "tcl"},
-        {&names.tk, "tk"},
-        {&names.call, "call"},
-        {&names.eval, "eval"},
-        {&names.vars, "vars"},
-        {&names.objs, "objs"},
-        {&names.procs, "procs"},
-        {&names.cmds, "cmds"},
-        {&names.cast_list, "cast_list"},
-        {&names.cast_boolean, "cast_boolean"},
-        {&names.startswith, "startswith"},
-        {&names.format, "format"},
-        {&names.cls, "cls"},
-        {&names.id, "id"},
-        {&names.get_str, "get_str"},
-        {&names.get_obj, "get_obj"},
-        {&names.set, "set"},
-        {&names.unset, "unset"},
-        {&names.array_get_str, "array_get_str"},
-        {&names.array_get_obj, "array_get_obj"},
-        {&names.array_set, "array_set"},
-        {&names.array_unset, "array_unset"},
-        {&names.array_names, "array_names"},
-        {&names.is_array, "is_array"},
-        {&names.exists, "exists"},
-        {&names.is_proc, "is_proc"},
-        {&names.createcommand, "createcommand"},
-        {&names.delete_, "delete"},
-        {&names.rename, "rename"},
-        {&names.origin, "origin"},
-        {&names.proc_body, "proc_body"},
-        {&names.proc_args, "proc_args"},
-        {&names.proc_arg_default, "proc_arg_default"},
-        {&names.get, "get"},
-        {&names.byref, "byref"},
-        {&names.current, "current"},
-        {&names.create, "create"},
-        {&names.dunder_init, "__init__"},
-        {&names.dunder_enter, "__enter__"},
-        {&names.dunder_exit, "__exit__"},
-        {&names.dunder_del, "__del__"},
-        {&names.dunder_class, "__class__"},
-        {&names.dunder_name, "__name__"},
-        {&names.dunder_wrapped, "__wrapped__"},
-        {&names.array_index, "array_index"},
-        {&names.nocomplain, "nocomplain"},
-        {&names.pattern, "pattern"},
-        {&names.var_type, "var_type"},
-        {&names.update_wrapper, "update_wrapper"},
-        {&names.empty, ""},
-        {&names.namespace_, "namespace"},
-        {&names.colons, "::"},
-        {&names.getvar, "getvar"},
-        {&names.setvar, "setvar"},
-        {&names.unsetvar, "unsetvar"},
-        {&names.cast_array, "cast_array"},
-        {&names.build_tclcmd, "build_tclcmd"},
-        {&names.args, "args"},
-        {&names.info_cmd, "::info"},
-        {&names.array_cmd, "::array"},
-        {&names.namespace_cmd, "::namespace"},
-        {&names.rename_cmd, "::rename"},
-        {&names.commands, "commands"},
-        {&names.body, "body"},
-        {&names.default_, "default"},
-        {&names.size, "size"},
-        {&names.names_, "names"},
-        {&names.dash, "-"},
+            {&names.ns, "ns"},
+            {&names.tcl, "tcl"},
+            {&names.tk, "tk"},
+            {&names.call, "call"},
+            {&names.eval, "eval"},
+            {&names.vars, "vars"},
+            {&names.objs, "objs"},
+            {&names.procs, "procs"},
+            {&names.cmds, "cmds"},
+            {&names.cast_list, "cast_list"},
+            {&names.cast_boolean, "cast_boolean"},
+            {&names.startswith, "startswith"},
+            {&names.format, "format"},
+            {&names.cls, "cls"},
+            {&names.id, "id"},
+            {&names.get_str, "get_str"},
+            {&names.get_obj, "get_obj"},
+            {&names.set, "set"},
+            {&names.unset, "unset"},
+            {&names.array_get_str, "array_get_str"},
+            {&names.array_get_obj, "array_get_obj"},
+            {&names.array_set, "array_set"},
+            {&names.array_unset, "array_unset"},
+            {&names.array_names, "array_names"},
+            {&names.is_array, "is_array"},
+            {&names.exists, "exists"},
+            {&names.is_proc, "is_proc"},
+            {&names.createcommand, "createcommand"},
+            {&names.delete_, "delete"},
+            {&names.rename, "rename"},
+            {&names.origin, "origin"},
+            {&names.proc_body, "proc_body"},
+            {&names.proc_args, "proc_args"},
+            {&names.proc_arg_default, "proc_arg_default"},
+            {&names.get, "get"},
+            {&names.byref, "byref"},
+            {&names.current, "current"},
+            {&names.create, "create"},
+            {&names.dunder_init, "__init__"},
+            {&names.dunder_enter, "__enter__"},
+            {&names.dunder_exit, "__exit__"},
+            {&names.dunder_del, "__del__"},
+            {&names.dunder_class, "__class__"},
+            {&names.dunder_name, "__name__"},
+            {&names.dunder_wrapped, "__wrapped__"},
+            {&names.array_index, "array_index"},
+            {&names.nocomplain, "nocomplain"},
+            {&names.pattern, "pattern"},
+            {&names.var_type, "var_type"},
+            {&names.update_wrapper, "update_wrapper"},
+            {&names.empty, ""},
+            {&names.namespace_, "namespace"},
+            {&names.colons, "::"},
+            {&names.getvar, "getvar"},
+            {&names.setvar, "setvar"},
+            {&names.unsetvar, "unsetvar"},
+            {&names.cast_array, "cast_array"},
+            {&names.build_tclcmd, "build_tclcmd"},
+            {&names.args, "args"},
+            {&names.info_cmd, "::info"},
+            {&names.array_cmd, "::array"},
+            {&names.namespace_cmd, "::namespace"},
+            {&names.rename_cmd, "::rename"},
+            {&names.commands, "commands"},
+            {&names.body, "body"},
+            {&names.default_, "default"},
+            {&names.size, "size"},
+            {&names.names_, "names"},
+            {&names.dash, "-"},
     };
     for (auto &e : table) {
         if (!(*e.slot = intern(e.text))) return false;
@@ -124,12 +123,12 @@ bool init_names() {
 
 // Method objects --------------------------------------------------------
 
-static PyObject *make_function(const char *qualname, const char *name, FastKw f,
-                               const char *sig, const char *doc) {
+static PyObject *make_function(const char *qualname, const char *name, FastKw f, const char *sig,
+                               const char *doc) {
     // The definition lives as long as the process, like the class.
     auto *text = new std::string(std::string(name) + sig + "\n--\n\n" + doc);
-    auto *def = new PyMethodDef{name, (PyCFunction)(void (*)(void))f,
-                                METH_FASTCALL | METH_KEYWORDS, text->c_str()};
+    auto *def = new PyMethodDef{name, (PyCFunction)(void (*)(void))f, METH_FASTCALL | METH_KEYWORDS,
+                                text->c_str()};
     Ref modname = Ref::steal(PyUnicode_FromString(MODULE_NAME));
     if (!modname) return nullptr;
     Ref fn = Ref::steal(PyCFunction_NewEx(def, nullptr, modname.get()));
@@ -138,15 +137,13 @@ static PyObject *make_function(const char *qualname, const char *name, FastKw f,
     return fn.release();
 }
 
-PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig,
-                      const char *doc) {
+PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig, const char *doc) {
     Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
     if (!fn) return nullptr;
     return PyInstanceMethod_New(fn.get());
 }
 
-PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig,
-                      const char *doc) {
+PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig, const char *doc) {
     Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
     if (!fn) return nullptr;
     return PyStaticMethod_New(fn.get());
@@ -158,8 +155,8 @@ PyObject *make_static(const char *qualname, const char *name, FastKw f, const ch
 // what it does not know is done here first: the positionals past the named
 // ones go to *star, the keywords that name none of them to **starstar.
 static bool bind(const char *fname, int nself, const char *const *pnames, int n, int nreq,
-                 PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
-                 Ref *star, Ref *starstar) {
+                 PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star,
+                 Ref *starstar) {
     Py_ssize_t npos = star && nargs > n ? n : nargs;
     if (star) {
         *star = Ref::steal(PyTuple_New(nargs - npos));
@@ -174,8 +171,10 @@ static bool bind(const char *fname, int nself, const char *const *pnames, int n,
         return false;
     };
     bool all_named = true;
-    for (Py_ssize_t k = 0; k < nkw && starstar; k++) all_named = all_named && named(PyTuple_GET_ITEM(kwnames, k));
-    if (npos == nargs && all_named) return bind_params(fname, nself, args, nargs, kwnames, pnames, n, nreq, out);
+    for (Py_ssize_t k = 0; k < nkw && starstar; k++)
+        all_named = all_named && named(PyTuple_GET_ITEM(kwnames, k));
+    if (npos == nargs && all_named)
+        return bind_params(fname, nself, args, nargs, kwnames, pnames, n, nreq, out);
     // The arguments for the binder, without those taken by *star or **starstar.
     std::vector<PyObject *> stack(args, args + npos);
     Ref kept = Ref::steal(PyList_New(0));
@@ -192,19 +191,17 @@ static bool bind(const char *fname, int nself, const char *const *pnames, int n,
     }
     Ref kept_names = Ref::steal(PyList_AsTuple(kept.get()));
     if (!kept_names) return false;
-    return bind_params(fname, nself, stack.data(), npos, PyTuple_GET_SIZE(kept_names.get()) ? kept_names.get() : nullptr,
-                       pnames, n, nreq, out);
+    return bind_params(fname, nself, stack.data(), npos,
+                       PyTuple_GET_SIZE(kept_names.get()) ? kept_names.get() : nullptr, pnames, n, nreq, out);
 }
 
-bool parse_args(const char *fname, const char *const *pnames, int n, int nreq,
-                PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
-                Ref *star, Ref *starstar) {
+bool parse_args(const char *fname, const char *const *pnames, int n, int nreq, PyObject *const *args,
+                Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star, Ref *starstar) {
     return bind(fname, 0, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
 }
 
-bool parse_method(const char *fname, const char *const *pnames, int n, int nreq,
-                  PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
-                  Ref *star, Ref *starstar) {
+bool parse_method(const char *fname, const char *const *pnames, int n, int nreq, PyObject *const *args,
+                  Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star, Ref *starstar) {
     if (nargs < 1) {
         PyErr_Format(PyExc_TypeError, "%s() needs self", fname);
         return false;
@@ -255,8 +252,7 @@ PyObject *wf(PyObject *obj) {
     // class defines neither conversion method.
     PyTypeObject *t = Py_TYPE(obj);
     if (classes.TclNamespace.is_valid() &&
-        ((PyObject *)t == classes.TclNamespace.ptr() ||
-         (PyObject *)t == classes.TempTclNamespace.ptr())) {
+        ((PyObject *)t == classes.TclNamespace.ptr() || (PyObject *)t == classes.TempTclNamespace.ptr())) {
         PyObject *name = PyObject_GetAttr(obj, names.ns);
         if (!name) return nullptr;
         if (PyUnicode_CheckExact(name)) return name;
@@ -268,8 +264,7 @@ PyObject *wf(PyObject *obj) {
 PyObject *wf_str(PyObject *obj, const char *what) {
     PyObject *s = wf(obj);
     if (s && !PyUnicode_Check(s)) {
-        PyErr_Format(PyExc_TypeError, "%s: wordform() returned %.100s, not str", what,
-                     Py_TYPE(s)->tp_name);
+        PyErr_Format(PyExc_TypeError, "%s: wordform() returned %.100s, not str", what, Py_TYPE(s)->tp_name);
         Py_DECREF(s);
         return nullptr;
     }
@@ -286,8 +281,7 @@ PyObject *call_method(PyObject *self, PyObject *name, PyObject *const *args, siz
     }
     stack[0] = self;
     for (size_t i = 0; i < nargs + nkw; i++) stack[i + 1] = args[i];
-    return PyObject_VectorcallMethod(name, stack, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                     kwnames);
+    return PyObject_VectorcallMethod(name, stack, (nargs + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames);
 }
 
 PyObject *tk_of(PyObject *self) {
@@ -330,7 +324,7 @@ PyObject *raise_key_error_from_current() {
     Py_INCREF(exc);
     PyException_SetContext(ke, exc);
     PyException_SetCause(ke, exc);  // steals; sets __suppress_context__
-    PyErr_SetRaisedException(ke);   // steals
+    PyErr_SetRaisedException(ke);  // steals
     return nullptr;
 }
 
@@ -431,9 +425,9 @@ NB_MODULE(namespace, m) {
     m.attr("weakref") = nb::module_::import_("weakref");
     m.attr("sys") = nb::module_::import_("sys");
     m.attr("functools") = nb::borrow(names.functools);
-    m.attr("__all__") = nb::make_tuple("TclVariable", "TempTclVariable", "TclArrayVariable",
-                                       "TempTclArrayVariable", "TclCommand", "TempTclCommand",
-                                       "TclNamespace", "TempTclNamespace");
+    m.attr("__all__") =
+            nb::make_tuple("TclVariable", "TempTclVariable", "TclArrayVariable", "TempTclArrayVariable",
+                           "TclCommand", "TempTclCommand", "TclNamespace", "TempTclNamespace");
 
     // In definition order: each builder takes its bases from `classes`.
     struct {
@@ -441,14 +435,14 @@ NB_MODULE(namespace, m) {
         nb::object *slot;
         nb::object (*make)();
     } built[] = {
-        {"TclVariable", &classes.TclVariable, make_TclVariable},
-        {"TempTclVariable", &classes.TempTclVariable, make_TempTclVariable},
-        {"TclArrayVariable", &classes.TclArrayVariable, make_TclArrayVariable},
-        {"TempTclArrayVariable", &classes.TempTclArrayVariable, make_TempTclArrayVariable},
-        {"TclCommand", &classes.TclCommand, make_TclCommand},
-        {"TempTclCommand", &classes.TempTclCommand, make_TempTclCommand},
-        {"TclNamespace", &classes.TclNamespace, make_TclNamespace},
-        {"TempTclNamespace", &classes.TempTclNamespace, make_TempTclNamespace},
+            {"TclVariable", &classes.TclVariable, make_TclVariable},
+            {"TempTclVariable", &classes.TempTclVariable, make_TempTclVariable},
+            {"TclArrayVariable", &classes.TclArrayVariable, make_TclArrayVariable},
+            {"TempTclArrayVariable", &classes.TempTclArrayVariable, make_TempTclArrayVariable},
+            {"TclCommand", &classes.TclCommand, make_TclCommand},
+            {"TempTclCommand", &classes.TempTclCommand, make_TempTclCommand},
+            {"TclNamespace", &classes.TclNamespace, make_TclNamespace},
+            {"TempTclNamespace", &classes.TempTclNamespace, make_TempTclNamespace},
     };
     // The classes live as long as the process: keep them past interpreter
     // finalization order issues.

@@ -25,7 +25,6 @@ struct Scratch {
     }
 };
 
-
 template <typename C>
 PyObject *invalid_name(const C *b, size_t n) {
     int kind = sizeof(C) == 1 ? PyUnicode_1BYTE_KIND : PyUnicode_4BYTE_KIND;
@@ -99,8 +98,7 @@ PyObject *normalize_parts(PyObject *const *parts, size_t count, size_t total) {
     concat(parts, count, b);
     Py_ssize_t len = normalize_into(b, total, o);
     if (len < 0) return invalid_name(b, total);
-    if (count == 1 && (size_t)len == total && PyUnicode_CheckExact(parts[0]))
-        return Py_NewRef(parts[0]);
+    if (count == 1 && (size_t)len == total && PyUnicode_CheckExact(parts[0])) return Py_NewRef(parts[0]);
     int kind = sizeof(C) == 1 ? PyUnicode_1BYTE_KIND : PyUnicode_4BYTE_KIND;
     return PyUnicode_FromKindAndData(kind, o, len);
 }
@@ -146,7 +144,7 @@ struct PieceCache {
         size_t len = (size_t)(end - start);
         if (!len) return PyUnicode_Substring(src, start, end);
         size_t h = len * 0x9E3779B1u ^ (size_t)text[start] << 5 ^ (size_t)text[end - 1] << 13 ^
-                   (size_t)text[start + (Py_ssize_t)len / 2] << 21;
+                (size_t)text[start + (Py_ssize_t)len / 2] << 21;
         return get(src, text, start, end, h);
     }
 } piece_cache;
@@ -180,7 +178,7 @@ PyObject *split_narrow(PyObject *s) {
             }
             size_t len = (size_t)(i - start);
             size_t h = len * 0x9E3779B1u ^ (size_t)d[start] << 5 ^ (size_t)d[i - 1] << 13 ^
-                       (size_t)d[start + (Py_ssize_t)len / 2] << 21;
+                    (size_t)d[start + (Py_ssize_t)len / 2] << 21;
             PyObject *piece = piece_cache.get(s, d, start, i, h);
             if (!piece) return fail();
             items[count++] = piece;
@@ -266,17 +264,16 @@ bool starts_with_colons(PyObject *s) {
 PyObject *split_name(PyObject *s) {
     Py_ssize_t n = PyUnicode_GET_LENGTH(s);
     switch (PyUnicode_KIND(s)) {
-        case PyUnicode_1BYTE_KIND: return split_narrow(s);
-        case PyUnicode_2BYTE_KIND: return split_kind(s, PyUnicode_2BYTE_DATA(s), n);
-        default: return split_kind(s, PyUnicode_4BYTE_DATA(s), n);
+    case PyUnicode_1BYTE_KIND: return split_narrow(s);
+    case PyUnicode_2BYTE_KIND: return split_kind(s, PyUnicode_2BYTE_DATA(s), n);
+    default: return split_kind(s, PyUnicode_4BYTE_DATA(s), n);
     }
 }
 
 namespace {
 
 // The single argument `string` of a name-algebra function, converted.
-PyObject *string_arg(const char *fname, PyObject *const *args, Py_ssize_t nargs,
-                     PyObject *kwnames) {
+PyObject *string_arg(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const kw[] = {"string"};
     PyObject *string;
     if (!parse_args(fname, kw, 1, 1, args, nargs, kwnames, &string)) return nullptr;

@@ -21,19 +21,18 @@ namespace oskra::ns {
 struct Names {
     PyObject *ns, *tcl, *tk, *call, *eval, *vars, *objs, *procs, *cmds;
     PyObject *cast_list, *cast_boolean, *startswith, *format, *cls, *id;
-    PyObject *get_str, *get_obj, *set, *unset, *array_get_str, *array_get_obj, *array_set,
-        *array_unset, *array_names, *is_array, *exists, *is_proc, *createcommand, *delete_,
-        *rename, *origin, *proc_body, *proc_args, *proc_arg_default, *get, *byref, *current,
-        *create, *dunder_init, *dunder_enter, *dunder_exit, *dunder_del, *dunder_class,
-        *dunder_name, *dunder_wrapped, *array_index, *nocomplain, *pattern, *var_type,
-        *update_wrapper, *empty, *namespace_, *colons;
+    PyObject *get_str, *get_obj, *set, *unset, *array_get_str, *array_get_obj, *array_set, *array_unset,
+            *array_names, *is_array, *exists, *is_proc, *createcommand, *delete_, *rename, *origin,
+            *proc_body, *proc_args, *proc_arg_default, *get, *byref, *current, *create, *dunder_init,
+            *dunder_enter, *dunder_exit, *dunder_del, *dunder_class, *dunder_name, *dunder_wrapped,
+            *array_index, *nocomplain, *pattern, *var_type, *update_wrapper, *empty, *namespace_, *colons;
     // of the variables and commands
     PyObject *getvar, *setvar, *unsetvar, *cast_array, *build_tclcmd, *args;
     PyObject *info_cmd, *array_cmd, *namespace_cmd, *rename_cmd;  // "::info", ...
     PyObject *commands, *body, *default_, *size, *names_, *dash;  // words of Tcl commands
-    bool asserts_enabled;               // false when Python runs with -O
-    PyObject *functools;                // the functools module
-    PyObject *TclError;                 // tkinter.TclError
+    bool asserts_enabled;  // false when Python runs with -O
+    PyObject *functools;  // the functools module
+    PyObject *TclError;  // tkinter.TclError
 };
 extern Names names;
 bool init_names();
@@ -56,19 +55,18 @@ PyObject *make_static(const char *qualname, const char *name, FastKw f, const ch
 // absent optional one); `star` and `starstar`, when given, receive new
 // references (an empty tuple; null when no extra keyword arrived). Passing
 // null for `star`/`starstar` refuses extra positionals/keywords.
-bool parse_args(const char *fname, const char *const *names, int n, int nreq,
-                PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
-                Ref *star = nullptr, Ref *starstar = nullptr);
+bool parse_args(const char *fname, const char *const *names, int n, int nreq, PyObject *const *args,
+                Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star = nullptr,
+                Ref *starstar = nullptr);
 
 // The functions made by make_method receive self as args[0]. Each checks
 // that it is there ("<fname>() needs self"), then parses the rest of its
 // arguments as parse_args does.
-bool parse_method(const char *fname, const char *const *names, int n, int nreq,
-                  PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out,
-                  Ref *star = nullptr, Ref *starstar = nullptr);
+bool parse_method(const char *fname, const char *const *names, int n, int nreq, PyObject *const *args,
+                  Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star = nullptr,
+                  Ref *starstar = nullptr);
 // For the methods that take self alone.
-inline bool self_only(const char *fname, PyObject *const *args, Py_ssize_t nargs,
-                      PyObject *kwnames) {
+inline bool self_only(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     return parse_method(fname, nullptr, 0, 0, args, nargs, kwnames, nullptr);
 }
 
@@ -101,9 +99,7 @@ PyObject *wf_str(PyObject *obj, const char *what);
 // obj.<name>(*args) with a borrowed self; args may be empty.
 PyObject *call_method(PyObject *self, PyObject *name, PyObject *const *args, size_t nargs,
                       PyObject *kwnames = nullptr);
-inline PyObject *call_method0(PyObject *self, PyObject *name) {
-    return call_method(self, name, nullptr, 0);
-}
+inline PyObject *call_method0(PyObject *self, PyObject *name) { return call_method(self, name, nullptr, 0); }
 inline PyObject *call_method1(PyObject *self, PyObject *name, PyObject *a) {
     return call_method(self, name, &a, 1);
 }
@@ -135,8 +131,7 @@ PyObject *tuple_of(std::initializer_list<PyObject *> items);
 
 // Views (views.cpp), built before TclNamespace and nested in it.
 struct ViewClasses {
-    PyObject *VariablesView = nullptr, *ObjectsView = nullptr, *CommandsView = nullptr,
-             *ProcsView = nullptr;
+    PyObject *VariablesView = nullptr, *ObjectsView = nullptr, *CommandsView = nullptr, *ProcsView = nullptr;
 };
 extern ViewClasses views;
 bool make_views();  // fills `views`

@@ -22,14 +22,14 @@ struct Classes {
 extern Classes classes;
 
 // Builders (each returns the new class; bases come from `classes`).
-nb::object make_TclVariable();           // variable.cpp
-nb::object make_TclArrayVariable();      // variable.cpp
-nb::object make_TclCommand();            // command.cpp
-nb::object make_TempTclVariable();       // temporaries.cpp
+nb::object make_TclVariable();  // variable.cpp
+nb::object make_TclArrayVariable();  // variable.cpp
+nb::object make_TclCommand();  // command.cpp
+nb::object make_TempTclVariable();  // temporaries.cpp
 nb::object make_TempTclArrayVariable();  // temporaries.cpp
-nb::object make_TempTclCommand();        // temporaries.cpp
-nb::object make_TclNamespace();          // tcl_namespace.cpp (views from views.cpp)
-nb::object make_TempTclNamespace();      // temporaries.cpp
+nb::object make_TempTclCommand();  // temporaries.cpp
+nb::object make_TclNamespace();  // tcl_namespace.cpp (views from views.cpp)
+nb::object make_TempTclNamespace();  // temporaries.cpp
 
 // Shared helpers (module.cpp).
 // The weak interpreter reference: a false `tcl` means the package

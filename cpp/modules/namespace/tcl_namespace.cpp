@@ -16,8 +16,8 @@ constexpr const char *QUAL = "TclNamespace";
 
 // Constant leading words.
 struct Words {
-    PyObject *children, *code, *current, *delete_, *exists, *export_, *forget, *import_,
-        *origin, *parent, *which, *eval;  // each: ("namespace", <sub>)
+    PyObject *children, *code, *current, *delete_, *exists, *export_, *forget, *import_, *origin, *parent,
+            *which, *eval;  // each: ("namespace", <sub>)
     PyObject *clear, *force, *command, *variable;
 } w;
 
@@ -30,16 +30,16 @@ bool init_words() {
     struct {
         PyObject **slot;
         const char *sub;
-    } t[] = {{&w.children, "children"}, {&w.code, "code"},       {&w.current, "current"},
-             {&w.delete_, "delete"},     {&w.exists, "exists"},   {&w.export_, "export"},
-             {&w.forget, "forget"},      {&w.import_, "import"},  {&w.origin, "origin"},
-             {&w.parent, "parent"},      {&w.which, "which"},     {&w.eval, "eval"}};
+    } t[] = {{&w.children, "children"}, {&w.code, "code"},      {&w.current, "current"},
+             {&w.delete_, "delete"},    {&w.exists, "exists"},  {&w.export_, "export"},
+             {&w.forget, "forget"},     {&w.import_, "import"}, {&w.origin, "origin"},
+             {&w.parent, "parent"},     {&w.which, "which"},    {&w.eval, "eval"}};
     for (auto &e : t)
         if (!(*e.slot = pair(e.sub))) return false;
     return (w.clear = PyUnicode_InternFromString("-clear")) &&
-           (w.force = PyUnicode_InternFromString("-force")) &&
-           (w.command = PyUnicode_InternFromString("-command")) &&
-           (w.variable = PyUnicode_InternFromString("-variable"));
+            (w.force = PyUnicode_InternFromString("-force")) &&
+            (w.command = PyUnicode_InternFromString("-command")) &&
+            (w.variable = PyUnicode_InternFromString("-variable"));
 }
 
 // prefix + items, as a new tuple.
@@ -74,8 +74,8 @@ PyObject *with_extra(PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra
     return t;
 }
 
-#define SELF_ONLY(fname)                                          \
-    if (!self_only(fname, args, nargs, kwnames)) return nullptr; \
+#define SELF_ONLY(fname)                                                                                     \
+    if (!self_only(fname, args, nargs, kwnames)) return nullptr;                                             \
     PyObject *self = args[0]
 
 PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -83,8 +83,8 @@ PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
     PyObject *a[2];
     if (!parse_method("TclNamespace", kw, 2, 1, args, nargs, kwnames, a)) return nullptr;
     PyObject *self = args[0];
-    Ref sup = Ref::steal(PyObject_CallFunctionObjArgs((PyObject *)&PySuper_Type,
-                                                      classes.TclNamespace.ptr(), self, nullptr));
+    Ref sup = Ref::steal(PyObject_CallFunctionObjArgs((PyObject *)&PySuper_Type, classes.TclNamespace.ptr(),
+                                                      self, nullptr));
     if (!sup) return nullptr;
     Ref r = Ref::steal(call_method0(sup.get(), names.dunder_init));
     if (!r) return nullptr;
@@ -124,8 +124,8 @@ PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject
             if (quoted) PyErr_SetString(PyExc_TypeError, "children: pattern is not a word");
             return nullptr;
         }
-        Ref script = Ref::steal(
-            PyUnicode_FromFormat("namespace children [namespace current] %U", quoted.get()));
+        Ref script =
+                Ref::steal(PyUnicode_FromFormat("namespace children [namespace current] %U", quoted.get()));
         if (!script) return nullptr;
         result = Ref::steal(eval_impl(self, script.get(), nullptr, 0));
     } else {
@@ -214,20 +214,17 @@ PyObject *eval(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
     static const char *const kw[] = {"tclcmd"};
     PyObject *tclcmd;
     Ref extra;
-    if (!parse_method("eval", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra))
-        return nullptr;
-    return eval_impl(args[0], tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
-                     PyTuple_GET_SIZE(extra.get()));
+    if (!parse_method("eval", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra)) return nullptr;
+    return eval_impl(args[0], tclcmd, &PyTuple_GET_ITEM(extra.get(), 0), PyTuple_GET_SIZE(extra.get()));
 }
 
 PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const kw[] = {"tclcmd"};
     PyObject *tclcmd;
     Ref extra;
-    if (!parse_method("call", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra))
-        return nullptr;
-    Ref cmd = Ref::steal(with_extra(tclcmd, &PyTuple_GET_ITEM(extra.get(), 0),
-                                    PyTuple_GET_SIZE(extra.get())));
+    if (!parse_method("call", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra)) return nullptr;
+    Ref cmd =
+            Ref::steal(with_extra(tclcmd, &PyTuple_GET_ITEM(extra.get(), 0), PyTuple_GET_SIZE(extra.get())));
     if (!cmd) return nullptr;
     return ns_call(args[0], cmd.get());
 }
@@ -246,8 +243,7 @@ PyObject *exists(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
 }
 
 // Shared by export and import_: (prefix, flag word if flag, *patterns).
-PyObject *flagged(PyObject *prefix, PyObject *flag, PyObject *word, PyObject *patterns,
-                  int *flag_true) {
+PyObject *flagged(PyObject *prefix, PyObject *flag, PyObject *word, PyObject *patterns, int *flag_true) {
     int t = flag ? PyObject_IsTrue(flag) : 0;
     if (t < 0) return nullptr;
     *flag_true = t;
@@ -258,8 +254,7 @@ PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     static const char *const kw[] = {"clear"};
     PyObject *clear;
     Ref patterns;
-    if (!parse_method("export", kw, 1, 0, args, nargs, kwnames, &clear, &patterns))
-        return nullptr;
+    if (!parse_method("export", kw, 1, 0, args, nargs, kwnames, &clear, &patterns)) return nullptr;
     PyObject *self = args[0];
     int clear_true;
     Ref words = Ref::steal(flagged(w.export_, clear, w.clear, patterns.get(), &clear_true));
@@ -272,8 +267,7 @@ PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 
 PyObject *forget(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     Ref patterns;
-    if (!parse_method("forget", nullptr, 0, 0, args, nargs, kwnames, nullptr, &patterns))
-        return nullptr;
+    if (!parse_method("forget", nullptr, 0, 0, args, nargs, kwnames, nullptr, &patterns)) return nullptr;
     Ref words = Ref::steal(words_of(w.forget, {}, patterns.get()));
     if (!words) return nullptr;
     Ref r = Ref::steal(ns_call(args[0], words.get()));
@@ -285,8 +279,7 @@ PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     static const char *const kw[] = {"force"};
     PyObject *force;
     Ref patterns;
-    if (!parse_method("import_", kw, 1, 0, args, nargs, kwnames, &force, &patterns))
-        return nullptr;
+    if (!parse_method("import_", kw, 1, 0, args, nargs, kwnames, &force, &patterns)) return nullptr;
     int force_true;
     Ref words = Ref::steal(flagged(w.import_, force, w.force, patterns.get(), &force_true));
     if (!words) return nullptr;
@@ -370,14 +363,10 @@ PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *k
     int v = a[2] ? PyObject_IsTrue(a[2]) : 0;
     if (v < 0) return nullptr;
     Ref words;
-    if (c && v)
-        words = Ref::steal(words_of(w.which, {w.command, w.variable, a[0]}));
-    else if (c)
-        words = Ref::steal(words_of(w.which, {w.command, a[0]}));
-    else if (v)
-        words = Ref::steal(words_of(w.which, {w.variable, a[0]}));
-    else
-        words = Ref::steal(words_of(w.which, {a[0]}));
+    if (c && v) words = Ref::steal(words_of(w.which, {w.command, w.variable, a[0]}));
+    else if (c) words = Ref::steal(words_of(w.which, {w.command, a[0]}));
+    else if (v) words = Ref::steal(words_of(w.which, {w.variable, a[0]}));
+    else words = Ref::steal(words_of(w.which, {a[0]}));
     if (!words) return nullptr;
     return ns_call(args[0], words.get());
 }
@@ -440,50 +429,49 @@ PyObject *ns_call(PyObject *self, PyObject *tclcmd) {
 }
 
 static const char TCLNAMESPACE_DOC[] =
-    "One Tcl namespace of one interpreter.\n"
-    "\n"
-    "TclNamespace(ns, tcl=None): `ns` is the namespace name (converted with\n"
-    "wordform; absolute, relative or empty), `tcl` the interpreter (held\n"
-    "through a weak proxy; the package's shared interpreter by default).\n"
-    "The views `vars`, `objs`, `procs` and `cmds` map the names of the\n"
-    "namespace's variables, procedures and commands.";
+        "One Tcl namespace of one interpreter.\n"
+        "\n"
+        "TclNamespace(ns, tcl=None): `ns` is the namespace name (converted with\n"
+        "wordform; absolute, relative or empty), `tcl` the interpreter (held\n"
+        "through a weak proxy; the package's shared interpreter by default).\n"
+        "The views `vars`, `objs`, `procs` and `cmds` map the names of the\n"
+        "namespace's variables, procedures and commands.";
 
 nb::object make_TclNamespace() {
     if (!init_words()) throw nb::python_error();
     if (!make_views()) throw nb::python_error();
-    PyObject *cls = make_class(
-        QUAL, QUAL, TCLNAMESPACE_DOC, {(PyObject *)&PyBaseObject_Type},
-        {
-            {"__init__", m_init, "($self, ns, tcl=None)"},
-            {"children", children, "($self, pattern=None)"},
-            {"code", code, "($self, script)"},
-            {"current", current, "($self)"},
-            {"create", create, "($self)"},
-            {"delete", delete_, "($self)"},
-            {"eval", eval, "($self, tclcmd, *args)"},
-            {"call", call, "($self, tclcmd, *args)"},
-            {"exists", exists, "($self)"},
-            {"export", export_, "($self, clear=False, *patterns)"},
-            {"forget", forget, "($self, *patterns)"},
-            {"import_", import_, "($self, force=False, *patterns)"},
-            {"origin", origin, "($self, command)"},
-            {"parent", parent, "($self, force_eval=False)"},
-            {"which", which, "($self, name, command=False, variable=False)"},
-            {"is_absolute", is_absolute, "($self)"},
-            {"is_relative", is_relative, "($self)"},
-            {"absolute", absolute, "($self)"},
-            {"make_absolute", make_absolute, "($self)"},
-            {"__str__", str_, "($self, /)"},
-            {"qualifiers", name_qualifiers, "(string)", true},
-            {"tail", name_tail, "(string)", true},
-            {"join", name_join, "(string, *args)", true},
-            {"split", name_split, "(string)", true},
-            {"normalize", name_normalize, "(string)", true},
-        },
-        {{"VariablesView", views.VariablesView},
-         {"ObjectsView", views.ObjectsView},
-         {"CommandsView", views.CommandsView},
-         {"ProcsView", views.ProcsView}});
+    PyObject *cls = make_class(QUAL, QUAL, TCLNAMESPACE_DOC, {(PyObject *)&PyBaseObject_Type},
+                               {
+                                       {"__init__", m_init, "($self, ns, tcl=None)"},
+                                       {"children", children, "($self, pattern=None)"},
+                                       {"code", code, "($self, script)"},
+                                       {"current", current, "($self)"},
+                                       {"create", create, "($self)"},
+                                       {"delete", delete_, "($self)"},
+                                       {"eval", eval, "($self, tclcmd, *args)"},
+                                       {"call", call, "($self, tclcmd, *args)"},
+                                       {"exists", exists, "($self)"},
+                                       {"export", export_, "($self, clear=False, *patterns)"},
+                                       {"forget", forget, "($self, *patterns)"},
+                                       {"import_", import_, "($self, force=False, *patterns)"},
+                                       {"origin", origin, "($self, command)"},
+                                       {"parent", parent, "($self, force_eval=False)"},
+                                       {"which", which, "($self, name, command=False, variable=False)"},
+                                       {"is_absolute", is_absolute, "($self)"},
+                                       {"is_relative", is_relative, "($self)"},
+                                       {"absolute", absolute, "($self)"},
+                                       {"make_absolute", make_absolute, "($self)"},
+                                       {"__str__", str_, "($self, /)"},
+                                       {"qualifiers", name_qualifiers, "(string)", true},
+                                       {"tail", name_tail, "(string)", true},
+                                       {"join", name_join, "(string, *args)", true},
+                                       {"split", name_split, "(string)", true},
+                                       {"normalize", name_normalize, "(string)", true},
+                               },
+                               {{"VariablesView", views.VariablesView},
+                                {"ObjectsView", views.ObjectsView},
+                                {"CommandsView", views.CommandsView},
+                                {"ProcsView", views.ProcsView}});
     if (!cls) throw nb::python_error();
     return nb::steal(cls);
 }

@@ -11,7 +11,7 @@ namespace {
 
 constexpr const char *TEMPLATE = "::__oskra__{cls}_{id}_tmp";
 
-PyObject *kw_cls_id = nullptr;      // ("cls", "id")
+PyObject *kw_cls_id = nullptr;  // ("cls", "id")
 PyObject *kw_nocomplain = nullptr;  // ("nocomplain",)
 
 #define METHOD(name) PyObject *name(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
@@ -116,8 +116,7 @@ bool delete_quietly(PyObject *self) {
 // TempTclVariable -----------------------------------------------------------
 
 METHOD(tv_init) {
-    return temp_init(classes.TempTclVariable.ptr(), "TempTclVariable", "var_name", args, nargs,
-                     kwnames);
+    return temp_init(classes.TempTclVariable.ptr(), "TempTclVariable", "var_name", args, nargs, kwnames);
 }
 
 METHOD(tv_enter) {
@@ -129,8 +128,8 @@ METHOD(tv_exit) {
     if (!exit_args(nargs, kwnames)) return nullptr;
     PyObject *self = args[0];
     PyObject *kwv[2] = {self, Py_True};
-    Ref r = Ref::steal(PyObject_VectorcallMethod(names.unset, kwv, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                                 kw_nocomplain));
+    Ref r = Ref::steal(
+            PyObject_VectorcallMethod(names.unset, kwv, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw_nocomplain));
     if (!r) return nullptr;
     return exit_next(classes.TempTclVariable.ptr(), self, args + 1, nargs - 1);
 }
@@ -141,8 +140,7 @@ METHOD(tc_init) {
     static const char *const kw[] = {"func", "cmd_name"};
     PyObject *a[2];
     Ref kwargs;
-    if (!parse_method("TempTclCommand", kw, 2, 0, args, nargs, kwnames, a, nullptr, &kwargs))
-        return nullptr;
+    if (!parse_method("TempTclCommand", kw, 2, 0, args, nargs, kwnames, a, nullptr, &kwargs)) return nullptr;
     PyObject *self = args[0];
     Ref r = Ref::steal(init_next(classes.TempTclCommand.ptr(), self, a[1], kwargs.get()));
     if (!r) return nullptr;
@@ -214,8 +212,7 @@ bool names_global_namespace(PyObject *self, int *result) {
 }
 
 METHOD(tn_init) {
-    return temp_init(classes.TempTclNamespace.ptr(), "TempTclNamespace", "ns", args, nargs,
-                     kwnames);
+    return temp_init(classes.TempTclNamespace.ptr(), "TempTclNamespace", "ns", args, nargs, kwnames);
 }
 
 METHOD(tn_enter) {
@@ -262,44 +259,41 @@ nb::object make_temp(const char *name, const char *doc, std::initializer_list<Py
 }  // namespace
 
 nb::object make_TempTclVariable() {
-    return make_temp(
-        "TempTclVariable",
-        "A TclVariable with a generated unique name, unset when its `with` block ends.",
-        {classes.TclVariable.ptr()},
-        {{"__init__", tv_init, "($self, var_name='::__oskra__{cls}_{id}_tmp', **kwargs)"},
-         {"__enter__", tv_enter, "($self)"},
-         {"__exit__", tv_exit, "($self, *exc_info)"}});
+    return make_temp("TempTclVariable",
+                     "A TclVariable with a generated unique name, unset when its `with` block ends.",
+                     {classes.TclVariable.ptr()},
+                     {{"__init__", tv_init, "($self, var_name='::__oskra__{cls}_{id}_tmp', **kwargs)"},
+                      {"__enter__", tv_enter, "($self)"},
+                      {"__exit__", tv_exit, "($self, *exc_info)"}});
 }
 
 nb::object make_TempTclArrayVariable() {
-    return make_temp(
-        "TempTclArrayVariable",
-        "A TclArrayVariable with a generated unique name, unset when its `with` block ends.",
-        {classes.TempTclVariable.ptr(), classes.TclArrayVariable.ptr()}, {});
+    return make_temp("TempTclArrayVariable",
+                     "A TclArrayVariable with a generated unique name, unset when its `with` block ends.",
+                     {classes.TempTclVariable.ptr(), classes.TclArrayVariable.ptr()}, {});
 }
 
 nb::object make_TempTclCommand() {
     return make_temp(
-        "TempTclCommand",
-        "A TclCommand with a generated unique name; with a callable, the callable is\n"
-        "registered under that name. The command is deleted when the `with` block\n"
-        "ends, and (for a registered callable) when the object is destroyed.",
-        {classes.TclCommand.ptr()},
-        {{"__init__", tc_init, "($self, func=None, cmd_name='::__oskra__{cls}_{id}_tmp', **kwargs)"},
-         {"__enter__", tc_enter, "($self)"},
-         {"__exit__", tc_exit, "($self, *exc_info)"},
-         {"__del__", tc_del, "($self)"}});
+            "TempTclCommand",
+            "A TclCommand with a generated unique name; with a callable, the callable is\n"
+            "registered under that name. The command is deleted when the `with` block\n"
+            "ends, and (for a registered callable) when the object is destroyed.",
+            {classes.TclCommand.ptr()},
+            {{"__init__", tc_init, "($self, func=None, cmd_name='::__oskra__{cls}_{id}_tmp', **kwargs)"},
+             {"__enter__", tc_enter, "($self)"},
+             {"__exit__", tc_exit, "($self, *exc_info)"},
+             {"__del__", tc_del, "($self)"}});
 }
 
 nb::object make_TempTclNamespace() {
-    return make_temp(
-        "TempTclNamespace",
-        "A TclNamespace with a generated unique name, created when its `with` block\n"
-        "starts and deleted, with everything in it, when the block ends.",
-        {classes.TclNamespace.ptr()},
-        {{"__init__", tn_init, "($self, ns='::__oskra__{cls}_{id}_tmp', **kwargs)"},
-         {"__enter__", tn_enter, "($self)"},
-         {"__exit__", tn_exit, "($self, *exc_info)"}});
+    return make_temp("TempTclNamespace",
+                     "A TclNamespace with a generated unique name, created when its `with` block\n"
+                     "starts and deleted, with everything in it, when the block ends.",
+                     {classes.TclNamespace.ptr()},
+                     {{"__init__", tn_init, "($self, ns='::__oskra__{cls}_{id}_tmp', **kwargs)"},
+                      {"__enter__", tn_enter, "($self)"},
+                      {"__exit__", tn_exit, "($self, *exc_info)"}});
 }
 
 }  // namespace oskra::ns

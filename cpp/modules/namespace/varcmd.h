@@ -17,7 +17,8 @@ namespace oskra::ns::vc {
 // Python object raises for an attribute that was never set or was deleted.
 inline PyObject *field(PyObject *self, PyObject *value, const char *name) {
     if (!value)
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name, name);
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name,
+                     name);
     return value;
 }
 

@@ -57,8 +57,8 @@ int init_fields(PyObject *self, PyObject *var_name, PyObject *array_index, PyObj
 int var_init(PyObject *self, PyObject *args, PyObject *kwargs) {
     static const char *kwlist[] = {"var_name", "array_index", "tcl", "cast", nullptr};
     PyObject *var_name, *array_index = Py_None, *tcl = Py_None, *cast = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:TclVariable", const_cast<char **>(kwlist), &var_name,
-                                     &array_index, &tcl, &cast))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:TclVariable", const_cast<char **>(kwlist),
+                                     &var_name, &array_index, &tcl, &cast))
         return -1;
     return init_fields(self, var_name, array_index, tcl, cast);
 }
@@ -250,7 +250,8 @@ PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t
 
 // --- whole arrays -----------------------------------------------------------
 
-int one_pattern(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **pattern) {
+int one_pattern(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                PyObject **pattern) {
     static const char *const params[] = {"pattern"};
     return bind_params(fname, 1, args, nargs, kwnames, params, 1, 0, pattern) ? 0 : -1;
 }
@@ -267,8 +268,9 @@ PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t na
     Ref tk;
     PyObject *name;
     if (!tk_and_name(self, tk, name)) return nullptr;
-    Ref words = Ref::steal(pattern && pattern != Py_None ? PyTuple_Pack(4, names.array_cmd, names.get, name, pattern)
-                                                         : PyTuple_Pack(3, names.array_cmd, names.get, name));
+    Ref words = Ref::steal(pattern && pattern != Py_None
+                                   ? PyTuple_Pack(4, names.array_cmd, names.get, name, pattern)
+                                   : PyTuple_Pack(3, names.array_cmd, names.get, name));
     return tcl_cast(self, names.cast_array, eval_words(tk.get(), words.get()));
 }
 
@@ -353,77 +355,84 @@ PyObject *var_repr(PyObject *self) {
 #define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
 
 PyMethodDef var_methods[] = {
-    {"get_obj", FASTKW(var_get_obj), METH_FASTCALL | METH_KEYWORDS,
-     "Read the variable (or its element array_index), then apply cast:\n"
-     "by default the object's own cast; None reads without any cast."},
-    {"get_str", FASTKW(var_get_str), METH_FASTCALL | METH_KEYWORDS,
-     "get_str($self, /, array_index=None)\n--\n\nRead the value's string form with the Tcl command set."},
-    {"set", FASTKW(var_set), METH_FASTCALL | METH_KEYWORDS,
-     "set($self, /, value, array_index=None)\n--\n\nWrite the variable or one of its elements."},
-    {"unset", FASTKW(var_unset), METH_FASTCALL | METH_KEYWORDS,
-     "unset($self, /, array_index=None, nocomplain=False)\n--\n\n"
-     "Unset the variable or one element; nocomplain drops the TclError."},
-    {"exists", FASTKW(var_exists), METH_FASTCALL | METH_KEYWORDS,
-     "exists($self, /, array_index=None)\n--\n\nWhether the variable (or the element) exists."},
-    {"array_item_byref", FASTKW(var_array_item_byref), METH_FASTCALL | METH_KEYWORDS,
-     "array_item_byref($self, /, array_index, cast=None)\n--\n\nA TclVariable for one element of this array."},
-    {"array_get_obj", FASTKW(var_array_get_obj), METH_FASTCALL | METH_KEYWORDS,
-     "array_get_obj($self, /, pattern=None)\n--\n\nThe array's elements (those matching pattern) as an Array."},
-    {"array_get_str", FASTKW(var_array_get_str), METH_FASTCALL | METH_KEYWORDS,
-     "array_get_str($self, /, pattern=None)\n--\n\nLike array_get_obj, evaluated as a script (values as text)."},
-    {"array_set", FASTKW(var_array_set), METH_FASTCALL | METH_KEYWORDS,
-     "array_set($self, /, value)\n--\n\nSet elements from a mapping or a flat name, value sequence."},
-    {"array_unset", FASTKW(var_array_unset), METH_FASTCALL | METH_KEYWORDS,
-     "array_unset($self, /, pattern=None)\n--\n\nUnset the elements matching pattern, or the whole array."},
-    {"array_size", FASTKW(var_array_size), METH_FASTCALL | METH_KEYWORDS,
-     "array_size($self, /)\n--\n\nThe number of elements (0 for a missing array)."},
-    {"array_names", FASTKW(var_array_names), METH_FASTCALL | METH_KEYWORDS,
-     "array_names($self, /, pattern=None)\n--\n\nThe element names (matching pattern) as a tuple."},
-    {"is_array", FASTKW(var_is_array), METH_FASTCALL | METH_KEYWORDS,
-     "is_array($self, /)\n--\n\nWhether the variable is an array."},
-    {"absolute", var_absolute, METH_NOARGS,
-     "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
-    {"make_absolute", var_make_absolute, METH_NOARGS, "make_absolute($self, /)\n--\n\nMake var_name absolute."},
-    {"__tclobj__", var_tclobj, METH_NOARGS, "__tclobj__($self, /)\n--\n\nThe variable's name (never its value)."},
-    {nullptr, nullptr, 0, nullptr},
+        {"get_obj", FASTKW(var_get_obj), METH_FASTCALL | METH_KEYWORDS,
+         "Read the variable (or its element array_index), then apply cast:\n"
+         "by default the object's own cast; None reads without any cast."},
+        {"get_str", FASTKW(var_get_str), METH_FASTCALL | METH_KEYWORDS,
+         "get_str($self, /, array_index=None)\n--\n\nRead the value's string form with the Tcl command set."},
+        {"set", FASTKW(var_set), METH_FASTCALL | METH_KEYWORDS,
+         "set($self, /, value, array_index=None)\n--\n\nWrite the variable or one of its elements."},
+        {"unset", FASTKW(var_unset), METH_FASTCALL | METH_KEYWORDS,
+         "unset($self, /, array_index=None, nocomplain=False)\n--\n\n"
+         "Unset the variable or one element; nocomplain drops the TclError."},
+        {"exists", FASTKW(var_exists), METH_FASTCALL | METH_KEYWORDS,
+         "exists($self, /, array_index=None)\n--\n\nWhether the variable (or the element) exists."},
+        {"array_item_byref", FASTKW(var_array_item_byref), METH_FASTCALL | METH_KEYWORDS,
+         "array_item_byref($self, /, array_index, cast=None)\n--\n\nA TclVariable for one element of this "
+         "array."},
+        {"array_get_obj", FASTKW(var_array_get_obj), METH_FASTCALL | METH_KEYWORDS,
+         "array_get_obj($self, /, pattern=None)\n--\n\nThe array's elements (those matching pattern) as an "
+         "Array."},
+        {"array_get_str", FASTKW(var_array_get_str), METH_FASTCALL | METH_KEYWORDS,
+         "array_get_str($self, /, pattern=None)\n--\n\nLike array_get_obj, evaluated as a script (values as "
+         "text)."},
+        {"array_set", FASTKW(var_array_set), METH_FASTCALL | METH_KEYWORDS,
+         "array_set($self, /, value)\n--\n\nSet elements from a mapping or a flat name, value sequence."},
+        {"array_unset", FASTKW(var_array_unset), METH_FASTCALL | METH_KEYWORDS,
+         "array_unset($self, /, pattern=None)\n--\n\nUnset the elements matching pattern, or the whole "
+         "array."},
+        {"array_size", FASTKW(var_array_size), METH_FASTCALL | METH_KEYWORDS,
+         "array_size($self, /)\n--\n\nThe number of elements (0 for a missing array)."},
+        {"array_names", FASTKW(var_array_names), METH_FASTCALL | METH_KEYWORDS,
+         "array_names($self, /, pattern=None)\n--\n\nThe element names (matching pattern) as a tuple."},
+        {"is_array", FASTKW(var_is_array), METH_FASTCALL | METH_KEYWORDS,
+         "is_array($self, /)\n--\n\nWhether the variable is an array."},
+        {"absolute", var_absolute, METH_NOARGS,
+         "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
+        {"make_absolute", var_make_absolute, METH_NOARGS,
+         "make_absolute($self, /)\n--\n\nMake var_name absolute."},
+        {"__tclobj__", var_tclobj, METH_NOARGS,
+         "__tclobj__($self, /)\n--\n\nThe variable's name (never its value)."},
+        {nullptr, nullptr, 0, nullptr},
 };
 
 PyMemberDef var_members[] = {
-    {"tcl", T_OBJECT_EX, offsetof(VarObject, tcl), 0, "The interpreter (a weak proxy)."},
-    {"cast", T_OBJECT_EX, offsetof(VarObject, cast), 0, "The default cast of get_obj."},
-    {"var_name", T_OBJECT_EX, offsetof(VarObject, var_name), 0, "The variable's Tcl name."},
-    {"__dictoffset__", T_PYSSIZET, offsetof(VarObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(VarObject, weakreflist), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
+        {"tcl", T_OBJECT_EX, offsetof(VarObject, tcl), 0, "The interpreter (a weak proxy)."},
+        {"cast", T_OBJECT_EX, offsetof(VarObject, cast), 0, "The default cast of get_obj."},
+        {"var_name", T_OBJECT_EX, offsetof(VarObject, var_name), 0, "The variable's Tcl name."},
+        {"__dictoffset__", T_PYSSIZET, offsetof(VarObject, dict), READONLY, nullptr},
+        {"__weaklistoffset__", T_PYSSIZET, offsetof(VarObject, weakreflist), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
 };
 
 PyGetSetDef var_getset[] = {
-    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+        {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot var_slots[] = {
-    {Py_tp_doc, (void *)"TclVariable(var_name, array_index=None, tcl=None, cast=None)\n--\n\n"
-                        "A Tcl variable (a scalar, a whole array or one element) of one interpreter."},
-    {Py_tp_init, (void *)var_init},
-    {Py_tp_new, (void *)PyType_GenericNew},
-    {Py_tp_dealloc, (void *)var_dealloc},
-    {Py_tp_traverse, (void *)var_traverse},
-    {Py_tp_clear, (void *)var_clear},
-    {Py_tp_methods, var_methods},
-    {Py_tp_members, var_members},
-    {Py_tp_getset, var_getset},
-    {Py_tp_str, (void *)var_str},
-    {Py_tp_repr, (void *)var_repr},
-    {0, nullptr},
+        {Py_tp_doc,
+         (void *)"TclVariable(var_name, array_index=None, tcl=None, cast=None)\n--\n\n"
+                 "A Tcl variable (a scalar, a whole array or one element) of one interpreter."},
+        {Py_tp_init, (void *)var_init},
+        {Py_tp_new, (void *)PyType_GenericNew},
+        {Py_tp_dealloc, (void *)var_dealloc},
+        {Py_tp_traverse, (void *)var_traverse},
+        {Py_tp_clear, (void *)var_clear},
+        {Py_tp_methods, var_methods},
+        {Py_tp_members, var_members},
+        {Py_tp_getset, var_getset},
+        {Py_tp_str, (void *)var_str},
+        {Py_tp_repr, (void *)var_repr},
+        {0, nullptr},
 };
 
 PyType_Spec var_spec = {
-    "oskra.tcl.namespace.TclVariable",
-    sizeof(VarObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-    var_slots,
+        "oskra.tcl.namespace.TclVariable",
+        sizeof(VarObject),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+        var_slots,
 };
 
 }  // namespace var
@@ -448,14 +457,31 @@ nb::object make_TclVariable() {
     if (PyDict_SetItemString(d, "get", PyDict_GetItemString(d, "get_obj")) < 0) throw nb::python_error();
     if (PyDict_SetItemString(d, "array_get", PyDict_GetItemString(d, "array_get_obj")) < 0)
         throw nb::python_error();
-    static const char *const order[] = {
-        "__init__", "_TclVariable__marker", "get_obj", "get_str", "get", "set", "unset", "exists",
-        "array_item_byref", "array_get_obj", "array_get_str", "array_get", "array_set", "array_unset",
-        "array_size", "array_names", "is_array", "absolute", "make_absolute", "__str__", "__tclobj__",
-        "__repr__", nullptr};
+    static const char *const order[] = {"__init__",
+                                        "_TclVariable__marker",
+                                        "get_obj",
+                                        "get_str",
+                                        "get",
+                                        "set",
+                                        "unset",
+                                        "exists",
+                                        "array_item_byref",
+                                        "array_get_obj",
+                                        "array_get_str",
+                                        "array_get",
+                                        "array_set",
+                                        "array_unset",
+                                        "array_size",
+                                        "array_names",
+                                        "is_array",
+                                        "absolute",
+                                        "make_absolute",
+                                        "__str__",
+                                        "__tclobj__",
+                                        "__repr__",
+                                        nullptr};
     if (vc::order_type_dict(var_type, order) < 0) throw nb::python_error();
     return cls;
 }
-
 
 }  // namespace oskra::ns

@@ -7,8 +7,7 @@
 namespace oskra::ns::var {
 
 struct VarObject {
-    PyObject_HEAD
-    PyObject *tcl;
+    PyObject_HEAD PyObject *tcl;
     PyObject *cast;
     PyObject *var_name;
     PyObject *dict;

@@ -13,8 +13,7 @@ METHOD(vv_byref) {
     static const char *const kw[] = {"var_name"};
     PyObject *var_name;
     Ref extra, kwargs;
-    if (!parse_method("byref", kw, 1, NREQ, args, nargs, kwnames, &var_name, &extra, &kwargs))
-        return nullptr;
+    if (!parse_method("byref", kw, 1, NREQ, args, nargs, kwnames, &var_name, &extra, &kwargs)) return nullptr;
     PyObject *self = args[0];
     PyObject *var_type = classes.TclVariable.ptr();
     Ref vt;
@@ -45,8 +44,7 @@ METHOD(vv_array_byref) {
         int has = PyDict_Contains(kwargs.get(), names.var_type);
         if (has < 0) return nullptr;
         if (has) {
-            PyErr_SetString(PyExc_TypeError,
-                            "byref() got multiple values for keyword argument 'var_type'");
+            PyErr_SetString(PyExc_TypeError, "byref() got multiple values for keyword argument 'var_type'");
             return nullptr;
         }
     }
@@ -55,9 +53,7 @@ METHOD(vv_array_byref) {
     return build("byref", self, classes.TclArrayVariable.ptr(), n.get(), extra.get(), kwargs.get());
 }
 
-PyObject *vv_get_impl(PyObject *self, PyObject *name) {
-    return on(var_of(self, name), names.get_str, {});
-}
+PyObject *vv_get_impl(PyObject *self, PyObject *name) { return on(var_of(self, name), names.get_str, {}); }
 
 METHOD(vv_get) {
     constexpr int NREQ = 1;
@@ -76,8 +72,7 @@ METHOD(vv_set) {
 }
 
 PyObject *vv_unset_impl(PyObject *self, PyObject *name, PyObject *index, PyObject *nocomplain) {
-    return on(var_of(self, name), names.unset, {or_none(index), or_false(nocomplain)}, k.kw_unset,
-              true);
+    return on(var_of(self, name), names.unset, {or_none(index), or_false(nocomplain)}, k.kw_unset, true);
 }
 
 METHOD(vv_unset) {
@@ -155,8 +150,7 @@ METHOD(vv_getitem) {
     ARGS("__getitem__", "name");
     PyObject *r = dispatch_get(self, a[0]);
     if (r) return r;
-    if (error_is_tcl() || PyErr_ExceptionMatches(PyExc_ValueError))
-        return raise_key_error_from_current();
+    if (error_is_tcl() || PyErr_ExceptionMatches(PyExc_ValueError)) return raise_key_error_from_current();
     return nullptr;
 }
 
@@ -186,8 +180,8 @@ METHOD(vv_delitem) {
     constexpr int NREQ = 1;
     ARGS("__delitem__", "name");
     Ref r = Ref::steal((is_type(self, views.VariablesView) || is_type(self, views.ObjectsView))
-                           ? vv_unset_impl(self, a[0], nullptr, nullptr)
-                           : call_method1(self, names.unset, a[0]));
+                               ? vv_unset_impl(self, a[0], nullptr, nullptr)
+                               : call_method1(self, names.unset, a[0]));
     if (r) Py_RETURN_NONE;
     if (error_is_tcl()) return raise_key_error_from_current();
     return nullptr;
@@ -196,33 +190,34 @@ METHOD(vv_delitem) {
 }  // namespace
 
 bool make_variable_views() {
-    views.VariablesView = make_class(
-        "VariablesView", "TclNamespace.VariablesView",
-        "The variables of a namespace as a mapping: name -> value as a string.", {classes.MutableMapping.ptr()},
-        {{"__init__", vv_init, "($self, ns)"},
-         {"byref", vv_byref, "($self, var_name, *args, **kwargs)"},
-         {"array_byref", vv_array_byref, "($self, var_name, *args, **kwargs)"},
-         {"get", vv_get, "($self, var_name)"},
-         {"set", vv_set, "($self, var_name, value, array_index=None)"},
-         {"unset", vv_unset, "($self, var_name, array_index=None, nocomplain=False)"},
-         {"array_get", vv_array_get, "($self, var_name, pattern=None)"},
-         {"array_set", vv_array_set, "($self, var_name, value)"},
-         {"array_unset", vv_array_unset, "($self, var_name, pattern=None)"},
-         {"array_names", vv_array_names, "($self, var_name, pattern=None)"},
-         {"is_array", vv_is_array, "($self, var_name)"},
-         {"exists", vv_exists, "($self, var_name, array_index=None)"},
-         {"__getitem__", vv_getitem, "($self, name, /)"},
-         {"__contains__", vv_contains, "($self, name, /)"},
-         {"__setitem__", vv_setitem, "($self, name, value, /)"},
-         {"__delitem__", vv_delitem, "($self, name, /)"},
-         {"__len__", view_len, "($self, /)"},
-         {"__iter__", names_iter<&Consts::info_vars>, "($self, /)"}});
+    views.VariablesView =
+            make_class("VariablesView", "TclNamespace.VariablesView",
+                       "The variables of a namespace as a mapping: name -> value as a string.",
+                       {classes.MutableMapping.ptr()},
+                       {{"__init__", vv_init, "($self, ns)"},
+                        {"byref", vv_byref, "($self, var_name, *args, **kwargs)"},
+                        {"array_byref", vv_array_byref, "($self, var_name, *args, **kwargs)"},
+                        {"get", vv_get, "($self, var_name)"},
+                        {"set", vv_set, "($self, var_name, value, array_index=None)"},
+                        {"unset", vv_unset, "($self, var_name, array_index=None, nocomplain=False)"},
+                        {"array_get", vv_array_get, "($self, var_name, pattern=None)"},
+                        {"array_set", vv_array_set, "($self, var_name, value)"},
+                        {"array_unset", vv_array_unset, "($self, var_name, pattern=None)"},
+                        {"array_names", vv_array_names, "($self, var_name, pattern=None)"},
+                        {"is_array", vv_is_array, "($self, var_name)"},
+                        {"exists", vv_exists, "($self, var_name, array_index=None)"},
+                        {"__getitem__", vv_getitem, "($self, name, /)"},
+                        {"__contains__", vv_contains, "($self, name, /)"},
+                        {"__setitem__", vv_setitem, "($self, name, value, /)"},
+                        {"__delitem__", vv_delitem, "($self, name, /)"},
+                        {"__len__", view_len, "($self, /)"},
+                        {"__iter__", names_iter<&Consts::info_vars>, "($self, /)"}});
     if (!views.VariablesView) return false;
-    views.ObjectsView = make_class(
-        "ObjectsView", "TclNamespace.ObjectsView",
-        "The variables of a namespace as a mapping: name -> typed value.", {views.VariablesView},
-        {{"get", ov_get, "($self, var_name, array_index=None)"},
-         {"array_get", ov_array_get, "($self, var_name, pattern=None)"}});
+    views.ObjectsView = make_class("ObjectsView", "TclNamespace.ObjectsView",
+                                   "The variables of a namespace as a mapping: name -> typed value.",
+                                   {views.VariablesView},
+                                   {{"get", ov_get, "($self, var_name, array_index=None)"},
+                                    {"array_get", ov_array_get, "($self, var_name, pattern=None)"}});
     return views.ObjectsView != nullptr;
 }
 

@@ -11,7 +11,7 @@ namespace oskra::ns::view {
 // Constants, made once by make_views.
 struct Consts {
     PyObject *kw_tcl, *kw_array_index, *kw_pattern, *kw_unset;  // kwnames tuples
-    PyObject *info_vars, *info_commands, *info_procs;           // listing words
+    PyObject *info_vars, *info_commands, *info_procs;  // listing words
 };
 extern Consts k;
 
@@ -41,11 +41,11 @@ inline PyObject *or_false(PyObject *o) { return o ? o : Py_False; }
 #define METHOD(name) PyObject *name(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
 
 // Parses `fname(self, <names...>)` into a[], the first NREQ required.
-#define ARGS(fname, ...)                                                               \
-    static const char *const kw[] = {__VA_ARGS__};                                    \
-    constexpr int NK = sizeof(kw) / sizeof(kw[0]);                                     \
-    PyObject *a[NK];                                                                   \
-    if (!parse_method(fname, kw, NK, NREQ, args, nargs, kwnames, a)) return nullptr; \
+#define ARGS(fname, ...)                                                                                     \
+    static const char *const kw[] = {__VA_ARGS__};                                                           \
+    constexpr int NK = sizeof(kw) / sizeof(kw[0]);                                                           \
+    PyObject *a[NK];                                                                                         \
+    if (!parse_method(fname, kw, NK, NREQ, args, nargs, kwnames, a)) return nullptr;                         \
     PyObject *self = args[0];
 
 // __init__(self, ns) of the two root views (cls: the view class itself).

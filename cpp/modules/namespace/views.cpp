@@ -30,8 +30,8 @@ bool init_consts() {
     k.info_vars = tuple_of({info.get(), vars.get()});
     k.info_commands = tuple_of({info.get(), commands.get()});
     k.info_procs = tuple_of({info.get(), procs.get()});
-    return k.kw_tcl && k.kw_array_index && k.kw_pattern && k.kw_unset && k.info_vars &&
-           k.info_commands && k.info_procs;
+    return k.kw_tcl && k.kw_array_index && k.kw_pattern && k.kw_unset && k.info_vars && k.info_commands &&
+            k.info_procs;
 }
 
 // self.ns.tcl
@@ -51,8 +51,7 @@ PyObject *list_names(PyObject *view, PyObject *words) {
         // the names come back as one list text instead of one Tcl object
         // wrapper per name, which would then each need converting.
         result = Ref::steal(ns_eval_words(ns.get(), words));
-    else
-        result = Ref::steal(call_method1(ns.get(), names.call, words));
+    else result = Ref::steal(call_method1(ns.get(), names.call, words));
     if (!result) return nullptr;
     Ref tcl = Ref::steal(PyObject_GetAttr(ns.get(), names.tcl));
     if (!tcl) return nullptr;
@@ -90,8 +89,8 @@ PyObject *joined(PyObject *self, PyObject *name) {
 
 // cls(first, *extra, tcl=self.ns.tcl, **kwargs); kwargs may be null and
 // must not hold "tcl".
-PyObject *build(const char *fname, PyObject *self, PyObject *cls, PyObject *first,
-                PyObject *extra, PyObject *kwargs) {
+PyObject *build(const char *fname, PyObject *self, PyObject *cls, PyObject *first, PyObject *extra,
+                PyObject *kwargs) {
     Ref tcl = Ref::steal(view_tcl(self));
     if (!tcl) return nullptr;
     bool no_extra = !extra || PyTuple_GET_SIZE(extra) == 0;
@@ -112,7 +111,8 @@ PyObject *build(const char *fname, PyObject *self, PyObject *cls, PyObject *firs
     Ref args = Ref::steal(PyTuple_New(n + 1));
     if (!args) return nullptr;
     PyTuple_SET_ITEM(args.get(), 0, Py_NewRef(first));
-    for (Py_ssize_t i = 0; i < n; i++) PyTuple_SET_ITEM(args.get(), i + 1, Py_NewRef(PyTuple_GET_ITEM(extra, i)));
+    for (Py_ssize_t i = 0; i < n; i++)
+        PyTuple_SET_ITEM(args.get(), i + 1, Py_NewRef(PyTuple_GET_ITEM(extra, i)));
     return PyObject_Call(cls, args.get(), kw.get());
 }
 
@@ -138,8 +138,7 @@ PyObject *on(PyObject *obj, PyObject *method, std::initializer_list<PyObject *> 
     if (!obj) return nullptr;
     Ref o = Ref::steal(obj);
     Ref r = Ref::steal(call_method(o.get(), method, args.begin(),
-                                   args.size() - (kwnames ? (size_t)PyTuple_GET_SIZE(kwnames) : 0),
-                                   kwnames));
+                                   args.size() - (kwnames ? (size_t)PyTuple_GET_SIZE(kwnames) : 0), kwnames));
     if (!r) return nullptr;
     if (none) Py_RETURN_NONE;
     return r.release();
@@ -184,8 +183,6 @@ METHOD(view_len) {
 
 }  // namespace view
 
-bool make_views() {
-    return view::init_consts() && view::make_variable_views() && view::make_command_views();
-}
+bool make_views() { return view::init_consts() && view::make_variable_views() && view::make_command_views(); }
 
 }  // namespace oskra::ns

@@ -81,13 +81,12 @@ PyObject *nm_tclobj(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
 
 PyObject *nm_from_tcl(PyObject *, PyObject *value) { return keyed_list_from_tcl(value); }
 
-PyMethodDef from_tcl_def = {
-    "from_tcl", (PyCFunction)nm_from_tcl, METH_O,
-    "from_tcl(string)\n--\n\n"
-    "A NestMap from a Tcl keyed list given as a string or Tcl_Obj: every\n"
-    "element is a key/value pair, and a value that is itself a list of\n"
-    "pairs becomes a nested NestMap. ValueError for text that is not a\n"
-    "keyed list."};
+PyMethodDef from_tcl_def = {"from_tcl", (PyCFunction)nm_from_tcl, METH_O,
+                            "from_tcl(string)\n--\n\n"
+                            "A NestMap from a Tcl keyed list given as a string or Tcl_Obj: every\n"
+                            "element is a key/value pair, and a value that is itself a list of\n"
+                            "pairs becomes a nested NestMap. ValueError for text that is not a\n"
+                            "keyed list."};
 
 }  // namespace
 
@@ -104,8 +103,8 @@ NB_MODULE(nestmap, m) {
                     "NestMaps, and every item operation accepts a dotted key path\n"
                     "(\"name.first\") that walks the nesting.");
     cb.fast_kw_method("__init__", nm_init, "($self, /, *args, **kwargs)",
-              "Accepts what dict() accepts; values that dict() accepts become nested\n"
-              "NestMaps, and dotted keys create nested levels.");
+                      "Accepts what dict() accepts; values that dict() accepts become nested\n"
+                      "NestMaps, and dotted keys create nested levels.");
     nb::object from_tcl = nb::steal(PyCFunction_NewEx(&from_tcl_def, nullptr, nb::str(MODULE).ptr()));
     if (!from_tcl.is_valid()) throw nb::python_error();
     nb::object from_tcl_sm = nb::steal(PyStaticMethod_New(from_tcl.ptr()));
@@ -113,17 +112,17 @@ NB_MODULE(nestmap, m) {
     cb.set("from_tcl", from_tcl_sm);
     cb.fast_method("__getitem__", nm_getitem, "($self, key, /)", "self[key], key a dotted path.");
     cb.fast_method("__setitem__", nm_setitem, "($self, key, value, /)",
-         "self[key] = value, key a dotted path; missing levels are created.");
-    nb::object contains = cb.fast_method("__contains__", nm_contains, "($self, key, /)",
-                               "key in self, key a dotted path.");
+                   "self[key] = value, key a dotted path; missing levels are created.");
+    nb::object contains =
+            cb.fast_method("__contains__", nm_contains, "($self, key, /)", "key in self, key a dotted path.");
     cb.fast_method("__delitem__", nm_delitem, "($self, key, /)",
-         "del self[key], key a dotted path; levels left empty are removed.");
+                   "del self[key], key a dotted path; levels left empty are removed.");
     cb.set("get", mutable_mapping.attr("get"));
     cb.set("pop", mutable_mapping.attr("pop"));
     cb.set("setdefault", mutable_mapping.attr("setdefault"));
     cb.fast_kw_method("update", nm_update, "($self, /, *args, **kwargs)",
-              "Merge a mapping, an iterable of pairs or a NestMap (leaf by leaf), then\n"
-              "the keywords (a NestMap value is merged into the existing branch).");
+                      "Merge a mapping, an iterable of pairs or a NestMap (leaf by leaf), then\n"
+                      "the keywords (a NestMap value is merged into the existing branch).");
     cb.fast_method("all_keys", nm_all_keys, "($self, /)", "The fully qualified key paths of every leaf.");
     cb.fast_method("all_items", nm_all_items, "($self, /)", "(path, value) for every leaf.");
     cb.set("has_key", contains);

@@ -23,8 +23,7 @@ namespace {
 
 // The root an interpreter holds: each attribute it lacks starts a Quick_Code.
 struct QuickObject {
-    PyObject_HEAD
-    PyObject *tcl;
+    PyObject_HEAD PyObject *tcl;
     PyObject *dict;
     PyObject *weakrefs;
 };
@@ -92,37 +91,41 @@ void Quick_dealloc(PyObject *self) {
 }
 
 PyMethodDef Quick_methods[] = {
-    {"__getattr__", Quick_getattr_method, METH_O,
-     "__getattr__($self, name, /)\n--\n\nA new Quick_Code starting with the segment `name`."},
-    {nullptr, nullptr, 0, nullptr},
+        {"__getattr__", Quick_getattr_method, METH_O,
+         "__getattr__($self, name, /)\n--\n\nA new Quick_Code starting with the segment `name`."},
+        {nullptr, nullptr, 0, nullptr},
 };
 
 PyMemberDef Quick_members[] = {
-    {"tcl", T_OBJECT_EX, offsetof(QuickObject, tcl), 0, "Weak proxy of the interpreter."},
-    {"__dictoffset__", T_PYSSIZET, offsetof(QuickObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(QuickObject, weakrefs), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
+        {"tcl", T_OBJECT_EX, offsetof(QuickObject, tcl), 0, "Weak proxy of the interpreter."},
+        {"__dictoffset__", T_PYSSIZET, offsetof(QuickObject, dict), READONLY, nullptr},
+        {"__weaklistoffset__", T_PYSSIZET, offsetof(QuickObject, weakrefs), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
 };
 
 PyType_Slot Quick_slots[] = {
-    {Py_tp_doc, (void *)"Quick(tcl)\n--\n\n"
-                        "Attribute-style calls of Tcl commands: quick.ns_a.proc(x, opt=y) runs "
-                        "ns_a::proc x -opt y and returns the typecast result."},
-    {Py_tp_new, (void *)PyType_GenericNew},
-    {Py_tp_init, (void *)Quick_init},
-    {Py_tp_call, (void *)Quick_call},
-    {Py_tp_getattro, (void *)Quick_getattro},
-    {Py_tp_dealloc, (void *)Quick_dealloc},
-    {Py_tp_traverse, (void *)Quick_traverse},
-    {Py_tp_clear, (void *)Quick_clear},
-    {Py_tp_methods, Quick_methods},
-    {Py_tp_members, Quick_members},
-    {0, nullptr},
+        {Py_tp_doc,
+         (void *)"Quick(tcl)\n--\n\n"
+                 "Attribute-style calls of Tcl commands: quick.ns_a.proc(x, opt=y) runs "
+                 "ns_a::proc x -opt y and returns the typecast result."},
+        {Py_tp_new, (void *)PyType_GenericNew},
+        {Py_tp_init, (void *)Quick_init},
+        {Py_tp_call, (void *)Quick_call},
+        {Py_tp_getattro, (void *)Quick_getattro},
+        {Py_tp_dealloc, (void *)Quick_dealloc},
+        {Py_tp_traverse, (void *)Quick_traverse},
+        {Py_tp_clear, (void *)Quick_clear},
+        {Py_tp_methods, Quick_methods},
+        {Py_tp_members, Quick_members},
+        {0, nullptr},
 };
 
 PyType_Spec Quick_spec = {
-    "oskra.tcl.quick.Quick", sizeof(QuickObject), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, Quick_slots,
+        "oskra.tcl.quick.Quick",
+        sizeof(QuickObject),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+        Quick_slots,
 };
 
 // Moves the named entries of a new type's dict to its end, in the given

@@ -14,9 +14,8 @@
 namespace {
 
 struct CodeObject {
-    PyObject_HEAD
-    PyObject *tcl;
-    PyObject *cmd;    // the segment list, made on first need
+    PyObject_HEAD PyObject *tcl;
+    PyObject *cmd;  // the segment list, made on first need
     PyObject *first;  // the only segment while there is no list yet
     vectorcallfunc vectorcall;
     PyObject *dict;
@@ -81,13 +80,15 @@ int Code_init(PyObject *self, PyObject *args, PyObject *kwds) {
             if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "tcl") == 0) {
                 tcl = value;
             } else {
-                PyErr_Format(PyExc_TypeError, "Quick_Code.__init__() got an unexpected keyword argument '%S'", key);
+                PyErr_Format(PyExc_TypeError, "Quick_Code.__init__() got an unexpected keyword argument '%S'",
+                             key);
                 return -1;
             }
         }
     }
     if (!tcl) {
-        PyErr_SetString(PyExc_TypeError, "Quick_Code.__init__() missing 1 required keyword-only argument: 'tcl'");
+        PyErr_SetString(PyExc_TypeError,
+                        "Quick_Code.__init__() missing 1 required keyword-only argument: 'tcl'");
         return -1;
     }
     PyObject *cmd = PySequence_List(args);
@@ -282,46 +283,50 @@ void Code_dealloc(PyObject *self) {
 }
 
 PyMethodDef Code_methods[] = {
-    {"__getattr__", Code_getattr_method, METH_O,
-     "__getattr__($self, name, /)\n--\n\nAppend a name segment; returns this same object."},
-    {nullptr, nullptr, 0, nullptr},
+        {"__getattr__", Code_getattr_method, METH_O,
+         "__getattr__($self, name, /)\n--\n\nAppend a name segment; returns this same object."},
+        {nullptr, nullptr, 0, nullptr},
 };
 
 PyMemberDef Code_members[] = {
-    {"tcl", T_OBJECT_EX, offsetof(CodeObject, tcl), 0, "The interpreter reference."},
-    {"__vectorcalloffset__", T_PYSSIZET, offsetof(CodeObject, vectorcall), READONLY, nullptr},
-    {"__dictoffset__", T_PYSSIZET, offsetof(CodeObject, dict), READONLY, nullptr},
-    {"__weaklistoffset__", T_PYSSIZET, offsetof(CodeObject, weakrefs), READONLY, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
+        {"tcl", T_OBJECT_EX, offsetof(CodeObject, tcl), 0, "The interpreter reference."},
+        {"__vectorcalloffset__", T_PYSSIZET, offsetof(CodeObject, vectorcall), READONLY, nullptr},
+        {"__dictoffset__", T_PYSSIZET, offsetof(CodeObject, dict), READONLY, nullptr},
+        {"__weaklistoffset__", T_PYSSIZET, offsetof(CodeObject, weakrefs), READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
 };
 
 PyGetSetDef Code_getset[] = {
-    {"cmd", Code_get_cmd, Code_set_cmd, "The name segments collected so far.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+        {"cmd", Code_get_cmd, Code_set_cmd, "The name segments collected so far.", nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot Code_slots[] = {
-    {Py_tp_doc, (void *)"Quick_Code(*cmd, tcl)\n--\n\n"
-                        "A Tcl command name being collected attribute by attribute; calling it runs "
-                        "the command. The keyword cast_=False returns the plain string result."},
-    {Py_tp_new, (void *)Code_new},
-    {Py_tp_init, (void *)Code_init},
-    {Py_tp_call, (void *)PyVectorcall_Call},
-    {Py_tp_getattro, (void *)Code_getattro},
-    {Py_tp_repr, (void *)Code_repr},
-    {Py_tp_str, (void *)Code_str},
-    {Py_tp_dealloc, (void *)Code_dealloc},
-    {Py_tp_traverse, (void *)Code_traverse},
-    {Py_tp_clear, (void *)Code_clear},
-    {Py_tp_methods, Code_methods},
-    {Py_tp_members, Code_members},
-    {Py_tp_getset, Code_getset},
-    {0, nullptr},
+        {Py_tp_doc,
+         (void *)"Quick_Code(*cmd, tcl)\n--\n\n"
+                 "A Tcl command name being collected attribute by attribute; calling it runs "
+                 "the command. The keyword cast_=False returns the plain string result."},
+        {Py_tp_new, (void *)Code_new},
+        {Py_tp_init, (void *)Code_init},
+        {Py_tp_call, (void *)PyVectorcall_Call},
+        {Py_tp_getattro, (void *)Code_getattro},
+        {Py_tp_repr, (void *)Code_repr},
+        {Py_tp_str, (void *)Code_str},
+        {Py_tp_dealloc, (void *)Code_dealloc},
+        {Py_tp_traverse, (void *)Code_traverse},
+        {Py_tp_clear, (void *)Code_clear},
+        {Py_tp_methods, Code_methods},
+        {Py_tp_members, Code_members},
+        {Py_tp_getset, Code_getset},
+        {0, nullptr},
 };
 
 PyType_Spec Code_spec = {
-    "oskra.tcl.quick.Quick_Code", sizeof(CodeObject), 0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL, Code_slots,
+        "oskra.tcl.quick.Quick_Code",
+        sizeof(CodeObject),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL,
+        Code_slots,
 };
 
 }  // namespace

@@ -9,7 +9,7 @@
 namespace {
 
 PyObject *s_history, *s_tk, *s_vars, *s_call, *s_cast_any, *s_append, *s_errorInfo, *s_cast_, *s_sep, *s_dash,
-    *s_str, *s_code_fmt, *s_invalid_command, *s_getattribute;
+        *s_str, *s_code_fmt, *s_invalid_command, *s_getattribute;
 PyObject *g_weakref_proxy, *g_object_getattribute;
 PyTypeObject *QuickType, *CodeType;
 

@@ -129,8 +129,7 @@ PyObject *one_arg(const char *fname, PyObject *const *args, Py_ssize_t nargsf, P
 PyObject *update_string_of_list(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
     static const char *const names[] = {"listObj"};
     PyObject *obj;
-    if (!parse_args("_tcl_UpdateStringOfList", args, (size_t)nargsf, kwnames, names, 1, &obj))
-        return nullptr;
+    if (!parse_args("_tcl_UpdateStringOfList", args, (size_t)nargsf, kwnames, names, 1, &obj)) return nullptr;
     return oskra::wordform_from_sequence(obj);
 }
 
@@ -148,32 +147,31 @@ PyObject *tclobj_from_mapping(PyObject *, PyObject *const *args, Py_ssize_t narg
 #define FN(f) ((PyCFunction)(void (*)(void))(f))
 
 PyMethodDef METHODS[] = {
-    {"_Tcl_ScanElement", FN(scan_element), FASTCALL_KW,
-     "_Tcl_ScanElement(string)\n--\n\n"
-     "Scan one list element: (2 * length + 2, set of quoting flag names)."},
-    {"_Tcl_ConvertElement", FN(convert_element), FASTCALL_KW,
-     "_Tcl_ConvertElement(src, flags)\n--\n\n"
-     "The element quoted as the flags say; may add \"BRACES_UNMATCHED\" to flags."},
-    {"_tcl_UpdateStringOfList", FN(update_string_of_list), FASTCALL_KW,
-     "_tcl_UpdateStringOfList(listObj)\n--\n\n"
-     "The Tcl list string of the elements of an iterable."},
-    {"_wordform_from_mapping", FN(wordform_from_mapping), FASTCALL_KW,
-     "_wordform_from_mapping(obj)\n--\n\n"
-     "The Tcl list string key1 value1 key2 value2 ... of a mapping."},
-    {"_tclobj_from_sequence", FN(tclobj_from_sequence), FASTCALL_KW,
-     "_tclobj_from_sequence(obj)\n--\n\n"
-     "Tuple of tclobj() of every element."},
-    {"_tclobj_from_mapping", FN(tclobj_from_mapping), FASTCALL_KW,
-     "_tclobj_from_mapping(obj)\n--\n\n"
-     "Tuple (key1, value1, key2, value2, ...) of a mapping, each through tclobj()."},
+        {"_Tcl_ScanElement", FN(scan_element), FASTCALL_KW,
+         "_Tcl_ScanElement(string)\n--\n\n"
+         "Scan one list element: (2 * length + 2, set of quoting flag names)."},
+        {"_Tcl_ConvertElement", FN(convert_element), FASTCALL_KW,
+         "_Tcl_ConvertElement(src, flags)\n--\n\n"
+         "The element quoted as the flags say; may add \"BRACES_UNMATCHED\" to flags."},
+        {"_tcl_UpdateStringOfList", FN(update_string_of_list), FASTCALL_KW,
+         "_tcl_UpdateStringOfList(listObj)\n--\n\n"
+         "The Tcl list string of the elements of an iterable."},
+        {"_wordform_from_mapping", FN(wordform_from_mapping), FASTCALL_KW,
+         "_wordform_from_mapping(obj)\n--\n\n"
+         "The Tcl list string key1 value1 key2 value2 ... of a mapping."},
+        {"_tclobj_from_sequence", FN(tclobj_from_sequence), FASTCALL_KW,
+         "_tclobj_from_sequence(obj)\n--\n\n"
+         "Tuple of tclobj() of every element."},
+        {"_tclobj_from_mapping", FN(tclobj_from_mapping), FASTCALL_KW,
+         "_tclobj_from_mapping(obj)\n--\n\n"
+         "Tuple (key1, value1, key2, value2, ...) of a mapping, each through tclobj()."},
 };
 
 // ---------------------------------------------------------------------------
 // A callable with a __dict__, for the functions that carry attributes.
 
 struct AttrFunction {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     PyObject *dict;
     PyObject *name;
     PyObject *qualname;
@@ -247,49 +245,48 @@ PyObject *attrfn_signature(PyObject *, void *) {
 }
 
 // Pickled and copied by reference, like any module-level function.
-PyObject *attrfn_reduce(PyObject *self, PyObject *) {
-    return Py_NewRef(((AttrFunction *)self)->qualname);
-}
+PyObject *attrfn_reduce(PyObject *self, PyObject *) { return Py_NewRef(((AttrFunction *)self)->qualname); }
 
 PyMethodDef ATTRFN_METHODS[] = {
-    {"__reduce__", attrfn_reduce, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
+        {"__reduce__", attrfn_reduce, METH_NOARGS, nullptr},
+        {nullptr, nullptr, 0, nullptr},
 };
 
 PyMemberDef ATTRFN_MEMBERS[] = {
-    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(AttrFunction, vectorcall), Py_READONLY, nullptr},
-    {"__dictoffset__", Py_T_PYSSIZET, offsetof(AttrFunction, dict), Py_READONLY, nullptr},
-    {"__name__", Py_T_OBJECT_EX, offsetof(AttrFunction, name), 0, nullptr},
-    {"__qualname__", Py_T_OBJECT_EX, offsetof(AttrFunction, qualname), 0, nullptr},
-    {"__module__", Py_T_OBJECT_EX, offsetof(AttrFunction, module), 0, nullptr},
-    {"__doc__", Py_T_OBJECT_EX, offsetof(AttrFunction, doc), 0, nullptr},
-    {nullptr, 0, 0, 0, nullptr},
+        {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(AttrFunction, vectorcall), Py_READONLY, nullptr},
+        {"__dictoffset__", Py_T_PYSSIZET, offsetof(AttrFunction, dict), Py_READONLY, nullptr},
+        {"__name__", Py_T_OBJECT_EX, offsetof(AttrFunction, name), 0, nullptr},
+        {"__qualname__", Py_T_OBJECT_EX, offsetof(AttrFunction, qualname), 0, nullptr},
+        {"__module__", Py_T_OBJECT_EX, offsetof(AttrFunction, module), 0, nullptr},
+        {"__doc__", Py_T_OBJECT_EX, offsetof(AttrFunction, doc), 0, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
 };
 
 PyGetSetDef ATTRFN_GETSET[] = {
-    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
-    {"__signature__", attrfn_signature, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+        {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+        {"__signature__", attrfn_signature, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot ATTRFN_SLOTS[] = {
-    {Py_tp_dealloc, (void *)attrfn_dealloc},
-    {Py_tp_traverse, (void *)attrfn_traverse},
-    {Py_tp_clear, (void *)attrfn_clear},
-    {Py_tp_repr, (void *)attrfn_repr},
-    {Py_tp_call, (void *)PyVectorcall_Call},
-    {Py_tp_methods, ATTRFN_METHODS},
-    {Py_tp_members, ATTRFN_MEMBERS},
-    {Py_tp_getset, ATTRFN_GETSET},
-    {0, nullptr},
+        {Py_tp_dealloc, (void *)attrfn_dealloc},
+        {Py_tp_traverse, (void *)attrfn_traverse},
+        {Py_tp_clear, (void *)attrfn_clear},
+        {Py_tp_repr, (void *)attrfn_repr},
+        {Py_tp_call, (void *)PyVectorcall_Call},
+        {Py_tp_methods, ATTRFN_METHODS},
+        {Py_tp_members, ATTRFN_MEMBERS},
+        {Py_tp_getset, ATTRFN_GETSET},
+        {0, nullptr},
 };
 
 PyType_Spec ATTRFN_SPEC = {
-    "oskra.tcl.wordform.conversion_function",
-    sizeof(AttrFunction),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    ATTRFN_SLOTS,
+        "oskra.tcl.wordform.conversion_function",
+        sizeof(AttrFunction),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+                Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        ATTRFN_SLOTS,
 };
 
 PyObject *new_attr_function(PyTypeObject *tp, const char *name, const char *doc,
@@ -312,17 +309,15 @@ PyObject *new_attr_function(PyTypeObject *tp, const char *name, const char *doc,
     return (PyObject *)f;
 }
 
-const char WORDFORM_DOC[] =
-    "wordform(obj)\n\n"
-    "The Tcl form of obj as a str: __wordform__() or wordform(__tclobj__())\n"
-    "when defined, \"\" for None, the text of a str, \"true\"/\"false\" for a\n"
-    "bool, a quoted Tcl list for a sequence, set or mapping, else str(obj).";
-const char TCLOBJ_DOC[] =
-    "tclobj(obj)\n\n"
-    "A value the Tcl layer passes to Tcl with its type: __tclobj__() when\n"
-    "defined, \"\" for None, str, bytes, bool, float, Tcl_Obj and machine-sized\n"
-    "int unchanged, nested tuples for sequences, sets and mappings, else\n"
-    "wordform(obj).";
+const char WORDFORM_DOC[] = "wordform(obj)\n\n"
+                            "The Tcl form of obj as a str: __wordform__() or wordform(__tclobj__())\n"
+                            "when defined, \"\" for None, the text of a str, \"true\"/\"false\" for a\n"
+                            "bool, a quoted Tcl list for a sequence, set or mapping, else str(obj).";
+const char TCLOBJ_DOC[] = "tclobj(obj)\n\n"
+                          "A value the Tcl layer passes to Tcl with its type: __tclobj__() when\n"
+                          "defined, \"\" for None, str, bytes, bool, float, Tcl_Obj and machine-sized\n"
+                          "int unchanged, nested tuples for sequences, sets and mappings, else\n"
+                          "wordform(obj).";
 
 void check(int rc) {
     if (rc < 0) throw nb::python_error();
@@ -364,7 +359,8 @@ NB_MODULE(wordform, m) {
 
     PyTypeObject *fn_type = (PyTypeObject *)check(PyType_FromModuleAndSpec(mod, &ATTRFN_SPEC, nullptr));
     nb::object fn_type_ref = nb::steal((PyObject *)fn_type);
-    nb::object wordform = nb::steal(check(new_attr_function(fn_type, "wordform", WORDFORM_DOC, oskra::wordform)));
+    nb::object wordform =
+            nb::steal(check(new_attr_function(fn_type, "wordform", WORDFORM_DOC, oskra::wordform)));
     m.attr("wordform") = wordform;
 
     nb::object maxsize;

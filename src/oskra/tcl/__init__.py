@@ -8,6 +8,7 @@ are given no interpreter can use the package as one (through a weak proxy).
 The names are bound on first use, not at import, so that importing one
 module of the package (``oskra.tcl.wordform``, say) starts no interpreter.
 """
+
 import importlib
 
 # Imported here so that the names stay the functions: importing the
@@ -18,7 +19,8 @@ __all__ = ["wordform", "tclobj"]
 
 # Submodules are found by the import system, never by the interpreter.
 _SUBMODULES = frozenset(
-    ("array", "history", "internal", "interpreter", "namespace", "nestmap", "quick", "startup", "tcl"))
+    ("array", "history", "internal", "interpreter", "namespace", "nestmap", "quick", "startup", "tcl")
+)
 
 
 def _bind_global_interpreter():

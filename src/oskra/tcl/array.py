@@ -1,4 +1,5 @@
 """The Python form of a Tcl array."""
+
 from collections.abc import MutableMapping
 
 
@@ -13,8 +14,9 @@ class Array(MutableMapping):
     @staticmethod
     def from_tcl(value):
         """Build an Array from an "array get" list of names and values."""
-        from oskra.tcl.internal import GetListFromAny
         from tkinter import TclError
+
+        from oskra.tcl.internal import GetListFromAny
 
         try:
             items = GetListFromAny(value)

@@ -1,4 +1,5 @@
 """The package's own Tcl-Init entry point."""
+
 import os
 
 TCL_LIBRARY_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tcl")

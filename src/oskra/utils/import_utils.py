@@ -1,4 +1,5 @@
 """Entry-point discovery."""
+
 from importlib.metadata import entry_points
 
 

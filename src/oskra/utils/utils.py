@@ -1,4 +1,5 @@
 """Miscellaneous helpers."""
+
 from datetime import datetime
 
 
