@@ -1,6 +1,8 @@
 """Quick calls: attribute-style calling of Tcl commands."""
 
+import copy
 import gc
+import pickle
 import tkinter
 import tracemalloc
 import weakref
@@ -303,3 +305,57 @@ def test_repeated_calls_do_not_leak(interp):
     finally:
         tracemalloc.stop()
     assert growth < 50_000
+
+
+# Names that tools probe for are not name segments: copy, pickle and
+# IPython's display hooks ask for them on any object.
+PROBES = [
+    "__deepcopy__",
+    "__copy__",
+    "__setstate__",
+    "__reduce_ex__x__",
+    "__len__",
+    "__iter__",
+    "__html__",
+    "_ipython_canary_method_should_not_exist_",
+    "_ipython_display_",
+    "_repr_html_",
+    "_repr_mimebundle_",
+]
+
+
+@pytest.mark.parametrize("name", PROBES)
+@pytest.mark.parametrize("start", [(), ("ns_a", "ns_b")], ids=["root", "code"])
+def test_probe_names_raise_attribute_error_and_change_nothing(echo, start, name):
+    obj = echo.quick
+    for segment in start:
+        obj = getattr(obj, segment)
+    before = list(obj.cmd) if start else None
+    with pytest.raises(AttributeError, match=name):
+        getattr(obj, name)
+    with pytest.raises(AttributeError):
+        obj.__getattr__(name)
+    assert not hasattr(obj, name)
+    if start:
+        assert obj.cmd == before
+        assert obj.procname("x") == "got x"  # the next call names the right command
+
+
+@pytest.mark.parametrize("name", ["_", "__", "___", "____", "_private", "_repr", "__init", "ipython_x"])
+def test_other_underscore_names_stay_segments(interp, name):
+    assert getattr(interp.quick, name).cmd == [name]
+    assert getattr(interp.quick.a, name).cmd == ["a", name]
+
+
+@pytest.mark.parametrize("copier", [copy.copy, copy.deepcopy, pickle.dumps])
+@pytest.mark.parametrize("make", [lambda i: i.quick, lambda i: i.quick.a.b], ids=["root", "code"])
+def test_copying_runs_no_tcl(interp, copier, make):
+    obj = make(interp)
+
+    def cmdcount():
+        return interp.tk.call("info", "cmdcount")
+
+    first, second = cmdcount(), cmdcount()
+    with pytest.raises(TypeError):
+        copier(obj)
+    assert cmdcount() - second == second - first  # only the count's own command ran

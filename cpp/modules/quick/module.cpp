@@ -14,6 +14,7 @@
 #include <initializer_list>
 
 #include "support/tclapp.h"
+#include "probe_names.h"
 #include "quick_code.h"
 #include "quick_support.h"
 
@@ -42,6 +43,7 @@ int Quick_init(PyObject *self, PyObject *args, PyObject *kwds) {
 
 // Quick.__getattr__: a new Quick_Code(name, tcl=self.tcl).
 PyObject *quick_new_code(PyObject *self, PyObject *name) {
+    if (is_probe_name(name)) return probe_miss(self, name);
     PyObject *tcl = Q(self)->tcl;
     if (!tcl) return missing(self, "tcl");
     return code_create(name, tcl);

@@ -9,6 +9,7 @@
 #include "support/tclapp.h"
 #include "core/tclsafe.h"
 #include "support/freelist.h"
+#include "probe_names.h"
 #include "quick_support.h"
 
 namespace {
@@ -101,6 +102,7 @@ int Code_init(PyObject *self, PyObject *args, PyObject *kwds) {
 
 // Quick_Code.__getattr__: one more name segment, on this same object.
 PyObject *code_add_segment(PyObject *self, PyObject *name) {
+    if (is_probe_name(name)) return probe_miss(self, name);
     PyObject *cmd = segments(self);
     if (!cmd) return nullptr;
     if (PyList_CheckExact(cmd)) {
