@@ -1,5 +1,5 @@
 # Every target does its own set-up (safe to run again).
-.PHONY: setup demo test bench asan lint format clean
+.PHONY: setup demo test bench asan lint format typecheck clean
 
 setup:
 	scripts/setup.sh
@@ -53,6 +53,16 @@ format: setup
 	.venv/bin/clang-format -i $$(git ls-files 'cpp/*.cpp' 'cpp/*.h')
 	.venv/bin/ruff format .
 	.venv/bin/ruff check --fix .
+
+# The type stubs: mypy --strict over code that uses the package (the tour,
+# and a file of pinned expectations), and stubtest comparing every stub with
+# the built modules. Run outside the tree so that the installed package is
+# the one checked.
+TYPECHECK_TOOLS := "mypy==2.4.1"
+typecheck: setup
+	@.venv/bin/python -m pip install -q $(TYPECHECK_TOOLS)
+	.venv/bin/python -m mypy --strict --warn-unused-ignores examples/tour.py tests/typecheck/stub_usage.py
+	cd /tmp && $(CURDIR)/.venv/bin/python -m mypy.stubtest oskra
 
 clean:
 	rm -rf build .venv .venv-*

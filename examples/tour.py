@@ -23,17 +23,17 @@ from oskra.tcl.nestmap import NestMap
 from oskra.tcl.wordform import tclobj, wordform
 
 
-def section(title):
+def section(title: str) -> None:
     print()
     print(title)
     print("-" * len(title))
 
 
-def show(label, value):
+def show(label: str, value: object) -> None:
     print("  %-48s %r" % (label, value))
 
 
-def main():
+def main() -> None:
     interp = Interpreter()
 
     section("1. An interpreter (Tcl with TclX, no Tk window)")
@@ -122,7 +122,7 @@ def main():
         show("inside: namespace exists", interp.eval("namespace exists %s" % tmp_ns))
     show("after: namespace exists", interp.eval("namespace exists %s" % tmp_ns))
 
-    def shout(text):
+    def shout(text: str) -> str:
         """Upper-case the text."""
         return text.upper()
 

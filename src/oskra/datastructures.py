@@ -1,7 +1,9 @@
 """Small data structures shared by the oskra packages."""
 
+from typing import Any
 
-class AttrDict(dict):
+
+class AttrDict(dict[Any, Any]):
     """A dict whose keys can also be read as attributes.
 
     Only reading falls back to the keys: attribute assignment stays ordinary,
@@ -12,7 +14,7 @@ class AttrDict(dict):
 
     __slots__ = ()
 
-    def __getattr__(self, name):
+    def __getattr__(self, name: str) -> Any:
         try:
             return self[name]
         except KeyError:
@@ -20,5 +22,5 @@ class AttrDict(dict):
         except TypeError:
             raise AttributeError(name) from None
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "%s(%s)" % (type(self).__name__, dict.__repr__(self))

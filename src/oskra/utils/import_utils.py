@@ -1,9 +1,9 @@
 """Entry-point discovery."""
 
-from importlib.metadata import entry_points
+from importlib.metadata import EntryPoint, entry_points
 
 
-def get_entry_points(group):
+def get_entry_points(group: str) -> list[EntryPoint]:
     """Entry points registered under ``group``, in discovery order.
 
     Each has ``name``, ``module`` and ``load()``.

@@ -3,6 +3,6 @@
 from datetime import datetime
 
 
-def get_time():
+def get_time() -> datetime:
     """The current local time, with microseconds."""
     return datetime.now()
