@@ -9,7 +9,6 @@ from collections import deque
 from tkinter import TclError
 
 from oskra.tcl.wordform import wordform
-
 from oskra.utils.utils import get_time
 
 log = logging.getLogger("oskra.tcl")

@@ -9,9 +9,9 @@ from tkinter import TclError, Tk
 
 import baseline_history_quick as base_history
 from baseline_lists import make_nestmap
-from oskra.tcl.internal import TclDLL
 
 from oskra.tcl.array import Array
+from oskra.tcl.internal import TclDLL
 
 _splitter = tkinter.Tcl()
 

@@ -8,6 +8,7 @@ from collections.abc import MutableMapping
 from tkinter import TclError
 
 import baseline_varcmd
+
 from oskra.tcl.wordform import tclobj, wordform
 
 

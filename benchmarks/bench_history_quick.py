@@ -3,8 +3,9 @@
 import weakref
 
 import baseline_history_quick as base
-from oskra.tcl.history import History
 from run import Case
+
+from oskra.tcl.history import History
 
 
 def _full(cls):

@@ -1,9 +1,10 @@
 """List splitting and keyed lists against tkinter's splitter and the baseline."""
 
 import baseline_lists as baseline
+from run import Case
+
 from oskra.tcl.internal import GetListFromAny
 from oskra.tcl.nestmap import NestMap
-from run import Case
 
 
 def _list_text(n):

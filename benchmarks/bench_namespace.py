@@ -8,8 +8,9 @@ import itertools
 from functools import partial
 
 import baseline_namespace as base
-from oskra.tcl.namespace import TclNamespace
 from run import Case
+
+from oskra.tcl.namespace import TclNamespace
 
 
 def cases(env):

@@ -2,8 +2,9 @@
 pure-Python baseline."""
 
 import baseline_varcmd as base
-from oskra.tcl.namespace import TclArrayVariable, TclCommand, TclVariable
 from run import Case
+
+from oskra.tcl.namespace import TclArrayVariable, TclCommand, TclVariable
 
 
 def cases(env):

@@ -3,8 +3,9 @@
 import tkinter
 
 import baseline_wordform as baseline
-from oskra.tcl.wordform import tclobj, wordform
 from run import Case
+
+from oskra.tcl.wordform import tclobj, wordform
 
 
 def _mixed(n):

@@ -3,6 +3,7 @@
 import functools
 
 import pytest
+
 from oskra.tcl.interpreter import Interpreter, TclCommand
 
 

@@ -7,10 +7,10 @@ import tkinter
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from oskra.tcl.interpreter import Interpreter, NestMap
-from oskra.tcl.wordform import wordform
 
 from oskra.tcl.array import Array
+from oskra.tcl.interpreter import Interpreter, NestMap
+from oskra.tcl.wordform import wordform
 
 
 @pytest.fixture(scope="module")

@@ -5,6 +5,7 @@ import logging
 from tkinter import TclError
 
 import pytest
+
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclCommand, TclVariable
 from oskra.tcl.wordform import wordform

@@ -7,10 +7,10 @@ import re
 import weakref
 from datetime import datetime
 
-import oskra.tcl.history as history
 import pytest
-from oskra.tcl.history import Entry, History
 
+import oskra.tcl.history as history
+from oskra.tcl.history import Entry, History
 from oskra.utils.utils import get_time
 
 

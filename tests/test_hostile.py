@@ -284,12 +284,11 @@ LONE_SURROGATES = [("lone surrogate", "\ud800"), ("surrogate inside", "x\udfffy"
 
 
 def _entry_points(group, interp):
+    import oskra.tcl as top
+    from oskra.tcl import namespace as ns_mod
     from oskra.tcl.history import Entry, History
     from oskra.tcl.nestmap import NestMap
     from oskra.tcl.quick import Quick, Quick_Code
-
-    import oskra.tcl as top
-    from oskra.tcl import namespace as ns_mod
 
     wf = importlib.import_module("oskra.tcl.wordform")
     internal = importlib.import_module("oskra.tcl.internal")
@@ -595,12 +594,11 @@ def _sweep(group, extra=""):
 def _sweep_unbound():
     """Child side: every method of every class, called through the class
     with a `self` of the wrong kind (the C++ methods must check it)."""
+    from oskra.tcl import namespace as ns_mod
     from oskra.tcl.history import Entry, History
     from oskra.tcl.interpreter import Interpreter
     from oskra.tcl.nestmap import NestMap
     from oskra.tcl.quick import Quick, Quick_Code
-
-    from oskra.tcl import namespace as ns_mod
 
     interp = Interpreter()
     space = ns_mod.TclNamespace
@@ -661,12 +659,11 @@ def _sweep_unbound():
 
 def _sweep_uninitialised():
     """Child side: every method of an instance whose __init__ never ran."""
+    from oskra.tcl import namespace as ns_mod
     from oskra.tcl.history import Entry, History
     from oskra.tcl.interpreter import Interpreter
     from oskra.tcl.nestmap import NestMap
     from oskra.tcl.quick import Quick, Quick_Code
-
-    from oskra.tcl import namespace as ns_mod
 
     space = ns_mod.TclNamespace
     for cls in [
@@ -755,11 +752,10 @@ def shared():
 
 
 def _conversions():
+    import oskra.tcl as top
     import oskra.tcl.interpreter  # noqa: F401  (binds the package-level names)
     from oskra.tcl.history import Entry
     from oskra.tcl.nestmap import NestMap
-
-    import oskra.tcl as top
 
     wf = importlib.import_module("oskra.tcl.wordform")
     return {
@@ -914,9 +910,8 @@ def test_lone_surrogates_give_unicode_error(shared, call, text):
 
 def test_lone_surrogates_stay_python_side(shared):
     """Nothing reaches Tcl: the text is kept or converted as it is."""
-    from oskra.tcl.wordform import wordform
-
     import oskra.tcl as top
+    from oskra.tcl.wordform import wordform
 
     assert top.cast_list("\ud800 x") == ("\ud800", "x")
     assert shared.cast_any("\ud800") == "\ud800"
@@ -1123,9 +1118,8 @@ def test_very_deep_keyed_list_path():
     ids=["deep braces", "wide keyed list", "backslashes", "open braces"],
 )
 def test_casts_of_pathological_text_finish(shared, text):
-    from oskra.tcl.nestmap import NestMap
-
     import oskra.tcl as top
+    from oskra.tcl.nestmap import NestMap
 
     shared.cast_any(text)
     for convert in (top.cast_list, NestMap.from_tcl):

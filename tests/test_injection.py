@@ -12,6 +12,7 @@ from tkinter import TclError
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclCommand, TclNamespace, TclVariable
 from oskra.tcl.nestmap import NestMap

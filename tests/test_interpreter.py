@@ -5,8 +5,9 @@ import inspect
 import tkinter
 import weakref
 
-import oskra.tcl.interpreter as module
 import pytest
+
+import oskra.tcl.interpreter as module
 from oskra.tcl.interpreter import Interpreter
 
 MODULE_NAMES = [
@@ -309,10 +310,9 @@ def test_methods_on_foreign_self(name, bad_self):
 
 
 def test_package_top_level_stands_in_for_the_shared_interpreter():
-    import oskra.tcl.wordform  # the submodule must not replace the function
-
     import oskra
     import oskra.tcl
+    import oskra.tcl.wordform  # the submodule must not replace the function
     from oskra.tcl import wordform
 
     assert callable(wordform) and wordform(("a b",)) == "{a b}"

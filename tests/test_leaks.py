@@ -17,6 +17,7 @@ import sys
 from tkinter import TclError
 
 import pytest
+
 from oskra.tcl.history import History
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclCommand, TclNamespace, TclVariable, TempTclCommand, TempTclVariable

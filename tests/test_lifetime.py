@@ -10,6 +10,7 @@ import weakref
 from tkinter import TclError
 
 import pytest
+
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import (
     TclArrayVariable,

@@ -7,6 +7,7 @@ import weakref
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+
 from oskra.tcl.internal import GetListFromAny, TclDLL
 
 E = "\U0001f600"

@@ -5,10 +5,11 @@ import weakref
 from collections.abc import MutableMapping
 from tkinter import TclError
 
-import oskra.tcl.namespace as nsmod
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+
+import oskra.tcl.namespace as nsmod
 from oskra.tcl.namespace import TclNamespace, TempTclNamespace
 from oskra.tcl.wordform import wordform
 

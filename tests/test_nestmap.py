@@ -6,15 +6,15 @@ import os
 import sys
 import tkinter
 
-import oskra.tcl.nestmap as nestmap_module
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+
+import oskra.tcl.nestmap as nestmap_module
+from oskra.datastructures import AttrDict
 from oskra.tcl.internal import GetListFromAny
 from oskra.tcl.nestmap import NestMap
 from oskra.tcl.wordform import tclobj, wordform
-
-from oskra.datastructures import AttrDict
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "benchmarks"))
 import baseline_lists  # noqa: E402

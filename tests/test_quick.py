@@ -7,10 +7,11 @@ import tkinter
 import tracemalloc
 import weakref
 
-import oskra.tcl.quick as module
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+
+import oskra.tcl.quick as module
 from oskra.tcl.history import History
 from oskra.tcl.nestmap import NestMap
 from oskra.tcl.quick import Quick, Quick_Code

@@ -4,6 +4,7 @@ import gc
 from tkinter import TclError
 
 import pytest
+
 from oskra.tcl.namespace import (
     TclNamespace,
     TempTclArrayVariable,

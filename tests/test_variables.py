@@ -7,12 +7,12 @@ from tkinter import TclError
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from oskra.tcl.interpreter import Interpreter
-from oskra.tcl.namespace import TclArrayVariable, TclVariable
-from oskra.tcl.wordform import tclobj, wordform
 
 import oskra.tcl
 from oskra.tcl.array import Array
+from oskra.tcl.interpreter import Interpreter
+from oskra.tcl.namespace import TclArrayVariable, TclVariable
+from oskra.tcl.wordform import tclobj, wordform
 
 # Text that Tcl must store and give back literally.
 # (NUL is left out: the Tcl layer's eval result stops at a NUL.)

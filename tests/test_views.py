@@ -3,6 +3,7 @@
 from tkinter import TclError
 
 import pytest
+
 from oskra.tcl.namespace import TclArrayVariable, TclCommand, TclNamespace, TclVariable
 
 T = TclNamespace
