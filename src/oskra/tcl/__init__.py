@@ -19,7 +19,18 @@ __all__ = ["wordform", "tclobj"]
 
 # Submodules are found by the import system, never by the interpreter.
 _SUBMODULES = frozenset(
-    ("array", "history", "internal", "interpreter", "namespace", "nestmap", "quick", "startup", "tcl")
+    (
+        "array",
+        "console",
+        "history",
+        "internal",
+        "interpreter",
+        "namespace",
+        "nestmap",
+        "quick",
+        "startup",
+        "tcl",
+    )
 )
 
 

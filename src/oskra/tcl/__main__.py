@@ -1,0 +1,7 @@
+"""python -m oskra.tcl: the Tcl console (see oskra.tcl.console)."""
+
+import sys
+
+from oskra.tcl.console import main
+
+sys.exit(main())
