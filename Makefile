@@ -1,5 +1,5 @@
 # Every target does its own set-up (safe to run again).
-.PHONY: setup demo test bench asan lint format typecheck clean
+.PHONY: setup demo test bench asan lint format typecheck docs clean
 
 setup:
 	scripts/setup.sh
@@ -63,6 +63,13 @@ typecheck: setup
 	@.venv/bin/python -m pip install -q $(TYPECHECK_TOOLS)
 	.venv/bin/python -m mypy --strict --warn-unused-ignores src/oskra examples/tour.py tests/typecheck/stub_usage.py
 	cd /tmp && $(CURDIR)/.venv/bin/python -m mypy.stubtest oskra
+
+# The API reference and guides (docs/) from the installed package's
+# docstrings, into build/docs; any warning fails the build.
+DOCS_TOOLS := "sphinx==9.0.4"
+docs: setup
+	@.venv/bin/python -m pip install -q $(DOCS_TOOLS)
+	.venv/bin/python -m sphinx -W --keep-going -q -b html docs build/docs
 
 clean:
 	rm -rf build .venv .venv-*
