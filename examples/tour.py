@@ -5,6 +5,7 @@ environment).
 """
 
 import logging
+import subprocess
 import sys
 from tkinter import TclError
 
@@ -137,6 +138,19 @@ def main() -> None:
     interp.remove_callback(command)
     show('after remove_callback: info commands shout', interp.eval("info commands shout"))
 
+    def measure(port: str) -> str:
+        raise ValueError("device not ready: port %s" % port)
+
+    interp.create_callback(measure)
+    try:
+        interp.eval("measure 3")
+    except TclError as exc:
+        print("  a callback that raises: eval('measure 3') raises TclError:")
+        for line in str(exc).splitlines()[:4]:
+            print("      " + line)
+        show("  its __cause__ (the Python exception)", exc.__cause__)
+    interp.remove_callback(measure)
+
     section("7. Quick calls: Tcl commands as Python attributes")
     show('quick.set("greeting", "hello world")', interp.quick.set("greeting", "hello world"))
     show('quick.expr("2**10")  (typecast)', interp.quick.expr("2**10"))
@@ -172,6 +186,23 @@ def main() -> None:
     print("  with DEBUG logging on 'oskra.tcl', every call is logged (recorded or not):")
     interp.eval("set logged 1")
     logging.getLogger("oskra.tcl").setLevel(logging.WARNING)
+
+    section("9. The console: python -m oskra.tcl")
+    console(["-c", "keylset k port.3 ready; keylget k port"])
+    console(["-c", "proc check {} {error {device not ready}}; check"])
+    print("  lines given to the console (a terminal also gets prompts and readline):")
+    console([], "set n 6\nproc twice {x} {\n  expr {2 * $x}\n}\ntwice $n\nnosuch\nexit 0\n")
+
+
+def console(args: list[str], lines: str | None = None) -> None:
+    """Run the console in a child process and show what it printed."""
+    command = [sys.executable, "-m", "oskra.tcl", *args]
+    done = subprocess.run(command, input=lines, capture_output=True, text=True, check=False)
+    if args:
+        print("  $ python -m oskra.tcl %s" % " ".join(repr(a) if " " in a else a for a in args))
+    for line in (done.stdout + done.stderr).splitlines():
+        print("      " + line)
+    print("      (exit status %d)" % done.returncode)
 
 
 if __name__ == "__main__":
