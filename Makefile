@@ -69,7 +69,7 @@ typecheck: setup
 DOCS_TOOLS := "sphinx==9.0.4"
 docs: setup
 	@.venv/bin/python -m pip install -q $(DOCS_TOOLS)
-	.venv/bin/python -m sphinx -W --keep-going -q -b html docs build/docs
+	.venv/bin/python -m sphinx -E -W --keep-going -q -b html docs build/docs
 
 clean:
 	rm -rf build .venv .venv-*

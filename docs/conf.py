@@ -2,6 +2,12 @@
 package's docstrings (the extension modules' own __doc__ and
 __text_signature__), so build it in the project's environment."""
 
+import os
+
+# Document the modules as they run (their own docstrings and signatures),
+# not by executing their .pyi stubs in their place.
+os.environ["SPHINX_AUTODOC_IGNORE_NATIVE_MODULE_TYPE_STUBS"] = "1"
+
 project = "oskra.tcl"
 author = "the oskra.tcl developers"
 copyright = "the oskra.tcl developers"
