@@ -428,6 +428,8 @@ PyObject *check(PyObject *o) {
 }  // namespace
 
 NB_MODULE(history, m) {
+    m.doc() = "The call history of an interpreter: Entry (one recorded call with its timestamp) and History "
+              "(a bounded record with named markers).";
     PyDateTime_IMPORT;
     if (!PyDateTimeAPI) throw nb::python_error();
     s_get_time = intern("get_time");

@@ -51,6 +51,8 @@ PyMethodDef reset_result_def = {"Tcl_ResetResult", (PyCFunction)tcl_reset_result
 }  // namespace
 
 NB_MODULE(internal, m) {
+    m.doc() = "Low-level helpers of the package: GetListFromAny (Tcl list splitting) and "
+              "TclDLL.Tcl_ResetResult.";
     nb::object get_list =
             nb::steal(PyCFunction_NewEx(&get_list_def, nullptr, nb::str("oskra.tcl.internal").ptr()));
     if (!get_list.is_valid()) throw nb::python_error();

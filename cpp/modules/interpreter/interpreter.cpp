@@ -263,6 +263,45 @@ PyObject *interp_get_errorinfo(PyObject *self_, PyObject *const *args, Py_ssize_
     return PyObject_GetItem(vars.get(), g.s_errorInfo);
 }
 
+// "<Interpreter (shared): 12 of 9999 calls in history (recording), 2
+// callbacks>": what the interpreter holds, never its address. Parts that
+// cannot be read (an instance whose __init__ never ran) are left out.
+PyObject *interp_repr(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    static const char *const names[] = {"self"};
+    PyObject *a[1];
+    if (!bind_args("Interpreter.__repr__", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    PyObject *self = a[0];
+    Ref shared = Ref::steal(PyObject_GetAttrString(g.module, "_global_interpreter"));
+    PyErr_Clear();
+    std::string text = shared.get() == self ? "<Interpreter (shared)" : "<Interpreter";
+    Ref history = Ref::steal(PyObject_GetAttr(self, g.s_history));
+    Ref record = history ? Ref::steal(PyObject_GetAttrString(history.get(), "__history__")) : Ref();
+    Ref maxlen = record ? Ref::steal(PyObject_GetAttrString(record.get(), "maxlen")) : Ref();
+    Ref enabled = history ? Ref::steal(PyObject_GetAttrString(history.get(), "enabled")) : Ref();
+    Ref callbacks = Ref::steal(PyObject_GetAttr(self, g.s_callbacks));
+    PyErr_Clear();
+    Py_ssize_t calls = record ? PyObject_Length(record.get()) : -1;
+    Py_ssize_t commands = callbacks ? PyObject_Length(callbacks.get()) : -1;
+    int recording = enabled ? PyObject_IsTrue(enabled.get()) : -1;
+    PyErr_Clear();
+    std::string parts;
+    if (calls >= 0) {
+        parts += std::to_string(calls);
+        if (maxlen && PyLong_Check(maxlen.get()))
+            parts += " of " + std::to_string(PyLong_AsSsize_t(maxlen.get()));
+        parts += " calls in history";
+        if (recording >= 0) parts += recording ? " (recording)" : " (not recording)";
+    }
+    if (commands >= 0) {
+        if (!parts.empty()) parts += ", ";
+        parts += std::to_string(commands) + (commands == 1 ? " callback" : " callbacks");
+    }
+    PyErr_Clear();
+    if (!parts.empty()) text += ": " + parts;
+    text += ">";
+    return PyUnicode_FromStringAndSize(text.data(), (Py_ssize_t)text.size());
+}
+
 void intern_names() {
     struct {
         PyObject **slot;
@@ -315,6 +354,8 @@ using namespace oskra::interp;
 // The module body runs inside nanobind's module set-up (see the end of this
 // file for how its errors reach the importer).
 NB_MODULE(_interpreter_body, m) {
+    m.doc() = "The Interpreter class: a Tcl interpreter with TclX (no Tk), started with the Tcl-Init entry "
+              "points; importing the module starts the shared one, _global_interpreter.";
     g.module = m.ptr();
     intern_names();
     // The core's Tcl-layer lookups import tkinter on first use; do that now,
@@ -369,6 +410,8 @@ NB_MODULE(_interpreter_body, m) {
                  "(typecast with cast_any when `typecast` is true).");
     add_function(cb, "get_errorInfo", interp_get_errorinfo, "($self, /)",
                  "The Tcl error trace of the last error (::errorInfo).");
+    add_function(cb, "__repr__", interp_repr, "($self, /)",
+                 "What the interpreter holds: its history and callbacks.");
     add_variable_methods(cb);
     add_cast_methods(cb);
     nb::object cls = cb.build(nb::make_tuple(m.attr("Tk")));

@@ -105,8 +105,8 @@ nb::object make_TclArrayVariable() {
     add("__delitem__", (void *)arr_delitem, FAST, "__delitem__($self, key, /)\n--\n\n");
     add("clear", (void *)arr_clear, FAST, "clear($self, /)\n--\n\nUnset the whole array.");
     add("update", (void *)arr_update, FASTKW,
-        "update($self, /, *args, **kwargs)\n--\n\nSet the pairs of dict(*args, **kwargs) with one array "
-        "set.");
+        "update($self, /, *args, **kwargs)\n--\n\nSet the pairs of ``dict(*args, **kwargs)`` with one "
+        "``array set``.");
     return cb.build(nb::make_tuple(classes.MutableMapping, classes.TclVariable));
 }
 

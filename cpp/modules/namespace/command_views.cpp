@@ -130,31 +130,39 @@ METHOD(pv_exists) {
 }  // namespace
 
 bool make_command_views() {
-    views.CommandsView = make_class("CommandsView", "TclNamespace.CommandsView",
-                                    "The commands of a namespace as a mapping: name -> TclCommand.",
-                                    {classes.MutableMapping.ptr()},
-                                    {{"__init__", cv_init, "($self, ns)"},
-                                     {"byref", cv_byref, "($self, cmd_name, *args, **kwargs)"},
-                                     {"exists", cv_exists, "($self, cmd_name)"},
-                                     {"createcommand", cv_createcommand, "($self, cmd_name, func)"},
-                                     {"delete", cv_delete, "($self, cmd_name)"},
-                                     {"rename", cv_rename, "($self, cmd_name, new_name)"},
-                                     {"origin", cv_origin, "($self, cmd_name)"},
-                                     {"proc_body", cv_proc_body, "($self, cmd_name)"},
-                                     {"proc_args", cv_proc_args, "($self, cmd_name)"},
-                                     {"proc_arg_default", cv_proc_arg_default, "($self, cmd_name, arg_name)"},
-                                     {"__getitem__", cv_getitem, "($self, name, /)"},
-                                     {"__contains__", cv_contains, "($self, name, /)"},
-                                     {"__setitem__", cv_setitem, "($self, name, value, /)"},
-                                     {"__delitem__", cv_delitem, "($self, name, /)"},
-                                     {"__len__", view_len, "($self, /)"},
-                                     {"__iter__", names_iter<&Consts::info_commands>, "($self, /)"}});
+    views.CommandsView = make_class(
+            "CommandsView", "TclNamespace.CommandsView",
+            "The commands of a namespace as a mapping: name -> TclCommand.", {classes.MutableMapping.ptr()},
+            {{"__init__", cv_init, "($self, ns)"},
+             {"byref", cv_byref, "($self, cmd_name, *args, **kwargs)", false,
+              "A TclCommand for the name joined onto the namespace (further arguments as TclCommand's)."},
+             {"exists", cv_exists, "($self, cmd_name)", false, "Whether a command of that name exists."},
+             {"createcommand", cv_createcommand, "($self, cmd_name, func)", false,
+              "Register the Python callable `func` as the Tcl command of that name."},
+             {"delete", cv_delete, "($self, cmd_name)", false, "Delete the command."},
+             {"rename", cv_rename, "($self, cmd_name, new_name)", false,
+              "Rename the command; a relative new name is taken inside the namespace."},
+             {"origin", cv_origin, "($self, cmd_name)", false,
+              "The command's origin (``namespace origin``)."},
+             {"proc_body", cv_proc_body, "($self, cmd_name)", false, "The procedure's body."},
+             {"proc_args", cv_proc_args, "($self, cmd_name)", false,
+              "The procedure's argument names as a tuple."},
+             {"proc_arg_default", cv_proc_arg_default, "($self, cmd_name, arg_name)", false,
+              "The default of a procedure argument, or None."},
+             {"__getitem__", cv_getitem, "($self, name, /)"},
+             {"__contains__", cv_contains, "($self, name, /)"},
+             {"__setitem__", cv_setitem, "($self, name, value, /)"},
+             {"__delitem__", cv_delitem, "($self, name, /)"},
+             {"__len__", view_len, "($self, /)"},
+             {"__repr__", view_repr, "($self, /)"},
+             {"__iter__", names_iter<&Consts::info_commands>, "($self, /)"}});
     if (!views.CommandsView) return false;
-    views.ProcsView = make_class("ProcsView", "TclNamespace.ProcsView",
-                                 "The procedures of a namespace as a mapping: name -> TclCommand.",
-                                 {views.CommandsView},
-                                 {{"exists", pv_exists, "($self, cmd_name)"},
-                                  {"__iter__", names_iter<&Consts::info_procs>, "($self, /)"}});
+    views.ProcsView = make_class(
+            "ProcsView", "TclNamespace.ProcsView",
+            "The procedures of a namespace as a mapping: name -> TclCommand.", {views.CommandsView},
+            {{"exists", pv_exists, "($self, cmd_name)", false,
+              "Whether a procedure of that name exists (built-in commands do not count)."},
+             {"__iter__", names_iter<&Consts::info_procs>, "($self, /)"}});
     return views.ProcsView != nullptr;
 }
 

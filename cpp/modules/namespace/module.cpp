@@ -227,8 +227,8 @@ PyObject *make_class(const char *name, const char *qualname, const char *doc,
         !put("__doc__", doc ? PyUnicode_FromString(doc) : Py_NewRef(Py_None)))
         return nullptr;
     for (const MethodDef &d : methods) {
-        PyObject *f = d.is_static ? make_static(qualname, d.name, d.f, d.sig)
-                                  : make_method(qualname, d.name, d.f, d.sig);
+        PyObject *f = d.is_static ? make_static(qualname, d.name, d.f, d.sig, d.doc)
+                                  : make_method(qualname, d.name, d.f, d.sig, d.doc);
         if (!put(d.name, f)) return nullptr;
     }
     for (auto &e : extra)

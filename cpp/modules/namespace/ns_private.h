@@ -78,6 +78,7 @@ struct MethodDef {
     FastKw f;
     const char *sig;
     bool is_static = false;
+    const char *doc = "";
 };
 
 // The class a class statement would make: type(bases[0])(name, bases, ns),

@@ -412,6 +412,15 @@ PyObject *str_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
     return self_ns(self);
 }
 
+// TclNamespace('::shop'): the class (a subclass shows its own) and the name.
+PyObject *repr_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    SELF_ONLY("__repr__");
+    Ref cls = Ref::steal(PyType_GetName(Py_TYPE(self)));
+    Ref ns = Ref::steal(self_ns(self));
+    if (!cls || !ns) return nullptr;
+    return PyUnicode_FromFormat("%U(%R)", cls.get(), ns.get());
+}
+
 }  // namespace
 
 PyObject *ns_eval_words(PyObject *self, PyObject *words) { return eval_impl(self, words, nullptr, 0); }
@@ -440,38 +449,71 @@ static const char TCLNAMESPACE_DOC[] =
 nb::object make_TclNamespace() {
     if (!init_words()) throw nb::python_error();
     if (!make_views()) throw nb::python_error();
-    PyObject *cls = make_class(QUAL, QUAL, TCLNAMESPACE_DOC, {(PyObject *)&PyBaseObject_Type},
-                               {
-                                       {"__init__", m_init, "($self, ns, tcl=None)"},
-                                       {"children", children, "($self, pattern=None)"},
-                                       {"code", code, "($self, script)"},
-                                       {"current", current, "($self)"},
-                                       {"create", create, "($self)"},
-                                       {"delete", delete_, "($self)"},
-                                       {"eval", eval, "($self, tclcmd, *args)"},
-                                       {"call", call, "($self, tclcmd, *args)"},
-                                       {"exists", exists, "($self)"},
-                                       {"export", export_, "($self, clear=False, *patterns)"},
-                                       {"forget", forget, "($self, *patterns)"},
-                                       {"import_", import_, "($self, force=False, *patterns)"},
-                                       {"origin", origin, "($self, command)"},
-                                       {"parent", parent, "($self, force_eval=False)"},
-                                       {"which", which, "($self, name, command=False, variable=False)"},
-                                       {"is_absolute", is_absolute, "($self)"},
-                                       {"is_relative", is_relative, "($self)"},
-                                       {"absolute", absolute, "($self)"},
-                                       {"make_absolute", make_absolute, "($self)"},
-                                       {"__str__", str_, "($self, /)"},
-                                       {"qualifiers", name_qualifiers, "(string)", true},
-                                       {"tail", name_tail, "(string)", true},
-                                       {"join", name_join, "(string, *args)", true},
-                                       {"split", name_split, "(string)", true},
-                                       {"normalize", name_normalize, "(string)", true},
-                               },
-                               {{"VariablesView", views.VariablesView},
-                                {"ObjectsView", views.ObjectsView},
-                                {"CommandsView", views.CommandsView},
-                                {"ProcsView", views.ProcsView}});
+    PyObject *cls = make_class(
+            QUAL, QUAL, TCLNAMESPACE_DOC, {(PyObject *)&PyBaseObject_Type},
+            {
+                    {"__init__", m_init, "($self, ns, tcl=None)"},
+                    {"children", children, "($self, pattern=None)", false,
+                     "The names of the child namespaces (those matching the glob `pattern`), as a tuple."},
+                    {"code", code, "($self, script)", false,
+                     "``namespace code script`` run in this namespace: the script wrapped to run here "
+                     "later."},
+                    {"current", current, "($self)", false,
+                     "The interpreter's current namespace (``namespace current``)."},
+                    {"create", create, "($self)", false,
+                     "Create the namespace in Tcl (nothing happens if it exists). ValueError for the empty "
+                     "name."},
+                    {"delete", delete_, "($self)", false,
+                     "Delete the namespace and everything in it (the current one for the empty name)."},
+                    {"eval", eval, "($self, tclcmd, *args)", false,
+                     "Evaluate `tclcmd` (with `args` appended as words) as a script inside the namespace; "
+                     "the result as a str."},
+                    {"call", call, "($self, tclcmd, *args)", false,
+                     "Run `tclcmd` (a word tuple, with `args` appended) inside the namespace, each word "
+                     "passed as one Tcl word."},
+                    {"exists", exists, "($self)", false, "Whether the namespace exists."},
+                    {"export", export_, "($self, clear=False, *patterns)", false,
+                     "Without arguments: the export patterns as a tuple. Else set them (`clear` true clears "
+                     "first)."},
+                    {"forget", forget, "($self, *patterns)", false,
+                     "``namespace forget``: remove commands imported from the namespaces of the `patterns`."},
+                    {"import_", import_, "($self, force=False, *patterns)", false,
+                     "``namespace import`` of the commands matching `patterns` (`force` replaces existing "
+                     "ones)."},
+                    {"origin", origin, "($self, command)", false,
+                     "The fully qualified name of the command that `command`, as seen from here, imports "
+                     "from."},
+                    {"parent", parent, "($self, force_eval=False)", false,
+                     "The parent namespace's name, from Tcl; with `force_eval`, an absolute name's parent "
+                     "without Tcl."},
+                    {"which", which, "($self, name, command=False, variable=False)", false,
+                     "``namespace which``: the fully qualified name of a command (or, with `variable`, a "
+                     "variable) as seen from here."},
+                    {"is_absolute", is_absolute, "($self)", false,
+                     "Whether the name starts with \"::\" (the empty name itself when it is empty)."},
+                    {"is_relative", is_relative, "($self)", false,
+                     "Whether the name is relative (the empty name itself when it is empty)."},
+                    {"absolute", absolute, "($self)", false,
+                     "The name made absolute against the current namespace."},
+                    {"make_absolute", make_absolute, "($self)", false, "Make the name absolute, in place."},
+                    {"__str__", str_, "($self, /)"},
+                    {"__repr__", repr_, "($self, /)"},
+                    {"qualifiers", name_qualifiers, "(string)", true,
+                     "Everything before the last \"::\" of a name (\"\" when there is none)."},
+                    {"tail", name_tail, "(string)", true, "Everything after the last \"::\" of a name."},
+                    {"join", name_join, "(string, *args)", true,
+                     "The names joined with \"::\" and normalized; an absolute name replaces what comes "
+                     "before it."},
+                    {"split", name_split, "(string)", true,
+                     "The components of a name as a list (\"\" first for an absolute name). ValueError for a "
+                     "single \":\"."},
+                    {"normalize", name_normalize, "(string)", true,
+                     "The name with repeated and trailing separators removed (\"::\" itself becomes \"\")."},
+            },
+            {{"VariablesView", views.VariablesView},
+             {"ObjectsView", views.ObjectsView},
+             {"CommandsView", views.CommandsView},
+             {"ProcsView", views.ProcsView}});
     if (!cls) throw nb::python_error();
     return nb::steal(cls);
 }

@@ -190,34 +190,48 @@ METHOD(vv_delitem) {
 }  // namespace
 
 bool make_variable_views() {
-    views.VariablesView =
-            make_class("VariablesView", "TclNamespace.VariablesView",
-                       "The variables of a namespace as a mapping: name -> value as a string.",
-                       {classes.MutableMapping.ptr()},
-                       {{"__init__", vv_init, "($self, ns)"},
-                        {"byref", vv_byref, "($self, var_name, *args, **kwargs)"},
-                        {"array_byref", vv_array_byref, "($self, var_name, *args, **kwargs)"},
-                        {"get", vv_get, "($self, var_name)"},
-                        {"set", vv_set, "($self, var_name, value, array_index=None)"},
-                        {"unset", vv_unset, "($self, var_name, array_index=None, nocomplain=False)"},
-                        {"array_get", vv_array_get, "($self, var_name, pattern=None)"},
-                        {"array_set", vv_array_set, "($self, var_name, value)"},
-                        {"array_unset", vv_array_unset, "($self, var_name, pattern=None)"},
-                        {"array_names", vv_array_names, "($self, var_name, pattern=None)"},
-                        {"is_array", vv_is_array, "($self, var_name)"},
-                        {"exists", vv_exists, "($self, var_name, array_index=None)"},
-                        {"__getitem__", vv_getitem, "($self, name, /)"},
-                        {"__contains__", vv_contains, "($self, name, /)"},
-                        {"__setitem__", vv_setitem, "($self, name, value, /)"},
-                        {"__delitem__", vv_delitem, "($self, name, /)"},
-                        {"__len__", view_len, "($self, /)"},
-                        {"__iter__", names_iter<&Consts::info_vars>, "($self, /)"}});
+    views.VariablesView = make_class(
+            "VariablesView", "TclNamespace.VariablesView",
+            "The variables of a namespace as a mapping: name -> value as a string.",
+            {classes.MutableMapping.ptr()},
+            {{"__init__", vv_init, "($self, ns)"},
+             {"byref", vv_byref, "($self, var_name, *args, **kwargs)", false,
+              "A TclVariable (or `var_type`) for the name joined onto the namespace; nothing is asked of "
+              "Tcl."},
+             {"array_byref", vv_array_byref, "($self, var_name, *args, **kwargs)", false,
+              "A TclArrayVariable for the name joined onto the namespace."},
+             {"get", vv_get, "($self, var_name)", false,
+              "The variable's value as a str (TclError for a missing variable)."},
+             {"set", vv_set, "($self, var_name, value, array_index=None)", false,
+              "Set the variable (or its element `array_index`) to `value`."},
+             {"unset", vv_unset, "($self, var_name, array_index=None, nocomplain=False)", false,
+              "Unset the variable or one element; `nocomplain` drops Tcl's error."},
+             {"array_get", vv_array_get, "($self, var_name, pattern=None)", false,
+              "The array's elements (matching `pattern`) as an Array of strings."},
+             {"array_set", vv_array_set, "($self, var_name, value)", false,
+              "Set array elements from a mapping or a flat name, value sequence."},
+             {"array_unset", vv_array_unset, "($self, var_name, pattern=None)", false,
+              "Unset the array elements matching `pattern`, or the whole array."},
+             {"array_names", vv_array_names, "($self, var_name, pattern=None)", false,
+              "The array's element names (matching `pattern`) as a tuple."},
+             {"is_array", vv_is_array, "($self, var_name)", false, "Whether the variable is an array."},
+             {"exists", vv_exists, "($self, var_name, array_index=None)", false,
+              "Whether the variable (or its element `array_index`) exists."},
+             {"__getitem__", vv_getitem, "($self, name, /)"},
+             {"__contains__", vv_contains, "($self, name, /)"},
+             {"__setitem__", vv_setitem, "($self, name, value, /)"},
+             {"__delitem__", vv_delitem, "($self, name, /)"},
+             {"__len__", view_len, "($self, /)"},
+             {"__repr__", view_repr, "($self, /)"},
+             {"__iter__", names_iter<&Consts::info_vars>, "($self, /)"}});
     if (!views.VariablesView) return false;
-    views.ObjectsView = make_class("ObjectsView", "TclNamespace.ObjectsView",
-                                   "The variables of a namespace as a mapping: name -> typed value.",
-                                   {views.VariablesView},
-                                   {{"get", ov_get, "($self, var_name, array_index=None)"},
-                                    {"array_get", ov_array_get, "($self, var_name, pattern=None)"}});
+    views.ObjectsView = make_class(
+            "ObjectsView", "TclNamespace.ObjectsView",
+            "The variables of a namespace as a mapping: name -> typed value.", {views.VariablesView},
+            {{"get", ov_get, "($self, var_name, array_index=None)", false,
+              "The variable's (or element's) value as the Tcl layer delivers it: int, float, tuple, str..."},
+             {"array_get", ov_array_get, "($self, var_name, pattern=None)", false,
+              "The array's elements (matching `pattern`) as an Array of typed values."}});
     return views.ObjectsView != nullptr;
 }
 

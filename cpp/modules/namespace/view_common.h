@@ -53,6 +53,7 @@ PyObject *view_init(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, PyOb
 
 // len(view) and iter(view) over the names one listing command yields.
 METHOD(view_len);
+METHOD(view_repr);
 PyObject *new_iter(PyObject *view, PyObject *words);
 template <PyObject *Consts::*listing>
 METHOD(names_iter) {

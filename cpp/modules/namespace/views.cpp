@@ -181,6 +181,16 @@ METHOD(view_len) {
     return PyLong_FromSsize_t(n);
 }
 
+// TclNamespace.VariablesView(TclNamespace('::shop')): the view's class and
+// the namespace object it shows.
+METHOD(view_repr) {
+    if (!self_only("__repr__", args, nargs, kwnames)) return nullptr;
+    Ref cls = Ref::steal(PyType_GetQualName(Py_TYPE(args[0])));
+    Ref ns = Ref::steal(PyObject_GetAttr(args[0], names.ns));
+    if (!cls || !ns) return nullptr;
+    return PyUnicode_FromFormat("%U(%R)", cls.get(), ns.get());
+}
+
 }  // namespace view
 
 bool make_views() { return view::init_consts() && view::make_variable_views() && view::make_command_views(); }

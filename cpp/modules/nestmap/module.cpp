@@ -91,6 +91,7 @@ PyMethodDef from_tcl_def = {"from_tcl", (PyCFunction)nm_from_tcl, METH_O,
 }  // namespace
 
 NB_MODULE(nestmap, m) {
+    m.doc() = "NestMap: a TclX keyed list as a nested mapping with dotted key paths.";
     nb::object attr_dict = nb::module_::import_("oskra.datastructures").attr("AttrDict");
     nb::object mutable_mapping = nb::module_::import_("collections.abc").attr("MutableMapping");
     m.attr("AttrDict") = attr_dict;

@@ -70,6 +70,22 @@ PyObject *Quick_call(PyObject *, PyObject *, PyObject *) {
     return nullptr;
 }
 
+// "<tcl.Quick magic of <Interpreter: ...>>": the interpreter it calls into,
+// by that interpreter's own repr (the weak proxy's repr is an address).
+PyObject *Quick_repr(PyObject *self) {
+    PyObject *tcl = Q(self)->tcl;
+    if (!tcl) return PyUnicode_FromString("<tcl.Quick magic, no interpreter>");
+    PyObject *target = PyObject_CallMethod(tcl, "__repr__", nullptr);
+    if (!target) {
+        if (!PyErr_ExceptionMatches(PyExc_ReferenceError)) return nullptr;
+        PyErr_Clear();
+        return PyUnicode_FromString("<tcl.Quick magic of a deleted interpreter>");
+    }
+    PyObject *text = PyUnicode_FromFormat("<tcl.Quick magic of %S>", target);
+    Py_DECREF(target);
+    return text;
+}
+
 int Quick_traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(Q(self)->tcl);
@@ -113,6 +129,7 @@ PyType_Slot Quick_slots[] = {
         {Py_tp_new, (void *)PyType_GenericNew},
         {Py_tp_init, (void *)Quick_init},
         {Py_tp_call, (void *)Quick_call},
+        {Py_tp_repr, (void *)Quick_repr},
         {Py_tp_getattro, (void *)Quick_getattro},
         {Py_tp_dealloc, (void *)Quick_dealloc},
         {Py_tp_traverse, (void *)Quick_traverse},
@@ -154,6 +171,8 @@ PyObject *intern(const char *s) {
 }  // namespace
 
 NB_MODULE(quick, m) {
+    m.doc() = "Quick calls: interp.quick.ns.proc(x, opt=y) runs the Tcl command ns::proc with the words x, "
+              "-opt, y.";
     s_history = intern("history");
     s_tk = intern("tk");
     s_vars = intern("vars");

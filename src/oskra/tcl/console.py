@@ -90,6 +90,7 @@ class Console:
         self.prompts = prompts
 
     def is_complete(self, text: str) -> bool:
+        """Whether text is a whole Tcl command (Tcl's ``info complete``)."""
         return bool(self.interp.getboolean(self.interp.tk.call("info", "complete", text)))
 
     def read_command(self) -> str:
@@ -100,6 +101,7 @@ class Console:
         return "\n".join(lines)
 
     def run(self) -> int:
+        """Read, evaluate and print until end of input; the exit status."""
         while True:
             try:
                 command = self.read_command()
@@ -118,6 +120,7 @@ class Console:
 
 
 def banner(interp: Interpreter) -> str:
+    """The console's greeting, with the Tcl and TclX versions."""
     versions = interp.tk.eval("list [info patchlevel] [package present Tclx]").split()
     return "oskra.tcl console: Tcl %s with TclX %s. Type exit or end the input (Ctrl-D) to leave." % (
         versions[0],
@@ -142,6 +145,8 @@ def enable_line_editing(interp: Interpreter) -> None:
 
 
 def interactive() -> int:
+    """The console on standard input: prompts, banner and line editing when
+    it is a terminal, plain command after command otherwise."""
     tty = sys.stdin.isatty()
     interp = start(sys.argv[0] if sys.argv else "", [], interactive=tty)
     if tty:
