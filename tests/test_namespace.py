@@ -97,6 +97,7 @@ def test_tclnamespace_class_body_order():
         "absolute",
         "make_absolute",
         "__str__",
+        "__repr__",
         "qualifiers",
         "tail",
         "join",
