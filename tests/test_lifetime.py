@@ -26,12 +26,10 @@ from oskra.tcl.namespace import (
 TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
 
 
-def dead_interpreter_objects():
-    """Every kind of object that holds an interpreter, after it was collected."""
-    interp = Interpreter()
+def bound_objects(interp):
+    """Every kind of object that holds an interpreter."""
     interp.eval("proc ::p {a} {return $a}")
-    interp.create_callback(lambda *a: "cb", "::cb")
-    objs = {
+    return {
         "variable": TclVariable("::v", tcl=interp),
         "element": TclVariable("::arr", "k", tcl=interp),
         "array": TclArrayVariable("::arr", tcl=interp),
@@ -49,6 +47,13 @@ def dead_interpreter_objects():
         "temp command": TempTclCommand(tcl=interp),
         "temp namespace": TempTclNamespace(tcl=interp),
     }
+
+
+def dead_interpreter_objects():
+    """Every kind of object that holds an interpreter, after it was collected."""
+    interp = Interpreter()
+    interp.create_callback(lambda *a: "cb", "::cb")
+    objs = bound_objects(interp)
     ref = weakref.ref(interp)
     del interp
     gc.collect()

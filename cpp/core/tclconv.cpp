@@ -1,6 +1,7 @@
 // Quiet Tcl conversions for the casts (see tclconv.h).
 #include "core/tclconv.h"
 
+#include "core/stack_obj.h"
 #include "support/tclapp.h"
 
 #include <climits>
@@ -48,24 +49,6 @@ bool tclobj_value(PyObject *obj, Tcl_Obj **out) {
 }
 
 namespace {
-
-// A Tcl value on the C stack over borrowed UTF-8 text, as Tcl's own
-// Tcl_GetDouble and Tcl_GetBoolean use one: parsing gives it an internal
-// representation, which the destructor frees; the text is never Tcl's.
-struct StackObj {
-    Tcl_Obj obj;
-    StackObj(const char *s, Py_ssize_t n) {
-        obj.refCount = 1;
-        obj.bytes = const_cast<char *>(s);
-        obj.length = (int)n;
-        obj.typePtr = nullptr;
-    }
-    ~StackObj() {
-        if (obj.typePtr && obj.typePtr->freeIntRepProc) obj.typePtr->freeIntRepProc(&obj);
-    }
-    StackObj(const StackObj &) = delete;
-    StackObj &operator=(const StackObj &) = delete;
-};
 
 ConvResult int_of(Tcl_Obj *obj, PyObject **out) {
     Tcl_WideInt w;

@@ -34,4 +34,11 @@ ConvResult conv_boolean(PyObject *value, PyObject **out);
 // CONV_UNSUPPORTED (take the two conversions one by one).
 ConvResult conv_number(PyObject *value, PyObject **out);
 
+// tkinter's getint, getdouble or getboolean (`method`, a method name of the
+// tkapp) for a thread that does not own the tkapp's interpreter: the same
+// results and the same TclError messages, without touching the interpreter
+// or a Tcl value that it may share. New reference, or null with an error.
+enum ForeignKind { FOREIGN_INT, FOREIGN_DOUBLE, FOREIGN_BOOLEAN };
+PyObject *foreign_conversion(ForeignKind kind, PyObject *tkapp, PyObject *method, PyObject *value);
+
 }  // namespace oskra

@@ -8,10 +8,13 @@ namespace oskra {
 
 namespace {
 
-// The leading fields of _tkinter's application object: PyObject_HEAD, then
-// the Tcl interpreter it owns.
+// The leading fields of _tkinter's application object: PyObject_HEAD, the
+// Tcl interpreter it owns, and the thread that created the interpreter.
 struct TkappHead {
     PyObject_HEAD Tcl_Interp *interp;
+    int wantobjects;
+    int threaded;
+    Tcl_ThreadId thread_id;
 };
 
 // The leading fields of _tkinter's Tcl_Obj wrapper.
@@ -63,6 +66,19 @@ Tcl_Interp *interp_of_tkapp(PyObject *tkapp) {
     PyErr_Format(PyExc_TypeError, "expected a _tkinter.tkapp object, not %.200s",
                  tkapp ? Py_TYPE(tkapp)->tp_name : "NULL");
     return nullptr;
+}
+
+bool tkapp_on_owner_thread(PyObject *tkapp) {
+    return reinterpret_cast<TkappHead *>(tkapp)->thread_id == Tcl_GetCurrentThread();
+}
+
+Tcl_Interp *owned_interp_of_tkapp(PyObject *tkapp) {
+    Tcl_Interp *interp = interp_of_tkapp(tkapp);
+    if (interp && !tkapp_on_owner_thread(tkapp)) {
+        PyErr_SetString(PyExc_RuntimeError, WRONG_THREAD);
+        return nullptr;
+    }
+    return interp;
 }
 
 Tcl_Obj *tcl_obj_value(PyObject *obj) { return reinterpret_cast<TclObjHead *>(obj)->value; }

@@ -16,6 +16,19 @@ PyObject *tcl_obj_type();
 // of a tkinter.Tk); null with TypeError set for anything else.
 Tcl_Interp *interp_of_tkapp(PyObject *tkapp);
 
+// Whether the calling thread is the one that created the tkapp's Tcl
+// interpreter (tkinter's own test): Tcl's C library may touch that
+// interpreter, and the values it shares, only from there. `tkapp` must be a
+// _tkinter.tkapp (see interp_of_tkapp).
+bool tkapp_on_owner_thread(PyObject *tkapp);
+
+// The error tkinter raises for a call from another thread (RuntimeError).
+inline constexpr const char *WRONG_THREAD = "Calling Tcl from different apartment";
+
+// interp_of_tkapp, on the owner thread only: elsewhere null with tkinter's
+// RuntimeError set.
+Tcl_Interp *owned_interp_of_tkapp(PyObject *tkapp);
+
 // The Tcl_Obj* held by a _tkinter.Tcl_Obj Python object (no new reference).
 Tcl_Obj *tcl_obj_value(PyObject *obj);
 

@@ -14,11 +14,21 @@ PyObject *get_list_from_any(PyObject *, PyObject *value) { return oskra::split_l
 
 // The Tcl interpreter behind an Interpreter, a tkapp, or anything whose
 // `tk` attribute is a tkapp (a weak proxy included).
+// Only on the thread that owns it: elsewhere tkinter's RuntimeError.
 Tcl_Interp *find_interp(PyObject *obj) {
-    if (std::strcmp(Py_TYPE(obj)->tp_name, "_tkinter.tkapp") == 0) return oskra::interp_of_tkapp(obj);
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "_tkinter.tkapp") == 0) return oskra::owned_interp_of_tkapp(obj);
     PyObject *tk = PyObject_GetAttrString(obj, "tk");
     if (!tk) return nullptr;
-    Tcl_Interp *interp = oskra::interp_of_tkapp(tk);
+    if (std::strcmp(Py_TYPE(tk)->tp_name, "_tkinter.tkapp") != 0) {
+        // Not a Tcl application (a closed interpreter's, say): its own error first.
+        PyObject *addr = PyObject_GetAttrString(tk, "interpaddr");
+        Py_XDECREF(addr);
+        if (!addr) {
+            Py_DECREF(tk);
+            return nullptr;
+        }
+    }
+    Tcl_Interp *interp = oskra::owned_interp_of_tkapp(tk);
     Py_DECREF(tk);
     return interp;
 }

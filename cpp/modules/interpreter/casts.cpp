@@ -6,6 +6,7 @@
 #include "core/keyedlist.h"
 #include "core/listsplit.h"
 #include "core/tclconv.h"
+#include "support/tclapp.h"
 #include "interp_private.h"
 
 namespace oskra::interp {
@@ -19,15 +20,59 @@ void chain_context(PyObject *context) {
     PyErr_SetRaisedException(exc);
 }
 
+PyObject *tkapp_of(PyObject *self) { return own_attr(self, g.s_tk); }
+
+// The tkapp whose interpreter belongs to another thread: `obj` itself (a
+// tkapp) or, for an exact Interpreter, its `tk`; else null, with no error
+// set unless reading `tk` failed.
+Ref foreign_tkapp(PyObject *obj) {
+    Ref tk = Ref::borrow(obj);
+    if (!tkapp_interp(obj)) {
+        if (!exact_interp(obj)) return Ref();
+        tk = Ref::steal(tkapp_of(obj));
+        if (!tk || !tkapp_interp(tk.get())) return Ref();
+    }
+    return tkapp_on_owner_thread(tk.get()) ? Ref() : tk;
+}
+
+// obj.<method>(value) for the Tcl layer's getint, getdouble (on the
+// Interpreter, which turns a TclError into ValueError) or getboolean (on the
+// tkapp). From a thread that does not own the interpreter the conversion is
+// done without touching it: same results, same messages.
+PyObject *convert_once(PyObject *obj, PyObject *method, PyObject *value) {
+    Ref tk = foreign_tkapp(obj);
+    if (!tk) return PyErr_Occurred() ? nullptr : call_method1(obj, method, value);
+    ForeignKind kind = method == g.s_getint ? FOREIGN_INT
+            : method == g.s_getdouble       ? FOREIGN_DOUBLE
+                                            : FOREIGN_BOOLEAN;
+    PyObject *r = foreign_conversion(kind, tk.get(), method, value);
+    if (!r && kind != FOREIGN_BOOLEAN && PyErr_ExceptionMatches(g.TclError)) {
+        // As tkinter's Misc.getint: raise ValueError(str(exc)) inside the handler.
+        PyObject *exc = PyErr_GetRaisedException();
+        Ref text = Ref::steal(PyObject_Str(exc));
+        if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+        chain_context(exc);
+    }
+    return r;
+}
+
+// Whether Tcl's C library may read `value` here: a Tcl value may be shared
+// with the interpreter, so only its own thread converts it in place.
+int direct_ok(PyObject *self, PyObject *value) {
+    if ((PyObject *)Py_TYPE(value) != g.Tcl_Obj) return 1;
+    Ref tk = foreign_tkapp(self);
+    return tk ? 0 : PyErr_Occurred() ? -1 : 1;
+}
+
 // The tkinter path of cast_int/cast_double: self.getint(value), retried
 // with wordform(value) on TypeError.
 PyObject *tk_number(PyObject *self, PyObject *method, PyObject *value) {
-    PyObject *r = call_method1(self, method, value);
+    PyObject *r = convert_once(self, method, value);
     if (r || !PyErr_ExceptionMatches(PyExc_TypeError)) return r;
     PyObject *type_error = PyErr_GetRaisedException();
     PyObject *text = wordform(value);
     if (text) {
-        r = call_method1(self, method, text);
+        r = convert_once(self, method, text);
         Py_DECREF(text);
     }
     if (!r) {
@@ -41,7 +86,9 @@ PyObject *tk_number(PyObject *self, PyObject *method, PyObject *value) {
 using Conv = ConvResult (*)(PyObject *, PyObject **);
 
 PyObject *cast_number(PyObject *self, PyObject *value, Conv conv, PyObject *method) {
-    if (exact_interp(self)) {
+    int direct = exact_interp(self) ? direct_ok(self, value) : 0;
+    if (direct < 0) return nullptr;
+    if (direct) {
         PyObject *out;
         if (conv(value, &out) == CONV_OK) return out;
     }
@@ -67,7 +114,9 @@ int swallow() {
 int quiet_number(PyObject *self, PyObject *value, Conv conv, PyObject *method, PyObject *tk_method,
                  bool swallow_type_error, PyObject **out) {
     if (exact_interp(self)) {
-        ConvResult r = conv(value, out);
+        int direct = direct_ok(self, value);
+        if (direct < 0) return -1;
+        ConvResult r = direct ? conv(value, out) : CONV_UNSUPPORTED;
         if (r == CONV_OK) return 1;
         if (r == CONV_NO) return 0;
         *out = tk_number(self, tk_method, value);
@@ -79,16 +128,15 @@ int quiet_number(PyObject *self, PyObject *value, Conv conv, PyObject *method, P
     return swallow();
 }
 
-PyObject *tkapp_of(PyObject *self) { return own_attr(self, g.s_tk); }
-
 // Tcl_ResetResult on the interpreter's Tcl interpreter.
 bool reset_result(PyObject *self) {
-    PyObject *tk = tkapp_of(self);
+    Ref tk = Ref::steal(tkapp_of(self));
     if (!tk) return false;
-    Tcl_Interp *interp = tkapp_interp(tk);
-    Py_DECREF(tk);
+    Tcl_Interp *interp = tkapp_interp(tk.get());
     if (interp) {
-        Tcl_ResetResult(interp);
+        // Another thread's interpreter may be running a script: its result
+        // is not ours to reset.
+        if (tkapp_on_owner_thread(tk.get())) Tcl_ResetResult(interp);
         return true;
     }
     // Not a _tkinter application object: the low-level binding decides.
@@ -151,7 +199,9 @@ PyObject *boolean_full(PyObject *self, PyObject *value) {
 
 PyObject *cast_boolean(PyObject *self, PyObject *value) {
     if (!reset_result(self)) return nullptr;
-    if (exact_interp(self)) {
+    int direct = exact_interp(self) ? direct_ok(self, value) : 0;
+    if (direct < 0) return nullptr;
+    if (direct) {
         PyObject *out;
         ConvResult r = conv_boolean(value, &out);
         if (r == CONV_OK) return out;

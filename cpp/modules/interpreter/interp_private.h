@@ -80,6 +80,7 @@ void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *sig
 void add_callback_methods(ClassBuilder &cb);
 void add_variable_methods(ClassBuilder &cb);
 void add_cast_methods(ClassBuilder &cb);
+void add_lifecycle_methods(ClassBuilder &cb);  // lifecycle.cpp
 
 // self.<name> for an attribute the instance holds (tk, history, vars, ...).
 // On the class itself the lookup skips the __getattr__ hook: these are

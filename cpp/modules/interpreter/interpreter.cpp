@@ -170,7 +170,10 @@ PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
     PyObject *buf[3] = {nullptr, tk, code};
     if (Py_TYPE(tk) != tk_type) {
         PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), g.s_eval);
-        if (!descr) return nullptr;
+        if (!descr) {  // an object that answers for itself (a closed interpreter's)
+            PyErr_Clear();
+            return PyObject_VectorcallMethod(g.s_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        }
         if (tk_type == nullptr && Py_IS_TYPE(descr, &PyMethodDescr_Type)) {
             tk_type = Py_TYPE(tk);
             Py_INCREF(tk_type);
@@ -414,6 +417,7 @@ NB_MODULE(_interpreter_body, m) {
                  "What the interpreter holds: its history and callbacks.");
     add_variable_methods(cb);
     add_cast_methods(cb);
+    add_lifecycle_methods(cb);
     nb::object cls = cb.build(nb::make_tuple(m.attr("Tk")));
     finish_class(cls);
     g.Interpreter = keep("Interpreter", cls);
