@@ -24,8 +24,11 @@ Tcl_Interp *find_interp(PyObject *obj) {
         PyObject *addr = PyObject_GetAttrString(tk, "interpaddr");
         Py_XDECREF(addr);
         if (!addr) {
-            Py_DECREF(tk);
-            return nullptr;
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+                Py_DECREF(tk);
+                return nullptr;
+            }
+            PyErr_Clear();
         }
     }
     Tcl_Interp *interp = oskra::owned_interp_of_tkapp(tk);
