@@ -6,10 +6,11 @@ import textwrap
 import weakref
 
 import pytest
-from oskra.tcl.interpreter import Interpreter
-from oskra.tcl.namespace import TclCommand, TempTclCommand
 from test_lifetime import OPERATIONS, bound_objects, run_isolated
 from test_threads import in_thread
+
+from oskra.tcl.interpreter import Interpreter
+from oskra.tcl.namespace import TclCommand, TempTclCommand
 
 CLOSED = "interpreter is closed"
 

@@ -6,8 +6,9 @@ import threading
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-from oskra.tcl.internal import TclDLL
 from test_lifetime import run_isolated
+
+from oskra.tcl.internal import TclDLL
 
 
 def in_thread(fn):
