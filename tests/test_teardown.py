@@ -1,6 +1,7 @@
 """Teardown: close(), the context manager, destroy(), and interpreters that
 are dropped with Python commands still registered."""
 
+import gc
 import sys
 import textwrap
 import weakref
@@ -200,3 +201,41 @@ def test_interpreter_with_a_half_run_constructor_can_be_dropped():
     interp.close()
     del interp
     assert ref() is None
+
+
+REGISTRATIONS = {
+    "create_callback": lambda i, f: i.create_callback(f, "::cb"),
+    "cmds view": lambda i, f: i.global_ns.cmds.__setitem__("cb", f),
+    "TclCommand": lambda i, f: TclCommand("::cb", tcl=i).createcommand(f),
+    "TempTclCommand": lambda i, f: TempTclCommand(f, "::cb", tcl=i),
+}
+
+
+@pytest.mark.parametrize("register", REGISTRATIONS.values(), ids=REGISTRATIONS.keys())
+def test_callbacks_that_refer_to_their_interpreter_are_collected(register):
+    def make():
+        interp = Interpreter()
+        keep = register(interp, lambda *a: interp.eval("set ::x 1"))
+        assert interp.eval("cb") == "1"
+        return weakref.ref(interp), interp.tk, keep
+
+    ref, tk, keep = make()
+    del keep
+    gc.collect()
+    assert ref() is None
+    assert sys.getrefcount(tk) == 2  # `tk` and the argument: no Tcl command holds it
+
+
+@pytest.mark.parametrize("register", REGISTRATIONS.values(), ids=REGISTRATIONS.keys())
+def test_a_deleted_command_releases_its_callable(interp, register):
+    def callback(*args):
+        return "called"
+
+    held = sys.getrefcount(callback)
+    keep = register(interp, callback)
+    assert interp.eval("cb") == "called"
+    interp.tk.call("rename", "::cb", "")
+    interp.__callbacks__.clear()
+    del keep
+    gc.collect()
+    assert sys.getrefcount(callback) == held and interp.__commands__ == {}

@@ -101,32 +101,72 @@ PyObject *safe(PyObject *value) {
     return text;
 }
 
-// The wrapper of a callback: calls it and checks its result.
+// The wrapper of a callback: calls it and checks its result. The Tcl layer
+// holds the wrapper where the garbage collector cannot see it, so a wrapper
+// that belongs to an interpreter does not hold the callable itself: the
+// interpreter's callable table does (under `key`), and the wrapper reaches
+// the table through a weak reference. A callable that refers back to its
+// interpreter then makes an ordinary, collectable cycle.
 struct SafeCallable {
-    PyObject_HEAD PyObject *func;
+    PyObject_HEAD PyObject *func;  // the callable, or null when a table holds it
+    PyObject *table_ref;  // weak reference to that table
+    PyObject *key;
     vectorcallfunc vectorcall;
 };
 
+SafeCallable *SC(PyObject *o) { return reinterpret_cast<SafeCallable *>(o); }
+
+// The table of an owned wrapper, or null (no error) once it is gone.
+Ref table_of(PyObject *self) {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject *t = nullptr;
+    if (PyWeakref_GetRef(SC(self)->table_ref, &t) < 0) PyErr_Clear();
+    return Ref::steal(t);
+#else
+    PyObject *t = PyWeakref_GetObject(SC(self)->table_ref);
+    return t && t != Py_None ? Ref::borrow(t) : Ref();
+#endif
+}
+
 PyObject *safe_callable_call(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
-    Ref result = Ref::steal(PyObject_Vectorcall(((SafeCallable *)self)->func, args, nargsf, kwnames));
+    Ref func = Ref::borrow(SC(self)->func);
+    if (!func) {
+        Ref table = table_of(self);
+        PyObject *f = table ? PyDict_GetItemWithError(table.get(), SC(self)->key) : nullptr;
+        if (!f) {
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "interpreter is closed");
+            return nullptr;
+        }
+        func = Ref::borrow(f);
+    }
+    Ref result = Ref::steal(PyObject_Vectorcall(func.get(), args, nargsf, kwnames));
     if (!result) return nullptr;
     return safe(result.get());
 }
 
 int safe_callable_traverse(PyObject *self, visitproc visit, void *arg) {
-    Py_VISIT(((SafeCallable *)self)->func);
+    Py_VISIT(SC(self)->func);
+    Py_VISIT(SC(self)->table_ref);
     Py_VISIT(Py_TYPE(self));
     return 0;
 }
 
 int safe_callable_clear(PyObject *self) {
-    Py_CLEAR(((SafeCallable *)self)->func);
+    Py_CLEAR(SC(self)->func);
+    Py_CLEAR(SC(self)->table_ref);
+    Py_CLEAR(SC(self)->key);
     return 0;
 }
 
 void safe_callable_dealloc(PyObject *self) {
     PyTypeObject *tp = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    if (SC(self)->table_ref) {  // the command is gone: so is its callable
+        PyObject *pending = PyErr_GetRaisedException();
+        Ref table = table_of(self);
+        if (table && PyDict_DelItem(table.get(), SC(self)->key) < 0) PyErr_Clear();
+        PyErr_SetRaisedException(pending);
+    }
     safe_callable_clear(self);
     tp->tp_free(self);
     Py_DECREF(tp);
@@ -150,7 +190,7 @@ PyObject *g_safe_callable_type = nullptr;
 
 }  // namespace
 
-PyObject *tcl_safe_callable(PyObject *func) {
+PyObject *tcl_safe_callable(PyObject *func, PyObject *table) {
     if (!PyCallable_Check(func)) return Py_NewRef(func);
     if (!tcl_obj_type()) return nullptr;
     if (!g_safe_callable_type) {
@@ -159,10 +199,18 @@ PyObject *tcl_safe_callable(PyObject *func) {
     }
     SafeCallable *w = PyObject_GC_New(SafeCallable, (PyTypeObject *)g_safe_callable_type);
     if (!w) return nullptr;
-    w->func = Py_NewRef(func);
+    w->func = w->table_ref = w->key = nullptr;
     w->vectorcall = safe_callable_call;
+    Ref wrapper = Ref::steal((PyObject *)w);  // on an error below, its dealloc undoes what was done
+    if (table) {
+        w->table_ref = PyWeakref_NewRef(table, nullptr);
+        w->key = w->table_ref ? PyLong_FromVoidPtr(w) : nullptr;  // unique while the wrapper lives
+        if (!w->key || PyDict_SetItem(table, w->key, func) < 0) return nullptr;
+    } else {
+        w->func = Py_NewRef(func);
+    }
     PyObject_GC_Track(w);
-    return (PyObject *)w;
+    return wrapper.release();
 }
 
 PyObject *tcl_safe_value(PyObject *value) {

@@ -27,6 +27,11 @@ PyObject *tcl_safe_value(PyObject *value);
 // tcl_safe_value() on its way back (an unconvertible result becomes the
 // Tcl error of a failed callback). Anything that is not callable is
 // returned as it is, for the Tcl layer to refuse. New reference.
-PyObject *tcl_safe_callable(PyObject *func);
+//
+// With `table` (an interpreter's callable table: a dict that accepts weak
+// references), the table holds `func` while the wrapper lives and the
+// wrapper holds the table only weakly; once the table is gone, calling the
+// wrapper raises RuntimeError("interpreter is closed").
+PyObject *tcl_safe_callable(PyObject *func, PyObject *table = nullptr);
 
 }  // namespace oskra

@@ -32,6 +32,7 @@ struct Globals {
     PyObject *TclCommand = nullptr;
     PyObject *wordform = nullptr;
     PyObject *Quick = nullptr;
+    PyObject *CommandTable = nullptr;  // the type of an interpreter's __commands__
     PyObject *zero_int, *one_int, *zero_float;
 
     // Interned attribute names.

@@ -86,6 +86,7 @@ PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, 
         self.attr("Quick") = quick;
         self.attr("quick") = quick;
         self.attr("__callbacks__") = nb::dict();
+        self.attr("__commands__") = nb::handle(g.CommandTable)();
         nb::object global_ns = nb::handle(g.TclNamespace)("::", nb::arg("tcl") = self);
         self.attr("global_ns") = global_ns;
         nb::object local_ns = nb::handle(g.TclNamespace)(nb::none(), nb::arg("tcl") = self);
@@ -392,6 +393,13 @@ NB_MODULE(_interpreter_body, m) {
     g.TclCommand = keep("TclCommand", pick("oskra.tcl.namespace", "TclCommand"));
     g.wordform = keep("wordform", pick("oskra.tcl.wordform", "wordform"));
     g.Quick = keep("Quick", pick("oskra.tcl.quick", "Quick"));
+    // The callables behind an interpreter's Tcl commands (see tclsafe.h): a
+    // dict that weak references can reach.
+    nb::dict table_ns;
+    table_ns["__module__"] = MODULE_NAME;
+    table_ns["__slots__"] = nb::make_tuple("__weakref__");
+    nb::handle type_type((PyObject *)&PyType_Type), dict_type((PyObject *)&PyDict_Type);
+    g.CommandTable = type_type("CommandTable", nb::make_tuple(dict_type), table_ns).release().ptr();
     m.attr("get_entry_points") = nb::module_::import_("oskra.utils.import_utils").attr("get_entry_points");
     m.attr("TCL_INIT_ENTRYPOINT") = "oskra.tcl";
     m.attr("TCL_ALLOWED_ENTRYPOINT_KEYS") = "tcl_init";

@@ -146,14 +146,19 @@ bool set_closed(PyObject *self) {
     return dict && *dict && PyDict_SetItem(*dict, g.s_tk, closed_tk) == 0;
 }
 
-// Forgets the callables registered by create_callback.
-bool clear_callbacks(PyObject *self) {
+// Forgets a table of callables (create_callback's, the commands').
+bool clear_table(PyObject *self, PyObject *name) {
     PyObject **dict = _PyObject_GetDictPtr(self);
-    PyObject *table = dict && *dict ? PyDict_GetItemWithError(*dict, g.s_callbacks) : nullptr;
+    PyObject *table = dict && *dict ? PyDict_GetItemWithError(*dict, name) : nullptr;
     if (!table) return !PyErr_Occurred();
     Ref held = Ref::borrow(table);
     if (PyDict_Check(held.get())) PyDict_Clear(held.get());
     return true;
+}
+
+bool clear_callbacks(PyObject *self) {
+    static PyObject *commands = PyUnicode_InternFromString("__commands__");
+    return commands && clear_table(self, g.s_callbacks) && clear_table(self, commands);
 }
 
 bool close_interpreter(PyObject *self) {

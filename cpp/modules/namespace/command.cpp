@@ -227,7 +227,15 @@ PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
     if (!tk_and_name(self, tk, name)) return nullptr;
     // The result of a callback reaches the Tcl layer's unchecked conversion:
     // register a wrapper that checks it first.
-    Ref safe = Ref::steal(tcl_safe_callable(func));
+    // An interpreter keeps the callables of its commands in its own table.
+    Ref table = Ref::steal(PyObject_GetAttrString(C(self)->tcl, "__commands__"));
+    if (!table) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+        PyErr_Clear();
+    } else if (!PyDict_Check(table.get())) {
+        table = Ref();
+    }
+    Ref safe = Ref::steal(tcl_safe_callable(func, table.get()));
     if (!safe) return nullptr;
     Ref r = Ref::steal(call_method2(tk.get(), names.createcommand, name, safe.get()));
     if (!r) return nullptr;

@@ -30,6 +30,7 @@ class Interpreter(Tk):
     Quick: _QuickRoot
     quick: _QuickRoot
     __callbacks__: dict[str, Callable[..., object]]
+    __commands__: dict[int, Callable[..., object]]
     global_ns: TclNamespace
     local_ns: TclNamespace
     vars: TclNamespace.VariablesView
