@@ -35,11 +35,11 @@ def cases(env):
         interp.history.append("warm %d" % i)
 
     group = 'quick.set("a", "b c")'
-    yield Case(group, "oskra", lambda: interp.quick.set("a", "b c"), ("tkinter", "<=", 2.5))
+    yield Case(group, "oskra", lambda: interp.quick.set("a", "b c"), ("tkinter", "<=", 1.8))
     yield Case(group, "tkinter", lambda: tk.call("set", "a", "b c"))
     yield Case(group, "baseline", lambda: base.Quick_Code("set", tcl=proxy)("a", "b c"))
 
     group = 'quick.set("a", "b c", cast_=False)'
-    yield Case(group, "oskra", lambda: interp.quick.set("a", "b c", cast_=False), ("tkinter", "<=", 1.8))
+    yield Case(group, "oskra", lambda: interp.quick.set("a", "b c", cast_=False), ("tkinter", "<=", 1.5))
     yield Case(group, "tkinter", lambda: tk.call("set", "a", "b c"))
     yield Case(group, "baseline", lambda: base.Quick_Code("set", tcl=proxy)("a", "b c", cast_=False))

@@ -14,7 +14,7 @@ def cases(env):
         baseline.history.append("warm %d" % i)
 
     group = 'eval("set a 1"), history full'
-    yield Case(group, "oskra", lambda: interp.eval("set a 1"), ("tkinter", "<=", 1.5))
+    yield Case(group, "oskra", lambda: interp.eval("set a 1"), ("tkinter", "<=", 1.3))
     yield Case(group, "tkinter", lambda: tk.eval("set a 1"))
     yield Case(group, "baseline", lambda: baseline.eval("set a 1"))
 

@@ -878,7 +878,6 @@ def test_text_round_trips_through_the_string_readers(shared, text):
     assert shared.get_var("::hostile_rd") == text == shared.vars["::hostile_rd"]
 
 
-@pytest.mark.xfail(reason="string reads go through the Tcl layer's eval, which cuts at NUL (findings F3)")
 @pytest.mark.parametrize("text", ["a\0b", "\0"])
 def test_string_readers_keep_nul(shared, text):
     from oskra.tcl.namespace import TclVariable

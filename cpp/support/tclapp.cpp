@@ -81,6 +81,16 @@ Tcl_Interp *owned_interp_of_tkapp(PyObject *tkapp) {
     return interp;
 }
 
+Tcl_Interp *interp_on_own_thread(PyObject *tkapp) {
+    Tcl_Interp *interp = interp_of_tkapp(tkapp);
+    if (!interp) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    if (!tkapp_on_owner_thread(tkapp)) return nullptr;
+    return interp;
+}
+
 Tcl_Obj *tcl_obj_value(PyObject *obj) { return reinterpret_cast<TclObjHead *>(obj)->value; }
 
 }  // namespace oskra

@@ -29,6 +29,10 @@ inline constexpr const char *WRONG_THREAD = "Calling Tcl from different apartmen
 // RuntimeError set.
 Tcl_Interp *owned_interp_of_tkapp(PyObject *tkapp);
 
+// owned_interp_of_tkapp for code with a way round: null, with no error
+// set, off the owner thread or for anything that is no tkapp.
+Tcl_Interp *interp_on_own_thread(PyObject *tkapp);
+
 // The Tcl_Obj* held by a _tkinter.Tcl_Obj Python object (no new reference).
 Tcl_Obj *tcl_obj_value(PyObject *obj);
 

@@ -4,6 +4,7 @@
 
 #include "core/convert.h"
 #include "support/tclapp.h"
+#include "support/var_text.h"
 #include "parts.h"
 
 namespace oskra::ns {
@@ -111,15 +112,6 @@ PyObject *element_call(PyObject *self, PyObject *method, PyObject *index, PyObje
     return PyObject_VectorcallMethod(method, stack, n, nullptr);
 }
 
-// tk.eval(wordform(words)): the words run as a script, so that the result
-// comes back as its string form.
-PyObject *eval_words(PyObject *tk, PyObject *words) {
-    if (!words) return nullptr;
-    Ref script = Ref::steal(wordform(words));
-    if (!script) return nullptr;
-    return call_method1(tk, names.eval, script.get());
-}
-
 // tk.call(("::array", sub, var_name[, wordform(pattern)])).
 PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
     Ref tk;
@@ -179,7 +171,7 @@ PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, P
     if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, a[0]));
     if (!name) return nullptr;
-    return eval_words(tk.get(), Ref::steal(PyTuple_Pack(2, names.set, name.get())).get());
+    return read_var_text(tk.get(), name.get());
 }
 
 PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
@@ -268,10 +260,11 @@ PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t na
     Ref tk;
     PyObject *name;
     if (!tk_and_name(self, tk, name)) return nullptr;
-    Ref words = Ref::steal(pattern && pattern != Py_None
-                                   ? PyTuple_Pack(4, names.array_cmd, names.get, name, pattern)
-                                   : PyTuple_Pack(3, names.array_cmd, names.get, name));
-    return tcl_cast(self, names.cast_array, eval_words(tk.get(), words.get()));
+    bool with = pattern && pattern != Py_None;
+    Ref word = Ref::steal(with ? wordform(pattern) : Py_NewRef(Py_None));
+    if (!word) return nullptr;
+    PyObject *words[4] = {names.array_cmd, names.get, name, word.get()};
+    return tcl_cast(self, names.cast_array, call_text(tk.get(), words, with ? 4 : 3));
 }
 
 PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {

@@ -1,0 +1,100 @@
+// A variable's value as text (see var_text.h).
+//
+// The Tcl layer hands a command's result back converted by its internal
+// type (an int, a float, a tuple, bytes, ...), which loses the exact text,
+// and its eval cuts a result at the first NUL. So the read is one
+// tk.call("::set", name); when the value came back converted, its text is
+// taken from the interpreter's result, which still holds the variable's own
+// Tcl value: reading an object's text runs no script and no trace.
+#include "support/var_text.h"
+
+#include "core/convert.h"
+#include "core/tclconv.h"
+#include "core/tcltext.h"
+#include "support/pyref.h"
+#include "support/tclapp.h"
+
+namespace oskra {
+
+namespace {
+
+struct Words {
+    PyObject *call, *set, *subst;
+};
+
+// Interned for the life of the process.
+const Words *interned() {
+    static Words w{};
+    if (!w.call) {
+        w.call = PyUnicode_InternFromString("call");
+        w.set = PyUnicode_InternFromString("::set");
+        w.subst = PyUnicode_InternFromString("::subst");
+        if (!w.call || !w.set || !w.subst) {
+            Py_CLEAR(w.call);
+            Py_CLEAR(w.set);
+            Py_CLEAR(w.subst);
+            return nullptr;
+        }
+    }
+    return &w;
+}
+
+// Byte arrays come back as bytes: their text is one character per byte.
+PyObject *as_text(PyObject *value) {
+    if (PyBytes_CheckExact(value))
+        return PyUnicode_DecodeLatin1(PyBytes_AS_STRING(value), PyBytes_GET_SIZE(value), nullptr);
+    return PyObject_Str(value);
+}
+
+// tk.call(*words)
+PyObject *tk_call(PyObject *tk, PyObject *const *words, size_t n) {
+    constexpr size_t MAX = 5;
+    PyObject *stack[MAX + 1] = {tk};
+    if (n > MAX) {
+        PyErr_SetString(PyExc_SystemError, "call_text: too many words");
+        return nullptr;
+    }
+    for (size_t i = 0; i < n; ++i) stack[i + 1] = words[i];
+    return PyObject_VectorcallMethod(interned()->call, stack, n + 1, nullptr);
+}
+
+// From another thread the interpreter's result cannot be inspected: Tcl
+// builds a fresh string of the result itself (a substitution of the command).
+PyObject *call_off_thread(PyObject *tk, PyObject *const *words, size_t n) {
+    Ref tuple = Ref::steal(PyTuple_New((Py_ssize_t)n));
+    if (!tuple) return nullptr;
+    for (size_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple.get(), (Py_ssize_t)i, Py_NewRef(words[i]));
+    Ref command = Ref::steal(wordform(tuple.get()));
+    if (!command) return nullptr;
+    Ref script = Ref::steal(PyUnicode_FromFormat("[%S]", command.get()));
+    if (!script) return nullptr;
+    PyObject *subst[2] = {interned()->subst, script.get()};
+    Ref r = Ref::steal(tk_call(tk, subst, 2));
+    if (!r || PyUnicode_CheckExact(r.get())) return r.release();
+    return as_text(r.get());
+}
+
+}  // namespace
+
+PyObject *call_text(PyObject *tk, PyObject *const *words, size_t n) {
+    if (!interned()) return nullptr;
+    Tcl_Interp *interp = interp_on_own_thread(tk);
+    if (!interp && interp_of_tkapp(tk)) return call_off_thread(tk, words, n);
+    PyErr_Clear();  // not a tkapp at all: whatever its call returns
+    Ref r = Ref::steal(tk_call(tk, words, n));
+    if (!r || PyUnicode_CheckExact(r.get()) || !interp) return r.release();
+    Tcl_Obj *obj;
+    if (tclobj_value(r.get(), &obj)) return text_of_tcl_obj(obj);
+    // Converting the result ran no Tcl code: the interpreter's result is
+    // still the value it was converted from.
+    return text_of_tcl_obj(Tcl_GetObjResult(interp));
+}
+
+PyObject *read_var_text(PyObject *tk, PyObject *name) {
+    const Words *w = interned();
+    if (!w) return nullptr;
+    PyObject *command[2] = {w->set, name};
+    return call_text(tk, command, 2);
+}
+
+}  // namespace oskra

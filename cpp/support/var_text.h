@@ -1,0 +1,21 @@
+// The exact text of a variable's value or of a command's result, read once
+// through the Tcl layer.
+#pragma once
+#include <Python.h>
+
+namespace oskra {
+
+// The text of the Tcl variable `name` (a str; an element as "a(i)"), read
+// with one Tcl command through tk.call, so that the variable's read traces
+// run once, inside the Tcl layer. Every character is kept (NUL included),
+// whatever the value's internal type: a number keeps its own spelling
+// ("0x10", "1.50"), a list its own spacing, a byte array gives its bytes
+// as the characters U+0000..U+00FF. New reference, or null with the
+// Tcl layer's error set (a TclError for a missing variable).
+PyObject *read_var_text(PyObject *tk, PyObject *name);
+
+// The text of the result of the Tcl command made of the `n` words (each a
+// str), run once with tk.call, kept whole in the same way.
+PyObject *call_text(PyObject *tk, PyObject *const *words, size_t n);
+
+}  // namespace oskra
