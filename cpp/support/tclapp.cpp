@@ -17,9 +17,11 @@ struct TkappHead {
     Tcl_ThreadId thread_id;
 };
 
-// The leading fields of _tkinter's Tcl_Obj wrapper.
+// _tkinter's Tcl_Obj wrapper: the Tcl value it holds a reference to, and
+// its text once asked for.
 struct TclObjHead {
     PyObject_HEAD Tcl_Obj *value;
+    PyObject *string;
 };
 
 // Callers may ask while an exception is pending (to test its type): that
@@ -92,5 +94,35 @@ Tcl_Interp *interp_on_own_thread(PyObject *tkapp) {
 }
 
 Tcl_Obj *tcl_obj_value(PyObject *obj) { return reinterpret_cast<TclObjHead *>(obj)->value; }
+
+PyObject *tk_method(TkMethod m, PyObject *const *stack, size_t n) {
+    static const char *const names[] = {"call", "eval", "getvar", "setvar", "unsetvar"};
+    static PyObject *interned[5] = {};
+    static PyObject *methods[5] = {};  // the descriptors of the tkapp type
+    auto i = (size_t)m;
+    PyObject *tk = stack[0];
+    if (!interned[i] && !(interned[i] = PyUnicode_InternFromString(names[i]))) return nullptr;
+    if (Py_TYPE(tk) == g_tkapp_type && methods[i]) return PyObject_Vectorcall(methods[i], stack, n, nullptr);
+    if (!methods[i] && interp_of_tkapp(tk)) {
+        PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), interned[i]);
+        if (!descr) return nullptr;
+        methods[i] = descr;  // kept for the life of the process
+        return PyObject_Vectorcall(descr, stack, n, nullptr);
+    }
+    PyErr_Clear();
+    return PyObject_VectorcallMethod(interned[i], const_cast<PyObject **>(stack), n, nullptr);
+}
+
+PyObject *new_tcl_obj(const char *text) {
+    PyObject *type = tcl_obj_type();
+    if (!type) return nullptr;
+    // Made as the wrapper makes its own: its deallocator releases both.
+    TclObjHead *w = PyObject_New(TclObjHead, reinterpret_cast<PyTypeObject *>(type));
+    if (!w) return nullptr;
+    w->value = Tcl_NewStringObj(text, -1);
+    Tcl_IncrRefCount(w->value);
+    w->string = nullptr;
+    return reinterpret_cast<PyObject *>(w);
+}
 
 }  // namespace oskra

@@ -36,4 +36,19 @@ Tcl_Interp *interp_on_own_thread(PyObject *tkapp);
 // The Tcl_Obj* held by a _tkinter.Tcl_Obj Python object (no new reference).
 Tcl_Obj *tcl_obj_value(PyObject *obj);
 
+// The methods of the Tcl layer's application object that hot paths call.
+enum class TkMethod { call, eval, getvar, setvar, unsetvar };
+
+// tk.<m>(*args), where stack[0] is tk and stack[1..n-1] the arguments:
+// the method of the Tcl layer's own type is looked up once, anything else
+// (a stand-in for the application object) through its attributes.
+PyObject *tk_method(TkMethod m, PyObject *const *stack, size_t n);
+
+// A new _tkinter.Tcl_Obj holding a new Tcl value of the text (ASCII). The
+// Tcl layer passes such a word to Tcl as that very value, so a command name
+// passed this way keeps Tcl's lookup of the command from one call to the
+// next. Tcl values belong to the thread that made them: make and use it on
+// one thread only. New reference or null.
+PyObject *new_tcl_obj(const char *text);
+
 }  // namespace oskra

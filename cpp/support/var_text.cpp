@@ -11,6 +11,7 @@
 #include "core/convert.h"
 #include "core/tclconv.h"
 #include "core/tcltext.h"
+#include "support/kept_words.h"
 #include "support/pyref.h"
 #include "support/tclapp.h"
 
@@ -19,18 +20,16 @@ namespace oskra {
 namespace {
 
 struct Words {
-    PyObject *call, *set, *subst;
+    PyObject *set, *subst;
 };
 
 // Interned for the life of the process.
 const Words *interned() {
     static Words w{};
-    if (!w.call) {
-        w.call = PyUnicode_InternFromString("call");
+    if (!w.set) {
         w.set = PyUnicode_InternFromString("::set");
         w.subst = PyUnicode_InternFromString("::subst");
-        if (!w.call || !w.set || !w.subst) {
-            Py_CLEAR(w.call);
+        if (!w.set || !w.subst) {
             Py_CLEAR(w.set);
             Py_CLEAR(w.subst);
             return nullptr;
@@ -55,7 +54,7 @@ PyObject *tk_call(PyObject *tk, PyObject *const *words, size_t n) {
         return nullptr;
     }
     for (size_t i = 0; i < n; ++i) stack[i + 1] = words[i];
-    return PyObject_VectorcallMethod(interned()->call, stack, n + 1, nullptr);
+    return tk_method(TkMethod::call, stack, n + 1);
 }
 
 // From another thread the interpreter's result cannot be inspected: Tcl
@@ -76,11 +75,10 @@ PyObject *call_off_thread(PyObject *tk, PyObject *const *words, size_t n) {
 
 }  // namespace
 
-PyObject *call_text(PyObject *tk, PyObject *const *words, size_t n) {
-    if (!interned()) return nullptr;
-    Tcl_Interp *interp = interp_on_own_thread(tk);
-    if (!interp && interp_of_tkapp(tk)) return call_off_thread(tk, words, n);
-    PyErr_Clear();  // not a tkapp at all: whatever its call returns
+namespace {
+
+// call_text, given the interpreter when the caller runs on its thread.
+PyObject *text_of_call(PyObject *tk, Tcl_Interp *interp, PyObject *const *words, size_t n) {
     Ref r = Ref::steal(tk_call(tk, words, n));
     if (!r || PyUnicode_CheckExact(r.get()) || !interp) return r.release();
     Tcl_Obj *obj;
@@ -90,11 +88,26 @@ PyObject *call_text(PyObject *tk, PyObject *const *words, size_t n) {
     return text_of_tcl_obj(Tcl_GetObjResult(interp));
 }
 
+}  // namespace
+
+PyObject *call_text(PyObject *tk, PyObject *const *words, size_t n) {
+    if (!interned()) return nullptr;
+    Tcl_Interp *interp = interp_on_own_thread(tk);
+    if (!interp && interp_of_tkapp(tk)) return call_off_thread(tk, words, n);
+    PyErr_Clear();  // not a tkapp at all: whatever its call returns
+    return text_of_call(tk, interp, words, n);
+}
+
 PyObject *read_var_text(PyObject *tk, PyObject *name) {
     const Words *w = interned();
     if (!w) return nullptr;
     PyObject *command[2] = {w->set, name};
-    return call_text(tk, command, 2);
+    Tcl_Interp *interp = interp_on_own_thread(tk);
+    if (!interp && interp_of_tkapp(tk)) return call_off_thread(tk, command, 2);
+    PyErr_Clear();
+    Ref set = Ref::steal(command_word(tk, w->set));
+    command[0] = set.get();
+    return text_of_call(tk, interp, command, 2);
 }
 
 }  // namespace oskra

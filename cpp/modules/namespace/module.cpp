@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/bindargs.h"
+#include "support/fast_method.h"
 #include "core/tclsafe.h"
 #include "ns_private.h"
 #include "parts.h"
@@ -140,7 +141,7 @@ static PyObject *make_function(const char *qualname, const char *name, FastKw f,
 PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig, const char *doc) {
     Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
     if (!fn) return nullptr;
-    return PyInstanceMethod_New(fn.get());
+    return fast_method_new(fn.get());
 }
 
 PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig, const char *doc) {

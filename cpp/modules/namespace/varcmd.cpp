@@ -3,6 +3,7 @@
 #include "varcmd.h"
 
 #include "core/listsplit.h"
+#include "support/fast_method.h"
 #include "support/tclapp.h"
 #include "parts.h"
 
@@ -58,7 +59,7 @@ PyObject *instance_method(const char *module, const char *name, void *fn, int fl
     if (!mod) return nullptr;
     Ref f = Ref::steal(PyCFunction_NewEx(def, nullptr, mod.get()));
     if (!f) return nullptr;
-    return PyInstanceMethod_New(f.get());
+    return fast_method_new(f.get());
 }
 
 }  // namespace vc

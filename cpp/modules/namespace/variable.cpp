@@ -87,17 +87,12 @@ bool tk_and_name(PyObject *self, Ref &tk, PyObject *&name) {
     return vc::tk_and_name(self, V(self)->tcl, &V(self)->var_name, "var_name", tk, name);
 }
 
-// tk.<method>(var_name[, wordform(index)][, value]): getvar, setvar and
-// unsetvar on the variable or one element. The index is converted like the
-// writers convert it, so that a non-string key reads back what the same key
-// wrote; a value goes through tclobj and the guard of the Tcl layer.
-PyObject *element_call(PyObject *self, PyObject *method, PyObject *index, PyObject *value = nullptr) {
-    Ref tk;
-    PyObject *name;
-    if (!tk_and_name(self, tk, name)) return nullptr;
-    PyObject *stack[4] = {tk.get(), name};
+PyObject *tk_element_call(PyObject *tk, TkMethod method, PyObject *name, PyObject *index, PyObject *value) {
+    PyObject *stack[4] = {tk, name};
     size_t n = 2;
     Ref w, v;
+    // The index is converted like the writers convert it, so that a
+    // non-string key reads back what the same key wrote.
     if (index && index != Py_None) {
         w = Ref::steal(wordform(index));
         if (!w) return nullptr;
@@ -109,7 +104,15 @@ PyObject *element_call(PyObject *self, PyObject *method, PyObject *index, PyObje
         if (!v) return nullptr;
         stack[n++] = v.get();
     }
-    return PyObject_VectorcallMethod(method, stack, n, nullptr);
+    return tk_method(method, stack, n);
+}
+
+// tk_element_call on this variable.
+PyObject *element_call(PyObject *self, TkMethod method, PyObject *index, PyObject *value = nullptr) {
+    Ref tk;
+    PyObject *name;
+    if (!tk_and_name(self, tk, name)) return nullptr;
+    return tk_element_call(tk.get(), method, name, index, value);
 }
 
 // tk.call(("::array", sub, var_name[, wordform(pattern)])).
@@ -143,7 +146,7 @@ PyObject *tcl_cast(PyObject *self, PyObject *cast_name, PyObject *value) {
 // --- reading and writing ----------------------------------------------------
 
 PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
-    Ref result = Ref::steal(element_call(self, names.getvar, index));
+    Ref result = Ref::steal(element_call(self, TkMethod::getvar, index));
     if (!result) return nullptr;
     if (!cast || cast == marker) {
         cast = FIELD(self, cast);
@@ -175,7 +178,7 @@ PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, P
 }
 
 PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
-    Ref result = Ref::steal(element_call(self, names.setvar, index, value));
+    Ref result = Ref::steal(element_call(self, TkMethod::setvar, index, value));
     if (!result) return nullptr;
     Py_RETURN_NONE;
 }
@@ -190,7 +193,7 @@ PyObject *var_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
 PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
     PyObject *tcl_error = tcl_error_type();  // before any error is set
     if (!tcl_error) return nullptr;
-    Ref result = Ref::steal(element_call(self, names.unsetvar, index));
+    Ref result = Ref::steal(element_call(self, TkMethod::unsetvar, index));
     if (result) Py_RETURN_NONE;
     if (!PyErr_ExceptionMatches(tcl_error)) return nullptr;
     Ref exc = Ref::steal(PyErr_GetRaisedException());

@@ -2,6 +2,7 @@
 // (array_variable.cpp) is built from: the object layout and the bodies of
 // the reading and writing methods.
 #pragma once
+#include "support/tclapp.h"
 #include "varcmd.h"
 
 namespace oskra::ns::var {
@@ -21,6 +22,13 @@ extern PyTypeObject *var_type;  // TclVariable, once made
 // The constructor's work: the weak interpreter reference, the cast, and the
 // name (with "(index)" when an array index is given). -1 with the error set.
 int init_fields(PyObject *self, PyObject *var_name, PyObject *array_index, PyObject *tcl, PyObject *cast);
+
+// tk.<method>(name[, wordform(index)][, value]): getvar, setvar and
+// unsetvar on a variable or one element; a value goes through tclobj and
+// the guard of the Tcl layer. Index and value may be null (and the index
+// None).
+PyObject *tk_element_call(PyObject *tk, TkMethod method, PyObject *name, PyObject *index,
+                          PyObject *value = nullptr);
 
 // get_obj(index, cast), a null cast meaning the object's own.
 PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast);

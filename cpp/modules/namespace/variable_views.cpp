@@ -1,5 +1,7 @@
 // The variable views of TclNamespace: VariablesView (name -> value as a
 // string) and ObjectsView (name -> typed value).
+#include "support/var_text.h"
+#include "variable.h"
 #include "view_common.h"
 
 namespace oskra::ns::view {
@@ -53,7 +55,41 @@ METHOD(vv_array_byref) {
     return build("byref", self, classes.TclArrayVariable.ptr(), n.get(), extra.get(), kwargs.get());
 }
 
-PyObject *vv_get_impl(PyObject *self, PyObject *name) { return on(var_of(self, name), names.get_str, {}); }
+// The lean paths of our own views. A TclVariable built for the key would
+// only carry the joined name and the namespace's interpreter to one call of
+// the Tcl layer, so the view makes that call itself: the same Tcl command,
+// the same result and errors, without the object. False (no error set)
+// when the view must build the variable after all: an interpreter reference
+// that is false stands for the package's default interpreter.
+bool target(PyObject *self, PyObject *key, Ref &tk, Ref &name) {
+    Ref ns = Ref::steal(PyObject_GetAttr(self, names.ns));
+    if (!ns) return false;
+    PyObject *pair[2] = {ns.get(), key};
+    name = Ref::steal(ns_join_raw(pair, 2));
+    if (!name) return false;
+    Ref tcl = Ref::steal(PyObject_GetAttr(ns.get(), names.tcl));
+    if (!tcl) return false;
+    int t = vc::truthy(tcl.get());
+    if (t <= 0) return false;
+    tk = Ref::steal(vc::tk_of(tcl.get()));
+    return (bool)tk;
+}
+
+// Runs `lean` on the Tcl application object and the joined name, or the
+// variable's own method when the view cannot take the lean path.
+template <typename Lean, typename Slow>
+PyObject *lean_or(PyObject *self, PyObject *key, Lean lean, Slow slow) {
+    Ref tk, name;
+    if (target(self, key, tk, name)) return lean(tk.get(), name.get());
+    if (PyErr_Occurred()) return nullptr;
+    return slow();
+}
+
+PyObject *vv_get_impl(PyObject *self, PyObject *name) {
+    if (!is_type(self, views.VariablesView) && !is_type(self, views.ObjectsView))
+        return on(var_of(self, name), names.get_str, {});
+    return lean_or(self, name, read_var_text, [&] { return on(var_of(self, name), names.get_str, {}); });
+}
 
 METHOD(vv_get) {
     constexpr int NREQ = 1;
@@ -62,7 +98,14 @@ METHOD(vv_get) {
 }
 
 PyObject *vv_set_impl(PyObject *self, PyObject *name, PyObject *value, PyObject *index) {
-    return on(var_of(self, name), names.set, {value, or_none(index)}, k.kw_array_index);
+    auto slow = [&] { return on(var_of(self, name), names.set, {value, or_none(index)}, k.kw_array_index); };
+    if (!is_type(self, views.VariablesView) && !is_type(self, views.ObjectsView)) return slow();
+    auto lean = [&](PyObject *tk, PyObject *full) -> PyObject * {
+        Ref r = Ref::steal(var::tk_element_call(tk, TkMethod::setvar, full, index, value));
+        if (!r) return nullptr;
+        Py_RETURN_NONE;
+    };
+    return lean_or(self, name, lean, slow);
 }
 
 METHOD(vv_set) {
@@ -122,7 +165,13 @@ METHOD(vv_exists) {
 }
 
 PyObject *ov_get_impl(PyObject *self, PyObject *name, PyObject *index) {
-    return on(var_of(self, name), names.get_obj, {or_none(index)}, k.kw_array_index);
+    auto slow = [&] { return on(var_of(self, name), names.get_obj, {or_none(index)}, k.kw_array_index); };
+    if (!is_type(self, views.ObjectsView)) return slow();
+    // A fresh TclVariable has no cast: its get_obj is the Tcl layer's getvar.
+    auto lean = [&](PyObject *tk, PyObject *full) {
+        return var::tk_element_call(tk, TkMethod::getvar, full, index);
+    };
+    return lean_or(self, name, lean, slow);
 }
 
 METHOD(ov_get) {

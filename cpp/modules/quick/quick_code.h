@@ -6,6 +6,7 @@
 #include <structmember.h>
 
 #include "core/convert.h"
+#include "support/kept_words.h"
 #include "support/tclapp.h"
 #include "core/tclsafe.h"
 #include "support/freelist.h"
@@ -213,7 +214,8 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
         Py_ssize_t ready = 0;
         for (; ready < n; ++ready) {
             PyObject *word = PyList_GET_ITEM(words, ready);
-            argv[ready + 1] = PyUnicode_CheckExact(word) ? Py_NewRef(word) : oskra::tcl_safe_value(word);
+            if (ready == 0 && PyUnicode_CheckExact(word)) argv[1] = oskra::command_word(tk, word);
+            else argv[ready + 1] = PyUnicode_CheckExact(word) ? Py_NewRef(word) : oskra::tcl_safe_value(word);
             if (!argv[ready + 1]) break;
         }
         result = ready == n ? PyObject_VectorcallMethod(s_call, argv, (size_t)(n + 1), nullptr) : nullptr;
