@@ -4,8 +4,9 @@
 // looks the command up again on every call and frees the value after it. A
 // Tcl value handed to the Tcl layer is passed on as that very value: a
 // command name kept as one keeps Tcl's lookup of the command between calls
-// (about a fifth of the cost of a small call). Tcl still checks the lookup
-// on every use, so a command renamed, deleted or redefined is found anew.
+// (about a fifth of the cost of a small call); an ensemble's subcommand word
+// keeps the ensemble's lookup likewise. Tcl still checks a kept lookup on
+// every use, so a command renamed, deleted or redefined is found anew.
 #pragma once
 #include <Python.h>
 

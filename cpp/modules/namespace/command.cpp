@@ -4,6 +4,7 @@
 #include "command.h"
 
 #include "core/convert.h"
+#include "support/kept_words.h"
 #include "support/tclapp.h"
 #include "parts.h"
 
@@ -204,12 +205,17 @@ PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 
 // --- inspection and management ----------------------------------------------
 
-// tk.call((w0, w1, cmd_name[, extra])).
+// tk.call((w0, w1, cmd_name[, extra])). The two fixed words (a command and
+// its subcommand) are passed as kept Tcl values, which keep Tcl's lookup of
+// both between calls.
 PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr) {
     Ref tk;
     PyObject *name;
     if (!tk_and_name(self, tk, name)) return nullptr;
-    Ref words = Ref::steal(extra ? PyTuple_Pack(4, w0, w1, name, extra) : PyTuple_Pack(3, w0, w1, name));
+    Ref cmd = Ref::steal(command_word(tk.get(), w0));
+    Ref sub = Ref::steal(command_word(tk.get(), w1));
+    Ref words = Ref::steal(extra ? PyTuple_Pack(4, cmd.get(), sub.get(), name, extra)
+                                 : PyTuple_Pack(3, cmd.get(), sub.get(), name));
     if (!words) return nullptr;
     return call_words(tk.get(), words.get());
 }

@@ -49,6 +49,42 @@ int order_type_dict(PyTypeObject *tp, const char *const *order) {
     return 0;
 }
 
+namespace {
+
+// Whether instances of `tp` look their attributes up the ordinary way
+// (object.__getattribute__; a __getattr__ only answers what that misses).
+bool plain_lookup(PyTypeObject *tp) {
+    static PyObject *name = nullptr;  // both kept for the life of the process
+    static PyObject *object_getattribute = nullptr;
+    if (!object_getattribute) {
+        if (!name && !(name = PyUnicode_InternFromString("__getattribute__"))) {
+            PyErr_Clear();
+            return false;
+        }
+        object_getattribute = Py_XNewRef(_PyType_Lookup(&PyBaseObject_Type, name));
+        if (!object_getattribute) return false;
+    }
+    return _PyType_Lookup(tp, name) == object_getattribute;
+}
+
+}  // namespace
+
+PyObject *tk_of(PyObject *tcl) {
+    // Through a weak proxy to an interpreter whose class keeps the ordinary
+    // lookup, `tk` is read from the interpreter itself: the proxy and the
+    // interpreter's __getattr__ hook would only add their own lookups.
+    if (PyWeakref_CheckProxy(tcl)) {
+        PyObject *target = PyWeakref_GetObject(tcl);
+        if (target && target != Py_None && plain_lookup(Py_TYPE(target))) {
+            Ref interp = Ref::borrow(target);
+            PyObject *tk = PyObject_GenericGetAttr(interp.get(), names.tk);
+            if (tk || !PyErr_ExceptionMatches(PyExc_AttributeError)) return tk;
+        }
+        PyErr_Clear();  // a dead proxy raises its own error below
+    }
+    return PyObject_GetAttr(tcl, names.tk);
+}
+
 PyObject *instance_method(const char *module, const char *name, void *fn, int flags, const char *doc) {
     PyMethodDef *def = new PyMethodDef;  // lives as long as the process
     def->ml_name = name;

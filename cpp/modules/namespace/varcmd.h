@@ -31,7 +31,7 @@ inline int truthy(PyObject *o) {
 }
 
 // The Tcl application object of an interpreter (or of its weak proxy).
-inline PyObject *tk_of(PyObject *tcl) { return PyObject_GetAttr(tcl, names.tk); }
+PyObject *tk_of(PyObject *tcl);
 
 // What every call into Tcl starts with: the Tcl application object of the
 // interpreter in the `tcl` field, then the name in *name_slot (the field
