@@ -2,8 +2,9 @@
 job done through raw tkinter: variable reads and writes, a boolean cast,
 a procedure's argument names."""
 
-from oskra.tcl.namespace import TclCommand
 from run import Case
+
+from oskra.tcl.namespace import TclCommand
 
 
 def cases(env):

@@ -10,6 +10,7 @@ import threading
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclNamespace, TclVariable
 
