@@ -54,6 +54,11 @@ PyObject *tcl_error_type() { return cached_tkinter_attr(&g_tcl_error, "TclError"
 
 PyObject *tcl_obj_type() { return cached_tkinter_attr(&g_tcl_obj, "Tcl_Obj"); }
 
+bool is_tkapp(PyObject *obj) {
+    PyTypeObject *tp = Py_TYPE(obj);
+    return tp == g_tkapp_type || (g_tkapp_type == nullptr && std::strcmp(tp->tp_name, "_tkinter.tkapp") == 0);
+}
+
 Tcl_Interp *interp_of_tkapp(PyObject *tkapp) {
     if (tkapp) {
         PyTypeObject *tp = Py_TYPE(tkapp);

@@ -12,6 +12,9 @@ PyObject *tcl_error_type();
 // _tkinter.Tcl_Obj (borrowed, cached).
 PyObject *tcl_obj_type();
 
+// Whether obj is a _tkinter.tkapp object (sets no error).
+bool is_tkapp(PyObject *obj);
+
 // The Tcl interpreter behind a _tkinter.tkapp object (the `tk` attribute
 // of a tkinter.Tk); null with TypeError set for anything else.
 Tcl_Interp *interp_of_tkapp(PyObject *tkapp);

@@ -27,10 +27,10 @@ PyObject *tkapp_of(PyObject *self) { return own_attr(self, g.s_tk); }
 // set unless reading `tk` failed.
 Ref foreign_tkapp(PyObject *obj) {
     Ref tk = Ref::borrow(obj);
-    if (!tkapp_interp(obj)) {
+    if (!is_tkapp(obj)) {
         if (!exact_interp(obj)) return Ref();
         tk = Ref::steal(tkapp_of(obj));
-        if (!tk || !tkapp_interp(tk.get())) return Ref();
+        if (!tk || !is_tkapp(tk.get())) return Ref();
     }
     return tkapp_on_owner_thread(tk.get()) ? Ref() : tk;
 }

@@ -55,8 +55,6 @@ PyType_Slot closed_slots[] = {
 PyType_Spec closed_spec = {"oskra.tcl.interpreter.ClosedTk", sizeof(PyObject), 0, Py_TPFLAGS_DEFAULT,
                            closed_slots};
 
-bool is_tkapp(PyObject *tk) { return tkapp_interp(tk) != nullptr; }
-
 // --- Python commands ---------------------------------------------------------
 
 // Every command name of the interpreter, in all namespaces.
