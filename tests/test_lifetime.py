@@ -154,13 +154,13 @@ def test_names_need_no_interpreter(dead, kind, text):
     repr(dead[kind])
 
 
-def run_isolated(code):
+def run_isolated(code, timeout=120):
     return subprocess.run(
         [sys.executable, "-X", "faulthandler", "-c", textwrap.dedent(code)],
         cwd=TESTS_DIR,
         capture_output=True,
         text=True,
-        timeout=120,
+        timeout=timeout,
     )
 
 

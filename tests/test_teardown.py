@@ -118,7 +118,8 @@ def test_dropped_interpreters_with_callbacks_are_freed():
     """200 interpreters, each with callbacks of every kind, dropped without
     close(): every one is collected, its application object is left with
     no holder, and the resident memory stays flat."""
-    proc = run_isolated("""
+    proc = run_isolated(
+        """
         import gc, sys, weakref
         from oskra.tcl.interpreter import Interpreter
         from oskra.tcl.namespace import TempTclCommand
@@ -147,7 +148,9 @@ def test_dropped_interpreters_with_callbacks_are_freed():
         assert outcomes == [(True, 1)] * 200, outcomes[:3]
         assert growth < 20_000_000, growth  # a leak would be over 200 MB
         print("flat", growth)
-    """)
+    """,
+        timeout=900,
+    )
     assert proc.returncode == 0 and "flat" in proc.stdout, proc.stderr[-3000:]
 
 

@@ -97,7 +97,8 @@ def test_result_reset_refused_from_another_thread(interp):
 def test_casts_in_a_thread_leave_the_owner_evaluation_intact():
     """A worker casting in a loop while the owner thread evaluates a long
     script: the owner's results stay exact."""
-    proc = run_isolated("""
+    proc = run_isolated(
+        """
         import threading
         from oskra.tcl.interpreter import Interpreter
         interp = Interpreter()
@@ -123,5 +124,7 @@ def test_casts_in_a_thread_leave_the_owner_evaluation_intact():
             t.join()
         assert results == ["200000"] * 5, results
         print("intact")
-    """)
+    """,
+        timeout=900,
+    )
     assert proc.returncode == 0 and "intact" in proc.stdout, proc.stderr[-3000:]
