@@ -7,49 +7,12 @@
 #include "core/convert.h"
 
 #include "core/quote.h"
+#include "support/state.h"
 
 namespace oskra {
 namespace {
 
 const char RECURSION_WHERE[] = " while converting a Python object for Tcl";
-
-struct Cache {
-    PyObject *sequence = nullptr;  // collections.abc.Sequence
-    PyObject *set = nullptr;  // collections.abc.Set
-    PyObject *mapping = nullptr;  // collections.abc.Mapping
-    PyObject *tcl_obj = nullptr;  // _tkinter.Tcl_Obj
-    PyObject *wordform_name = nullptr;
-    PyObject *tclobj_name = nullptr;
-    PyObject *true_str = nullptr;
-    PyObject *false_str = nullptr;
-    PyObject *empty_str = nullptr;
-    bool ready = false;
-};
-Cache C;
-
-PyObject *import_attr(const char *module, const char *name) {
-    PyObject *m = PyImport_ImportModule(module);
-    if (!m) return nullptr;
-    PyObject *a = PyObject_GetAttrString(m, name);
-    Py_DECREF(m);
-    return a;
-}
-
-// The cached objects live as long as the process.
-bool ensure_cache() {
-    if (C.ready) return true;
-    if (!C.sequence && !(C.sequence = import_attr("collections.abc", "Sequence"))) return false;
-    if (!C.set && !(C.set = import_attr("collections.abc", "Set"))) return false;
-    if (!C.mapping && !(C.mapping = import_attr("collections.abc", "Mapping"))) return false;
-    if (!C.tcl_obj && !(C.tcl_obj = import_attr("_tkinter", "Tcl_Obj"))) return false;
-    if (!C.wordform_name && !(C.wordform_name = PyUnicode_InternFromString("__wordform__"))) return false;
-    if (!C.tclobj_name && !(C.tclobj_name = PyUnicode_InternFromString("__tclobj__"))) return false;
-    if (!C.true_str && !(C.true_str = PyUnicode_InternFromString("true"))) return false;
-    if (!C.false_str && !(C.false_str = PyUnicode_InternFromString("false"))) return false;
-    if (!C.empty_str && !(C.empty_str = PyUnicode_New(0, 0))) return false;
-    C.ready = true;
-    return true;
-}
 
 inline PyObject *new_ref(PyObject *o) {
     Py_INCREF(o);
@@ -278,9 +241,9 @@ PyObject *convert_mapping(PyObject *mapping, Convert conv, Finish finish) {
 }
 
 int is_sequence_or_set(PyObject *obj) {
-    int r = PyObject_IsInstance(obj, C.sequence);
+    int r = PyObject_IsInstance(obj, state->abc_Sequence);
     if (r) return r;
-    return PyObject_IsInstance(obj, C.set);
+    return PyObject_IsInstance(obj, state->abc_Set);
 }
 
 // Exact built-in containers: no protocol methods possible.
@@ -300,19 +263,18 @@ PyObject *wordform_text(PyObject *obj) {
 }
 
 PyObject *wordform(PyObject *obj) {
-    if (!ensure_cache()) return nullptr;
     PyTypeObject *tp = Py_TYPE(obj);
     if (tp == &PyUnicode_Type) return new_ref(obj);
     if (tp == &PyLong_Type || tp == &PyFloat_Type) return PyObject_Str(obj);
-    if (tp == &PyBool_Type) return new_ref(obj == Py_True ? C.true_str : C.false_str);
-    if (obj == Py_None) return new_ref(C.empty_str);
+    if (tp == &PyBool_Type) return new_ref(obj == Py_True ? names.true_ : names.false_);
+    if (obj == Py_None) return new_ref(names.empty);
     if (exact_builtin_sequence(obj)) return wordform_from_sequence(obj);
     if (tp == &PyDict_Type) return wordform_from_mapping(obj);
 
     PyObject *r = nullptr;
-    int found = call_protocol(obj, C.wordform_name, &r);
+    int found = call_protocol(obj, names.dunder_wordform, &r);
     if (found) return found > 0 ? r : nullptr;
-    found = call_protocol(obj, C.tclobj_name, &r);
+    found = call_protocol(obj, names.dunder_tclobj, &r);
     if (found < 0) return nullptr;
     if (found) {
         if (Py_EnterRecursiveCall(RECURSION_WHERE)) {
@@ -328,14 +290,13 @@ PyObject *wordform(PyObject *obj) {
     int is = is_sequence_or_set(obj);
     if (is < 0) return nullptr;
     if (is) return wordform_from_sequence(obj);
-    is = PyObject_IsInstance(obj, C.mapping);
+    is = PyObject_IsInstance(obj, state->abc_Mapping);
     if (is < 0) return nullptr;
     if (is) return wordform_from_mapping(obj);
     return PyObject_Str(obj);
 }
 
 PyObject *wordform_from_sequence(PyObject *iterable) {
-    if (!ensure_cache()) return nullptr;
     if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
         // A list or tuple of plain strings: quoted straight from its items.
         PyObject *r = quote::build_list_of_exact_str(PySequence_Fast_ITEMS(iterable),
@@ -346,16 +307,14 @@ PyObject *wordform_from_sequence(PyObject *iterable) {
 }
 
 PyObject *wordform_from_mapping(PyObject *mapping) {
-    if (!ensure_cache()) return nullptr;
     return convert_mapping(mapping, wordform, list_text);  // a non-str word form: see list_text
 }
 
 PyObject *tclobj(PyObject *obj) {
-    if (!ensure_cache()) return nullptr;
     PyTypeObject *tp = Py_TYPE(obj);
     if (tp == &PyUnicode_Type || tp == &PyFloat_Type || tp == &PyBool_Type || tp == &PyBytes_Type)
         return new_ref(obj);
-    if (obj == Py_None) return new_ref(C.empty_str);
+    if (obj == Py_None) return new_ref(names.empty);
     if (tp == &PyLong_Type) {
         int overflow = 0;
         long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
@@ -370,28 +329,22 @@ PyObject *tclobj(PyObject *obj) {
     if (tp == &PyDict_Type) return tclobj_from_mapping(obj);
 
     PyObject *r = nullptr;
-    int found = call_protocol(obj, C.tclobj_name, &r);
+    int found = call_protocol(obj, names.dunder_tclobj, &r);
     if (found) return found > 0 ? r : nullptr;
     if (PyBytes_Check(obj) || PyFloat_Check(obj) || PyUnicode_Check(obj) ||
-        PyObject_TypeCheck(obj, (PyTypeObject *)C.tcl_obj))
+        PyObject_TypeCheck(obj, (PyTypeObject *)state->Tcl_Obj))
         return new_ref(obj);
     int is = is_sequence_or_set(obj);
     if (is < 0) return nullptr;
     if (is) return tclobj_from_sequence(obj);
-    is = PyObject_IsInstance(obj, C.mapping);
+    is = PyObject_IsInstance(obj, state->abc_Mapping);
     if (is < 0) return nullptr;
     if (is) return tclobj_from_mapping(obj);
     return wordform(obj);
 }
 
-PyObject *tclobj_from_sequence(PyObject *iterable) {
-    if (!ensure_cache()) return nullptr;
-    return convert_sequence(iterable, tclobj, as_tuple);
-}
+PyObject *tclobj_from_sequence(PyObject *iterable) { return convert_sequence(iterable, tclobj, as_tuple); }
 
-PyObject *tclobj_from_mapping(PyObject *mapping) {
-    if (!ensure_cache()) return nullptr;
-    return convert_mapping(mapping, tclobj, as_tuple);
-}
+PyObject *tclobj_from_mapping(PyObject *mapping) { return convert_mapping(mapping, tclobj, as_tuple); }
 
 }  // namespace oskra

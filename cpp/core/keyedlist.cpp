@@ -10,30 +10,13 @@
 
 #include "core/convert.h"
 #include "support/pyref.h"
+#include "support/state.h"
 
 namespace oskra {
 
 namespace {
 
-PyObject *g_nestmap = nullptr;
-PyObject *g_mm_update = nullptr;  // collections.abc.MutableMapping.update
-PyObject *g_dot = nullptr;
-PyObject *g_contains_name = nullptr;
-PyObject *g_update_name = nullptr;
-PyObject *g_all_keys_name = nullptr;
-PyObject *g_all_items_name = nullptr;
-
-bool init_names() {
-    if (g_dot) return true;
-    g_contains_name = PyUnicode_InternFromString("__contains__");
-    g_update_name = PyUnicode_InternFromString("update");
-    g_all_keys_name = PyUnicode_InternFromString("all_keys");
-    g_all_items_name = PyUnicode_InternFromString("all_items");
-    g_dot = PyUnicode_InternFromString(".");
-    return g_dot && g_contains_name && g_update_name && g_all_keys_name && g_all_items_name;
-}
-
-inline bool exact_nestmap(PyObject *o) { return (PyObject *)Py_TYPE(o) == g_nestmap; }
+inline bool exact_nestmap(PyObject *o) { return (PyObject *)Py_TYPE(o) == state->NestMap; }
 
 void set_key_error(PyObject *key) {
     PyObject *t = PyTuple_Pack(1, key);
@@ -78,10 +61,9 @@ int split_path(PyObject *key, PyObject **head, PyObject **rest) {
         }
         return 1;
     }
-    if (!init_names()) return -1;
-    int has = PySequence_Contains(key, g_dot);
+    int has = PySequence_Contains(key, names.dot);
     if (has <= 0) return has;
-    Ref parts = Ref::steal(PyObject_CallMethod(key, "split", "Oi", g_dot, 1));
+    Ref parts = Ref::steal(PyObject_CallMethod(key, "split", "Oi", names.dot, 1));
     if (!parts) return -1;
     Ref seq = Ref::steal(PySequence_Fast(parts.get(), "cannot unpack non-iterable object"));
     if (!seq) return -1;
@@ -137,18 +119,7 @@ PyObject *call_update_one(PyObject *self, PyObject *other) {
         if (keyed::update(self, args, 1, nullptr) < 0) return nullptr;
         Py_RETURN_NONE;
     }
-    if (!init_names()) return nullptr;
-    return PyObject_CallMethodOneArg(self, g_update_name, other);
-}
-
-PyObject *mm_update() {
-    if (g_mm_update) return g_mm_update;
-    Ref mod = Ref::steal(PyImport_ImportModule("collections.abc"));
-    if (!mod) return nullptr;
-    Ref cls = Ref::steal(PyObject_GetAttrString(mod.get(), "MutableMapping"));
-    if (!cls) return nullptr;
-    g_mm_update = PyObject_GetAttrString(cls.get(), "update");
-    return g_mm_update;
+    return PyObject_CallMethodOneArg(self, names.update, other);
 }
 
 // key + "." + sub
@@ -165,15 +136,13 @@ PyObject *join_path(PyObject *key, PyObject *sub) {
         PyUnicode_CopyCharacters(r, a + 1, sub, 0, b);
         return r;
     }
-    if (!init_names()) return nullptr;
-    Ref left = Ref::steal(PyNumber_Add(key, g_dot));
+    Ref left = Ref::steal(PyNumber_Add(key, names.dot));
     if (!left) return nullptr;
     return PyNumber_Add(left.get(), sub);
 }
 
 // The walk shared by all_keys and all_items.
 PyObject *all_entries(PyObject *self, bool items) {
-    if (!init_names()) return nullptr;
     Ref ret = Ref::steal(PyList_New(0));
     if (!ret) return nullptr;
     Ref snapshot = Ref::steal(PyDict_Items(self));
@@ -193,7 +162,7 @@ PyObject *all_entries(PyObject *self, bool items) {
             sub = Ref::steal(all_entries(value, items));
             Py_LeaveRecursiveCall();
         } else {
-            sub = Ref::steal(PyObject_CallMethodNoArgs(value, items ? g_all_items_name : g_all_keys_name));
+            sub = Ref::steal(PyObject_CallMethodNoArgs(value, items ? names.all_items : names.all_keys));
         }
         if (!sub) return nullptr;
         Ref it = Ref::steal(PyObject_GetIter(sub.get()));
@@ -226,7 +195,7 @@ PyObject *all_entries(PyObject *self, bool items) {
 namespace keyed {
 
 PyObject *nestmap_class() {
-    if (g_nestmap) return g_nestmap;
+    if (state->NestMap) return state->NestMap;
     Ref mod = Ref::steal(PyImport_ImportModule("oskra.tcl.nestmap"));
     if (!mod) return nullptr;
     PyObject *cls = PyObject_GetAttrString(mod.get(), "NestMap");
@@ -236,21 +205,23 @@ PyObject *nestmap_class() {
         PyErr_SetString(PyExc_TypeError, "oskra.tcl.nestmap.NestMap is not a class");
         return nullptr;
     }
-    g_nestmap = cls;
-    return g_nestmap;
+    state->NestMap = cls;
+    return state->NestMap;
 }
 
 void set_nestmap_class(PyObject *cls) {
     Py_XINCREF(cls);
-    Py_XSETREF(g_nestmap, cls);
+    Py_XSETREF(state->NestMap, cls);
 }
 
 bool is_nestmap(PyObject *obj) {
-    return exact_nestmap(obj) || PyType_IsSubtype(Py_TYPE(obj), (PyTypeObject *)g_nestmap);
+    PyObject *cls = state->NestMap;  // no NestMap exists before its class does
+    return cls && (exact_nestmap(obj) || PyType_IsSubtype(Py_TYPE(obj), (PyTypeObject *)cls));
 }
 
 PyObject *new_nestmap() {
-    PyTypeObject *tp = (PyTypeObject *)g_nestmap;
+    PyTypeObject *tp = (PyTypeObject *)nestmap_class();
+    if (!tp) return nullptr;
     // What NestMap() leaves behind: __init__ with no arguments stores nothing.
     Ref empty = Ref::steal(PyTuple_New(0));
     if (!empty) return nullptr;
@@ -370,8 +341,7 @@ PyObject *contains(PyObject *self, PyObject *key) {
         }
         Ref sub = Ref::borrow(found);
         if (!exact_nestmap(sub.get())) {
-            if (!init_names()) return nullptr;
-            return PyObject_CallMethodOneArg(sub.get(), g_contains_name, r.get());
+            return PyObject_CallMethodOneArg(sub.get(), names.dunder_contains, r.get());
         }
         cur = sub;
         k = r;
@@ -413,8 +383,7 @@ int update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
             if (exact_nestmap(other)) {
                 entries = Ref::steal(all_entries(other, true));
             } else {
-                if (!init_names()) return -1;
-                entries = Ref::steal(PyObject_CallMethodNoArgs(other, g_all_items_name));
+                entries = Ref::steal(PyObject_CallMethodNoArgs(other, names.all_items));
             }
             if (!entries) return -1;
             Ref it = Ref::steal(PyObject_GetIter(entries.get()));
@@ -445,10 +414,8 @@ int update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
                 }
             }
         } else {
-            PyObject *fn = mm_update();
-            if (!fn) return -1;
             PyObject *call_args[2] = {self, other};
-            Ref r = Ref::steal(PyObject_Vectorcall(fn, call_args, 2, nullptr));
+            Ref r = Ref::steal(PyObject_Vectorcall(state->mutable_mapping_update, call_args, 2, nullptr));
             if (!r) return -1;
         }
     }
@@ -482,15 +449,9 @@ int update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
     return 0;
 }
 
-PyObject *all_keys(PyObject *self) {
-    if (!init_names()) return nullptr;
-    return all_entries(self, false);
-}
+PyObject *all_keys(PyObject *self) { return all_entries(self, false); }
 
-PyObject *all_items(PyObject *self) {
-    if (!init_names()) return nullptr;
-    return all_entries(self, true);
-}
+PyObject *all_items(PyObject *self) { return all_entries(self, true); }
 
 PyObject *to_tclobj(PyObject *self) {
     Ref pairs = Ref::steal(PyDict_Items(self));

@@ -35,15 +35,7 @@ Tcl_Interp *tkapp_interp(PyObject *tkapp) {
 }
 
 bool tclobj_value(PyObject *obj, Tcl_Obj **out) {
-    static PyObject *type = nullptr;
-    if (type == nullptr) {
-        type = tcl_obj_type();
-        if (type == nullptr) {
-            PyErr_Clear();
-            return false;
-        }
-    }
-    if ((PyObject *)Py_TYPE(obj) != type) return false;
+    if ((PyObject *)Py_TYPE(obj) != tcl_obj_type()) return false;
     *out = tcl_obj_value(obj);
     return true;
 }

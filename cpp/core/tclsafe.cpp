@@ -7,6 +7,7 @@
 #include <structmember.h>
 
 #include "support/pyref.h"
+#include "support/state.h"
 #include "support/tclapp.h"
 
 namespace oskra {
@@ -186,18 +187,15 @@ PyType_Spec safe_callable_spec = {"oskra.tcl.SafeCallback", sizeof(SafeCallable)
                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL,
                                   safe_callable_slots};
 
-PyObject *g_safe_callable_type = nullptr;
-
 }  // namespace
 
 PyObject *tcl_safe_callable(PyObject *func, PyObject *table) {
     if (!PyCallable_Check(func)) return Py_NewRef(func);
-    if (!tcl_obj_type()) return nullptr;
-    if (!g_safe_callable_type) {
-        g_safe_callable_type = PyType_FromSpec(&safe_callable_spec);  // kept for the life of the process
-        if (!g_safe_callable_type) return nullptr;
+    if (!state->SafeCallback) {
+        state->SafeCallback = PyType_FromSpec(&safe_callable_spec);  // kept for the life of the process
+        if (!state->SafeCallback) return nullptr;
     }
-    SafeCallable *w = PyObject_GC_New(SafeCallable, (PyTypeObject *)g_safe_callable_type);
+    SafeCallable *w = PyObject_GC_New(SafeCallable, (PyTypeObject *)state->SafeCallback);
     if (!w) return nullptr;
     w->func = w->table_ref = w->key = nullptr;
     w->vectorcall = safe_callable_call;
@@ -213,9 +211,6 @@ PyObject *tcl_safe_callable(PyObject *func, PyObject *table) {
     return wrapper.release();
 }
 
-PyObject *tcl_safe_value(PyObject *value) {
-    if (!tcl_obj_type()) return nullptr;
-    return safe(value);
-}
+PyObject *tcl_safe_value(PyObject *value) { return safe(value); }
 
 }  // namespace oskra

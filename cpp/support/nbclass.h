@@ -13,6 +13,8 @@
 
 #include <string>
 
+#include "support/params.h"
+
 namespace oskra {
 namespace nb = nanobind;
 
@@ -54,33 +56,26 @@ public:
     }
 
     // A raw METH_FASTCALL function bound as a method (for hot paths: about
-    // half the call overhead of a nanobind method). `text_signature` is the
-    // "($self, a, b=1)" part; it feeds inspect.signature.
-    nb::object fast_method(const char *name, _PyCFunctionFast f, const char *text_signature,
-                           const char *doc = "") {
-        return instance_method(
-                name, method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL, text_signature, doc));
+    // half the call overhead of a nanobind method); `params` gives its text
+    // signature, which feeds inspect.signature.
+    nb::object fast_method(const char *name, _PyCFunctionFast f, const Params &params, const char *doc = "") {
+        return instance_method(name,
+                               method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL, params, doc));
     }
 
-    // The same for a function that also takes keywords (*args, **kwargs).
-    nb::object fast_kw_method(const char *name, _PyCFunctionFastWithKeywords f, const char *text_signature,
+    // The same for a function that also takes keywords.
+    nb::object fast_kw_method(const char *name, _PyCFunctionFastWithKeywords f, const Params &params,
                               const char *doc = "") {
-        return instance_method(name,
-                               method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL | METH_KEYWORDS,
-                                          text_signature, doc));
+        return instance_method(
+                name,
+                method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL | METH_KEYWORDS, params, doc));
     }
 
     // A PyMethodDef that lives as long as the process, its doc led by the
-    // text signature ("name($self, a, /)\n--\n\n" + doc).
-    static PyMethodDef *method_def(const char *name, PyCFunction meth, int flags, const char *text_signature,
+    // text signature of `params`.
+    static PyMethodDef *method_def(const char *name, PyCFunction meth, int flags, const Params &params,
                                    const char *doc) {
-        PyMethodDef *def = new PyMethodDef;
-        std::string *d = new std::string(std::string(name) + text_signature + "\n--\n\n" + doc);
-        def->ml_name = name;
-        def->ml_meth = meth;
-        def->ml_flags = flags;
-        def->ml_doc = d->c_str();
-        return def;
+        return new PyMethodDef{name, meth, flags, params.doc_with_signature(name, doc)};
     }
 
     void set(const char *name, nb::handle value) { ns_[name] = value; }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "support/state.h"
+
 namespace oskra {
 
 namespace {
@@ -24,35 +26,11 @@ struct TclObjHead {
     PyObject *string;
 };
 
-// Callers may ask while an exception is pending (to test its type): that
-// exception is kept across the import, and wins over an import failure.
-PyObject *cached_tkinter_attr(PyObject **slot, const char *name) {
-    if (*slot) return *slot;
-    PyObject *pending = PyErr_GetRaisedException();
-    PyObject *attr = nullptr;
-    PyObject *mod = PyImport_ImportModule("_tkinter");
-    if (mod) {
-        attr = PyObject_GetAttrString(mod, name);
-        Py_DECREF(mod);
-    }
-    if (pending) {
-        if (!attr) PyErr_Clear();
-        PyErr_SetRaisedException(pending);
-    }
-    if (!attr) return nullptr;
-    *slot = attr;  // kept for the life of the process
-    return attr;
-}
-
-PyObject *g_tcl_error = nullptr;
-PyObject *g_tcl_obj = nullptr;
-PyTypeObject *g_tkapp_type = nullptr;
-
 }  // namespace
 
-PyObject *tcl_error_type() { return cached_tkinter_attr(&g_tcl_error, "TclError"); }
+PyObject *tcl_error_type() { return state->TclError; }
 
-PyObject *tcl_obj_type() { return cached_tkinter_attr(&g_tcl_obj, "Tcl_Obj"); }
+PyObject *tcl_obj_type() { return state->Tcl_Obj; }
 
 bool is_tkapp(PyObject *obj) {
     PyTypeObject *tp = Py_TYPE(obj);
@@ -62,10 +40,10 @@ bool is_tkapp(PyObject *obj) {
 Tcl_Interp *interp_of_tkapp(PyObject *tkapp) {
     if (tkapp) {
         PyTypeObject *tp = Py_TYPE(tkapp);
-        if (tp == g_tkapp_type) return reinterpret_cast<TkappHead *>(tkapp)->interp;
-        if (g_tkapp_type == nullptr && std::strcmp(tp->tp_name, "_tkinter.tkapp") == 0) {
+        if (tp == state->tkapp_type) return reinterpret_cast<TkappHead *>(tkapp)->interp;
+        if (state->tkapp_type == nullptr && std::strcmp(tp->tp_name, "_tkinter.tkapp") == 0) {
             // Remember the type object itself: later checks are one compare.
-            g_tkapp_type = tp;
+            state->tkapp_type = tp;
             Py_INCREF(tp);
             return reinterpret_cast<TkappHead *>(tkapp)->interp;
         }
@@ -107,7 +85,8 @@ PyObject *tk_method(TkMethod m, PyObject *const *stack, size_t n) {
     auto i = (size_t)m;
     PyObject *tk = stack[0];
     if (!interned[i] && !(interned[i] = PyUnicode_InternFromString(names[i]))) return nullptr;
-    if (Py_TYPE(tk) == g_tkapp_type && methods[i]) return PyObject_Vectorcall(methods[i], stack, n, nullptr);
+    if (Py_TYPE(tk) == state->tkapp_type && methods[i])
+        return PyObject_Vectorcall(methods[i], stack, n, nullptr);
     if (!methods[i] && interp_of_tkapp(tk)) {
         PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), interned[i]);
         if (!descr) return nullptr;

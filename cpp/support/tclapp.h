@@ -5,11 +5,10 @@
 
 namespace oskra {
 
-// tkinter.TclError (borrowed, cached on first use); null with an error set
-// if tkinter cannot be imported.
+// tkinter.TclError (borrowed; looked up once, when the process state is made).
 PyObject *tcl_error_type();
 
-// _tkinter.Tcl_Obj (borrowed, cached).
+// _tkinter.Tcl_Obj (borrowed, likewise).
 PyObject *tcl_obj_type();
 
 // Whether obj is a _tkinter.tkapp object (sets no error).

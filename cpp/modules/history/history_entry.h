@@ -181,13 +181,13 @@ PyObject *join_words(PyObject *api) {
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *w = items[i];
-        int has = PySequence_Contains(w, s_space);
+        int has = PySequence_Contains(w, names.space);
         if (has < 0) goto fail;
-        PyObject *piece = has ? PyUnicode_Format(s_brace_fmt, w) : Py_NewRef(w);
+        PyObject *piece = has ? PyUnicode_Format(names.brace_fmt, w) : Py_NewRef(w);
         if (!piece) goto fail;
         PyList_SET_ITEM(pieces, i, piece);
     }
-    res = PyUnicode_Join(s_space, pieces);
+    res = PyUnicode_Join(names.space, pieces);
 fail:
     Py_DECREF(pieces);
     Py_DECREF(seq);
@@ -201,7 +201,7 @@ int entry_fill(EntryObject *self, PyObject *api) {
     bool fast = g_valid && g_clock_fast;
     PyObject *gt = nullptr;
     if (!fast) {
-        gt = global(s_get_time);
+        gt = global(names.get_time);
         if (!gt) {
             Py_DECREF(text);
             return -1;
@@ -312,7 +312,7 @@ PyObject *Entry_str(PyObject *self) {
     } else {
         PyObject *ts = Entry_get_timestamp(self, nullptr);
         if (!ts) return nullptr;
-        when = PyObject_CallMethodOneArg(ts, s_strftime, s_ts_format);
+        when = PyObject_CallMethodOneArg(ts, names.strftime, names.timestamp_fmt);
         Py_DECREF(ts);
     }
     if (!when) return nullptr;
@@ -322,7 +322,7 @@ PyObject *Entry_str(PyObject *self) {
         return nullptr;
     }
     PyObject *api = PyObject_Str(e->api);
-    PyObject *head = api ? PyNumber_Add(when, s_colon) : nullptr;
+    PyObject *head = api ? PyNumber_Add(when, names.colon_space) : nullptr;
     PyObject *res = head ? PyNumber_Add(head, api) : nullptr;
     Py_XDECREF(head);
     Py_XDECREF(api);

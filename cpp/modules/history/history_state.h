@@ -4,13 +4,13 @@
 #pragma once
 #include <Python.h>
 
+#include "support/state.h"
+
 namespace {
 
-// Interned names and constant texts.
-PyObject *s_get_time, *s_log, *s_re, *s_debug, *s_isEnabledFor, *s_disabled, *s_cache, *s_append, *s_clear,
-        *s_remove, *s_values, *s_maxlen, *s_compile, *s_search, *s_api, *s_strftime, *s_enable, *s_space,
-        *s_colon, *s_brace_fmt, *s_append_fmt, *s_ts_format, *s_no_marker_fmt, *s_enabled_msg,
-        *s_disabled_msg, *s_debug_level, *s_default_max;
+using oskra::names;  // the interned names and constant texts
+
+PyObject *s_debug_level, *s_default_max;
 
 PyObject *g_module_dict;  // this module's globals (strong)
 PyObject *g_get_time;  // the get_time bound at import: the clock fast path stands for it
@@ -31,15 +31,15 @@ int debug_enabled(PyObject *log) {
         Py_XSETREF(g_logger, Py_NewRef(log));
         Py_XSETREF(g_logger_type, Py_NewRef((PyObject *)Py_TYPE(log)));
         Py_CLEAR(g_logger_dict);
-        if (_PyType_Lookup(Py_TYPE(log), s_isEnabledFor) == g_logger_isEnabledFor) {
+        if (_PyType_Lookup(Py_TYPE(log), names.isEnabledFor) == g_logger_isEnabledFor) {
             g_logger_dict = PyObject_GenericGetDict(log, nullptr);
             if (!g_logger_dict) PyErr_Clear();
         }
     }
     if (g_logger_dict && PyDict_CheckExact(g_logger_dict)) {
         // (A miss is checked for an error only when it happens.)
-        PyObject *disabled = PyDict_GetItemWithError(g_logger_dict, s_disabled);
-        PyObject *cache = disabled ? PyDict_GetItemWithError(g_logger_dict, s_cache) : nullptr;
+        PyObject *disabled = PyDict_GetItemWithError(g_logger_dict, names.disabled);
+        PyObject *cache = disabled ? PyDict_GetItemWithError(g_logger_dict, names.cache_) : nullptr;
         if (!cache && PyErr_Occurred()) return -1;
         if (cache && PyDict_CheckExact(cache)) {
             if (disabled != Py_False) {
@@ -53,7 +53,7 @@ int debug_enabled(PyObject *log) {
         }
     }
     PyObject *args[2] = {log, s_debug_level};
-    PyObject *r = PyObject_VectorcallMethod(s_isEnabledFor, args, 2, nullptr);
+    PyObject *r = PyObject_VectorcallMethod(names.isEnabledFor, args, 2, nullptr);
     if (!r) return -1;
     int t = PyObject_IsTrue(r);
     Py_DECREF(r);
@@ -93,15 +93,15 @@ int watch(PyObject **slot, PyObject *dict) {
 // Recomputes the state; returns whether DEBUG is on (-1 on error).
 int refresh_state() {
     g_valid = false;
-    PyObject *log = global(s_log);
+    PyObject *log = global(names.log);
     if (!log) return -1;
     int on = debug_enabled(log);
     if (on < 0) return -1;
-    PyObject *gt = global(s_get_time);
+    PyObject *gt = global(names.get_time);
     if (!gt) return -1;
     bool watched = false;
     if (g_watcher >= 0 && g_logger_dict && PyDict_CheckExact(g_logger_dict)) {
-        PyObject *cache = PyDict_GetItemWithError(g_logger_dict, s_cache);
+        PyObject *cache = PyDict_GetItemWithError(g_logger_dict, names.cache_);
         if (cache && PyDict_CheckExact(cache)) {
             watched =
                     watch(&g_watched_logger_dict, g_logger_dict) == 0 && watch(&g_watched_cache, cache) == 0;
@@ -118,10 +118,10 @@ int refresh_state() {
 int log_debug(PyObject *msg, PyObject *arg) {
     int on = g_valid ? g_debug_on : refresh_state();
     if (on <= 0) return on;
-    PyObject *log = global(s_log);
+    PyObject *log = global(names.log);
     if (!log) return -1;
     PyObject *args[3] = {log, msg, arg};
-    PyObject *r = PyObject_VectorcallMethod(s_debug, args, arg ? 3 : 2, nullptr);
+    PyObject *r = PyObject_VectorcallMethod(names.debug, args, arg ? 3 : 2, nullptr);
     Py_XDECREF(r);
     return r ? 0 : -1;
 }

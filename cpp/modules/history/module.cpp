@@ -10,7 +10,7 @@
 #include <datetime.h>
 #include <structmember.h>
 
-#include "support/fastcall_args.h"
+#include "support/params.h"
 #include "history_entry.h"
 #include "history_state.h"
 
@@ -42,7 +42,7 @@ PyObject *field(PyObject *self, PyObject *value, const char *name) {
 int deque_append(PyObject *dq, PyObject *item) {
     PyObject *r = (g_deque_append && Py_IS_TYPE(dq, (PyTypeObject *)g_deque))
             ? g_deque_append(dq, item)
-            : PyObject_CallMethodOneArg(dq, s_append, item);
+            : PyObject_CallMethodOneArg(dq, names.append, item);
     Py_XDECREF(r);
     return r ? 0 : -1;
 }
@@ -58,7 +58,7 @@ PyObject *new_deque(PyObject *maxlen) {
     PyObject *kw = PyDict_New();
     if (!kw) return nullptr;
     PyObject *r = nullptr;
-    if (PyDict_SetItem(kw, s_maxlen, maxlen) == 0) {
+    if (PyDict_SetItem(kw, names.maxlen, maxlen) == 0) {
         PyObject *noargs = PyTuple_New(0);
         if (noargs) {
             r = PyObject_Call(g_deque, noargs, kw);
@@ -88,7 +88,7 @@ int History_init(PyObject *self, PyObject *args, PyObject *kwds) {
     Py_XSETREF(h->history, dq);
     Py_XSETREF(h->markers, markers);
     Py_XSETREF(h->active, active);
-    PyObject *r = PyObject_CallMethodNoArgs(self, s_enable);
+    PyObject *r = PyObject_CallMethodNoArgs(self, names.enable);
     Py_XDECREF(r);
     return r ? 0 : -1;
 }
@@ -99,18 +99,31 @@ PyObject *set_enabled(PyObject *self, PyObject *value, PyObject *msg) {
     Py_RETURN_NONE;
 }
 
-PyObject *History_enable(PyObject *self, PyObject *) { return set_enabled(self, Py_True, s_enabled_msg); }
-PyObject *History_disable(PyObject *self, PyObject *) { return set_enabled(self, Py_False, s_disabled_msg); }
+PyObject *History_enable(PyObject *self, PyObject *) {
+    return set_enabled(self, Py_True, names.history_enabled_msg);
+}
+PyObject *History_disable(PyObject *self, PyObject *) {
+    return set_enabled(self, Py_False, names.history_disabled_msg);
+}
+
+using oskra::Params;
+using oskra::SelfArg;
+
+const Params append_params{"History.append", SelfArg::separate, {{"item"}}};
+const Params clear_params{"History.clear", SelfArg::separate, {{"marker", "None"}, {"clear_all", "False"}}};
+const Params start_marker_params{"History.start_marker", SelfArg::separate, {{"marker"}}};
+const Params end_marker_params{"History.end_marker", SelfArg::separate, {{"marker"}}};
+const Params filter_params{
+        "History.filter", SelfArg::separate, {{"marker", "None"}, {"count", "20"}, {"regex", "None"}}};
 
 PyObject *History_append(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *item;
     if (nargs == 1 && !kwnames) {
         item = args[0];
     } else {
-        static const char *names[] = {"item"};
-        if (oskra::bind_args("History.append", names, 1, 1, args, nargs, kwnames, &item) < 0) return nullptr;
+        if (!append_params.bind(args, nargs, kwnames, &item)) return nullptr;
     }
-    if (log_debug(s_append_fmt, item) < 0) return nullptr;
+    if (log_debug(names.history_append_fmt, item) < 0) return nullptr;
     PyObject *en = HFIELD(self, enabled, "enabled");
     if (!en) return nullptr;
     int on = en == Py_True ? 1 : en == Py_False ? 0 : PyObject_IsTrue(en);
@@ -159,22 +172,21 @@ fail:
 }
 
 PyObject *History_clear(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *names[] = {"marker", "clear_all"};
     PyObject *a[2] = {Py_None, Py_False};
-    if (oskra::bind_args("History.clear", names, 2, 0, args, nargs, kwnames, a) < 0) return nullptr;
+    if (!clear_params.bind_over_defaults(args, nargs, kwnames, a)) return nullptr;
     int all = PyObject_IsTrue(a[1]);
     if (all < 0) return nullptr;
     if (all) {
         PyObject *markers = HFIELD(self, markers, "__markers__");
         if (!markers) return nullptr;
-        PyObject *vals = PyObject_CallMethodNoArgs(markers, s_values);
+        PyObject *vals = PyObject_CallMethodNoArgs(markers, names.values);
         if (!vals) return nullptr;
         PyObject *it = PyObject_GetIter(vals);
         Py_DECREF(vals);
         if (!it) return nullptr;
         PyObject *dq;
         while ((dq = PyIter_Next(it))) {
-            PyObject *r = call_noargs(dq, s_clear);
+            PyObject *r = call_noargs(dq, names.clear);
             Py_DECREF(dq);
             if (!r) {
                 Py_DECREF(it);
@@ -189,19 +201,17 @@ PyObject *History_clear(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
         if (!markers) return nullptr;
         PyObject *dq = PyObject_GetItem(markers, a[0]);
         if (!dq) return nullptr;
-        PyObject *r = call_noargs(dq, s_clear);
+        PyObject *r = call_noargs(dq, names.clear);
         Py_DECREF(dq);
         return r;
     }
     PyObject *dq = HFIELD(self, history, "__history__");
-    return dq ? call_noargs(dq, s_clear) : nullptr;
+    return dq ? call_noargs(dq, names.clear) : nullptr;
 }
 
 PyObject *History_start_marker(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *names[] = {"marker"};
     PyObject *marker;
-    if (oskra::bind_args("History.start_marker", names, 1, 1, args, nargs, kwnames, &marker) < 0)
-        return nullptr;
+    if (!start_marker_params.bind(args, nargs, kwnames, &marker)) return nullptr;
     PyObject *markers = HFIELD(self, markers, "__markers__");
     if (!markers) return nullptr;
     int known = PySequence_Contains(markers, marker);
@@ -209,7 +219,7 @@ PyObject *History_start_marker(PyObject *self, PyObject *const *args, Py_ssize_t
     if (!known) {
         PyObject *dq = HFIELD(self, history, "__history__");
         if (!dq) return nullptr;
-        PyObject *maxlen = PyObject_GetAttr(dq, s_maxlen);
+        PyObject *maxlen = PyObject_GetAttr(dq, names.maxlen);
         if (!maxlen) return nullptr;
         PyObject *mdq = new_deque(maxlen);
         Py_DECREF(maxlen);
@@ -224,20 +234,18 @@ PyObject *History_start_marker(PyObject *self, PyObject *const *args, Py_ssize_t
         if (PyList_Append(active, marker) < 0) return nullptr;
         Py_RETURN_NONE;
     }
-    PyObject *r = PyObject_CallMethodOneArg(active, s_append, marker);
+    PyObject *r = PyObject_CallMethodOneArg(active, names.append, marker);
     Py_XDECREF(r);
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *History_end_marker(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *names[] = {"marker"};
     PyObject *marker;
-    if (oskra::bind_args("History.end_marker", names, 1, 1, args, nargs, kwnames, &marker) < 0)
-        return nullptr;
+    if (!end_marker_params.bind(args, nargs, kwnames, &marker)) return nullptr;
     PyObject *active = HFIELD(self, active, "__activeMarkers__");
     if (!active) return nullptr;
-    PyObject *r = PyObject_CallMethodOneArg(active, s_remove, marker);
+    PyObject *r = PyObject_CallMethodOneArg(active, names.remove, marker);
     Py_XDECREF(r);
     if (!r) return nullptr;
     Py_RETURN_NONE;
@@ -247,7 +255,7 @@ PyObject *History_end_marker(PyObject *self, PyObject *const *args, Py_ssize_t n
 // pending KeyError, which becomes its context.
 void raise_no_such_marker(PyObject *marker) {
     PyObject *key_error = PyErr_GetRaisedException();
-    PyObject *msg = PyUnicode_Format(s_no_marker_fmt, marker);
+    PyObject *msg = PyUnicode_Format(names.no_marker_fmt, marker);
     PyObject *exc = msg ? PyObject_CallOneArg(PyExc_Exception, msg) : nullptr;
     Py_XDECREF(msg);
     if (!exc) exc = PyErr_GetRaisedException();
@@ -257,10 +265,9 @@ void raise_no_such_marker(PyObject *marker) {
 }
 
 PyObject *History_filter(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *names[] = {"marker", "count", "regex"};
     static PyObject *twenty = PyLong_FromLong(20);
     PyObject *a[3] = {Py_None, twenty, Py_None};
-    if (oskra::bind_args("History.filter", names, 3, 0, args, nargs, kwnames, a) < 0) return nullptr;
+    if (!filter_params.bind_over_defaults(args, nargs, kwnames, a)) return nullptr;
     PyObject *src;
     if (a[0] == Py_None) {
         src = Py_XNewRef(HFIELD(self, history, "__history__"));
@@ -286,16 +293,16 @@ PyObject *History_filter(PyObject *self, PyObject *const *args, Py_ssize_t nargs
         if (want < 0) Py_CLEAR(res);
         return res;
     }
-    PyObject *re = global(s_re);
-    PyObject *pat = re ? PyObject_CallMethodOneArg(re, s_compile, a[2]) : nullptr;
-    PyObject *search = pat ? PyObject_GetAttr(pat, s_search) : nullptr;
+    PyObject *re = global(names.re);
+    PyObject *pat = re ? PyObject_CallMethodOneArg(re, names.compile, a[2]) : nullptr;
+    PyObject *search = pat ? PyObject_GetAttr(pat, names.search) : nullptr;
     Py_XDECREF(pat);
     PyObject *out = search ? PyList_New(0) : nullptr;
     if (out) {
         Py_ssize_t n = PyList_GET_SIZE(res);
         for (Py_ssize_t i = 0; i < n; ++i) {
             PyObject *e = PyList_GET_ITEM(res, i);
-            PyObject *api = PyObject_GetAttr(e, s_api);
+            PyObject *api = PyObject_GetAttr(e, names.api);
             PyObject *m = api ? PyObject_CallOneArg(search, api) : nullptr;
             Py_XDECREF(api);
             int hit = m ? PyObject_IsTrue(m) : -1;
@@ -364,17 +371,19 @@ PyMethodDef History_methods[] = {
         {"__setstate__", restore_attrs, METH_O, "__setstate__($self, state, /)\n--\n\nSet them again."},
         {"enable", History_enable, METH_NOARGS, "enable($self, /)\n--\n\nSwitch recording on."},
         {"disable", History_disable, METH_NOARGS, "disable($self, /)\n--\n\nSwitch recording off."},
-        {"append", FASTKW(History_append), "append($self, item)\n--\n\nRecord one call."},
+        {"append", FASTKW(History_append), append_params.doc_with_signature("append", "Record one call.")},
         {"clear", FASTKW(History_clear),
-         "clear($self, marker=None, clear_all=False)\n--\n\n"
-         "Empty the general record, one marker's record, or everything."},
+         clear_params.doc_with_signature("clear",
+                                         "Empty the general record, one marker's record, or everything.")},
         {"start_marker", FASTKW(History_start_marker),
-         "start_marker($self, marker)\n--\n\nStart (or restart) recording into a named marker."},
+         start_marker_params.doc_with_signature("start_marker",
+                                                "Start (or restart) recording into a named marker.")},
         {"end_marker", FASTKW(History_end_marker),
-         "end_marker($self, marker)\n--\n\nEnd one activation of a marker; its entries stay."},
+         end_marker_params.doc_with_signature("end_marker",
+                                              "End one activation of a marker; its entries stay.")},
         {"filter", FASTKW(History_filter),
-         "filter($self, marker=None, count=20, regex=None)\n--\n\n"
-         "The last `count` entries (of a marker, when given) whose call matches `regex`."},
+         filter_params.doc_with_signature(
+                 "filter", "The last `count` entries (of a marker, when given) whose call matches `regex`.")},
         {nullptr, nullptr, 0, nullptr},
 };
 
@@ -414,12 +423,6 @@ PyType_Spec History_spec = {
         History_slots,
 };
 
-PyObject *intern(const char *s) {
-    PyObject *o = PyUnicode_InternFromString(s);
-    if (!o) throw nb::python_error();
-    return o;
-}
-
 PyObject *check(PyObject *o) {
     if (!o) throw nb::python_error();
     return o;
@@ -432,31 +435,7 @@ NB_MODULE(history, m) {
               "(a bounded record with named markers).";
     PyDateTime_IMPORT;
     if (!PyDateTimeAPI) throw nb::python_error();
-    s_get_time = intern("get_time");
-    s_log = intern("log");
-    s_re = intern("re");
-    s_debug = intern("debug");
-    s_isEnabledFor = intern("isEnabledFor");
-    s_disabled = intern("disabled");
-    s_cache = intern("_cache");
-    s_append = intern("append");
-    s_clear = intern("clear");
-    s_remove = intern("remove");
-    s_values = intern("values");
-    s_maxlen = intern("maxlen");
-    s_compile = intern("compile");
-    s_search = intern("search");
-    s_api = intern("api");
-    s_strftime = intern("strftime");
-    s_enable = intern("enable");
-    s_space = intern(" ");
-    s_colon = intern(": ");
-    s_brace_fmt = intern("{%s}");
-    s_append_fmt = intern("%% %s");
-    s_ts_format = intern("%Y-%m-%dT%H:%M:%S.%f");
-    s_no_marker_fmt = intern("No such marker: %s");
-    s_enabled_msg = intern("TclHistory is enabled.");
-    s_disabled_msg = intern("TclHistory is disabled.");
+    if (!oskra::attach_state()) throw nb::python_error();
     s_debug_level = check(PyLong_FromLong(10));
     s_default_max = check(PyLong_FromLong(9999));
 

@@ -1,8 +1,10 @@
-// oskra.tcl.internal: the list splitter and direct access to the Tcl result.
+// oskra.tcl.internal: the owner of the process state (support/state.h), the
+// list splitter and direct access to the Tcl result.
 #include <nanobind/nanobind.h>
 
 #include "core/listsplit.h"
 #include "support/nbclass.h"
+#include "support/state.h"
 #include "support/tclapp.h"
 #include "core/tclsafe.h"
 
@@ -64,6 +66,11 @@ PyMethodDef reset_result_def = {"Tcl_ResetResult", (PyCFunction)tcl_reset_result
 }  // namespace
 
 NB_MODULE(internal, m) {
+    // Every other module imports this one at its init and shares this State.
+    static oskra::State the_state;
+    if (!oskra::make_state(&the_state)) throw nb::python_error();
+    oskra::attach_state(&the_state);
+    m.attr("_state") = nb::steal(PyCapsule_New(&the_state, oskra::STATE_CAPSULE, nullptr));
     m.doc() = "Low-level helpers of the package: GetListFromAny (Tcl list splitting) and "
               "TclDLL.Tcl_ResetResult.";
     nb::object get_list =

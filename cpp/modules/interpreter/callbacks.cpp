@@ -22,8 +22,9 @@ nb::object attr_or(nb::handle obj, PyObject *name, nb::object fallback) {
 }
 
 nb::object generate_name(nb::handle callback, bool mangle) {
-    nb::object func = attr_or(callback, g.s_func, nb::borrow(callback));  // a functools.partial's function
-    nb::object cmd_name = attr_or(func, g.s_name, nb::str(""));
+    nb::object func =
+            attr_or(callback, names.dunder_func, nb::borrow(callback));  // a functools.partial's function
+    nb::object cmd_name = attr_or(func, names.dunder_name, nb::str(""));
     int truth = PyObject_IsTrue(cmd_name.ptr());
     if (truth < 0) throw nb::python_error();
     if (!truth || mangle) {
@@ -37,22 +38,21 @@ nb::object generate_name(nb::handle callback, bool mangle) {
 
 nb::object global_cmds(nb::handle self) { return self.attr("global_ns").attr("cmds"); }
 
+const Params m_generate_params{"Interpreter.generate_callback_cmd_name",
+                               SelfArg::none,
+                               {{"callback"}, {"mangle_cmd_name", "False"}}};
 PyObject *m_generate(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"callback", "mangle_cmd_name"};
-    PyObject *a[2];
-    (void)self_;  // the class: this is a static method
-    if (!bind_args("Interpreter.generate_callback_cmd_name", nullptr, args, nargs, kwnames, names, 2, 1, a))
-        return nullptr;
+    SBIND(m_generate_params);
     int mangle = a[1] ? PyObject_IsTrue(a[1]) : 0;
     if (mangle < 0) return nullptr;
     return guarded([&] { return generate_name(a[0], mangle); });
 }
 
+const Params m_create_params{"Interpreter.create_callback",
+                             SelfArg::separate,
+                             {{"callback"}, {"cmd_name", "None"}, {"force", "False"}}};
 PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"self", "callback", "cmd_name", "force"};
-    PyObject *a[4];
-    if (!bind_args("Interpreter.create_callback", self_, args, nargs, kwnames, names, 4, 2, a))
-        return nullptr;
+    BIND(m_create_params);
     return guarded([&]() -> nb::object {
         nb::handle self = a[0], callback = a[1];
         nb::object cmd_name = nb::borrow(a[2] ? a[2] : Py_None);
@@ -78,11 +78,9 @@ PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
     });
 }
 
+const Params m_remove_params{"Interpreter.remove_callback", SelfArg::separate, {{"callback"}}};
 PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"self", "callback"};
-    PyObject *a[2];
-    if (!bind_args("Interpreter.remove_callback", self_, args, nargs, kwnames, names, 2, 2, a))
-        return nullptr;
+    BIND(m_remove_params);
     return guarded([&]() -> nb::object {
         nb::handle self = a[0], callback = a[1];
         nb::object tclcmd;
@@ -117,14 +115,13 @@ PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
 }  // namespace
 
 void add_callback_methods(ClassBuilder &cb) {
-    add_function(cb, "generate_callback_cmd_name", m_generate, "(callback, mangle_cmd_name=False)",
+    add_function(cb, "generate_callback_cmd_name", m_generate, m_generate_params,
                  "A Tcl command name for `callback`: its function's __name__, prefixed\n"
-                 "with its id when it has none or when `mangle_cmd_name` is true.",
-                 true);
-    add_function(cb, "create_callback", m_create, "($self, /, callback, cmd_name=None, force=False)",
+                 "with its id when it has none or when `mangle_cmd_name` is true.");
+    add_function(cb, "create_callback", m_create, m_create_params,
                  "Register `callback` as a Tcl command and return its TclCommand. With\n"
                  "`force`, an existing command of that name is moved aside meanwhile.");
-    add_function(cb, "remove_callback", m_remove, "($self, /, callback)",
+    add_function(cb, "remove_callback", m_remove, m_remove_params,
                  "Remove a callback registered by create_callback (given as its\n"
                  "TclCommand, its name or the callable) and restore what it displaced.");
 }

@@ -20,7 +20,7 @@ void chain_context(PyObject *context) {
     PyErr_SetRaisedException(exc);
 }
 
-PyObject *tkapp_of(PyObject *self) { return own_attr(self, g.s_tk); }
+PyObject *tkapp_of(PyObject *self) { return own_attr(self, names.tk); }
 
 // The tkapp whose interpreter belongs to another thread: `obj` itself (a
 // tkapp) or, for an exact Interpreter, its `tk`; else null, with no error
@@ -42,9 +42,9 @@ Ref foreign_tkapp(PyObject *obj) {
 PyObject *convert_once(PyObject *obj, PyObject *method, PyObject *value) {
     Ref tk = foreign_tkapp(obj);
     if (!tk) return PyErr_Occurred() ? nullptr : call_method1(obj, method, value);
-    ForeignKind kind = method == g.s_getint ? FOREIGN_INT
-            : method == g.s_getdouble       ? FOREIGN_DOUBLE
-                                            : FOREIGN_BOOLEAN;
+    ForeignKind kind = method == names.getint ? FOREIGN_INT
+            : method == names.getdouble       ? FOREIGN_DOUBLE
+                                              : FOREIGN_BOOLEAN;
     PyObject *r = foreign_conversion(kind, tk.get(), method, value);
     if (!r && kind != FOREIGN_BOOLEAN && PyErr_ExceptionMatches(g.TclError)) {
         // As tkinter's Misc.getint: raise ValueError(str(exc)) inside the handler.
@@ -152,7 +152,7 @@ bool reset_result(PyObject *self) {
 PyObject *tk_boolean(PyObject *self, PyObject *value) {
     PyObject *tk = tkapp_of(self);
     if (!tk) return nullptr;
-    PyObject *r = tk_number(tk, g.s_getboolean, value);
+    PyObject *r = tk_number(tk, names.getboolean, value);
     Py_DECREF(tk);
     if (!r) return nullptr;
     int truth = PyObject_IsTrue(r);
@@ -174,13 +174,13 @@ PyObject *boolean_full(PyObject *self, PyObject *value) {
     if (r || !PyErr_ExceptionMatches(g.TclError)) return r;
     PyObject *exc = PyErr_GetRaisedException();
     PyObject *n;
-    int got = quiet_number(self, value, conv_int, g.s_cast_int, g.s_getint, false, &n);
+    int got = quiet_number(self, value, conv_int, names.cast_int, names.getint, false, &n);
     if (got == 1) {
         Py_DECREF(exc);
         return compare_nonzero(n, g.zero_int);
     }
     if (got == 0) {
-        got = quiet_number(self, value, conv_double, g.s_cast_double, g.s_getdouble, false, &n);
+        got = quiet_number(self, value, conv_double, names.cast_double, names.getdouble, false, &n);
         if (got == 1) {
             Py_DECREF(exc);
             return compare_nonzero(n, g.zero_float);
@@ -266,7 +266,7 @@ fail:
 }
 
 PyObject *from_tcl(PyObject *cls, PyObject *value, PyObject *items_method, PyObject *item_cast) {
-    PyObject *result = call_method1(cls, g.s_from_tcl, value);
+    PyObject *result = call_method1(cls, names.from_tcl, value);
     if (!result) return nullptr;
     return cast_items(result, items_method, item_cast);
 }
@@ -276,42 +276,52 @@ PyObject *from_tcl(PyObject *cls, PyObject *value, PyObject *items_method, PyObj
 PyObject *cast_keyed_list(PyObject *value, PyObject *item_cast) {
     PyObject *result = keyed_list_from_tcl(value);  // NestMap.from_tcl, in C++
     if (!result) return nullptr;
-    return cast_items(result, g.s_all_items, item_cast);
+    return cast_items(result, names.all_items, item_cast);
 }
 
-PyObject *cast_int(PyObject *self, PyObject *value) { return cast_number(self, value, conv_int, g.s_getint); }
+PyObject *cast_int(PyObject *self, PyObject *value) {
+    return cast_number(self, value, conv_int, names.getint);
+}
 PyObject *cast_double(PyObject *self, PyObject *value) {
-    return cast_number(self, value, conv_double, g.s_getdouble);
+    return cast_number(self, value, conv_double, names.getdouble);
 }
 
 namespace {
 
+const Params m_cast_list_params{"Interpreter.cast_list", SelfArg::none, {{"value"}, {"item_cast", "None"}}};
 METHOD(m_cast_list) {
-    SBIND("Interpreter.cast_list", 2, 1, "value", "item_cast");
+    SBIND(m_cast_list_params);
     return cast_list(a[0], a[1]);
 }
+const Params m_cast_int_params{"Interpreter.cast_int", SelfArg::separate, {{"value"}}};
 METHOD(m_cast_int) {
-    BIND("Interpreter.cast_int", 2, 2, "self", "value");
+    BIND(m_cast_int_params);
     return cast_int(a[0], a[1]);
 }
+const Params m_cast_double_params{"Interpreter.cast_double", SelfArg::separate, {{"value"}}};
 METHOD(m_cast_double) {
-    BIND("Interpreter.cast_double", 2, 2, "self", "value");
+    BIND(m_cast_double_params);
     return cast_double(a[0], a[1]);
 }
+const Params m_cast_boolean_params{"Interpreter.cast_boolean", SelfArg::separate, {{"value"}}};
 METHOD(m_cast_boolean) {
-    BIND("Interpreter.cast_boolean", 2, 2, "self", "value");
+    BIND(m_cast_boolean_params);
     return cast_boolean(a[0], a[1]);
 }
+const Params m_cast_array_params{"Interpreter.cast_array", SelfArg::none, {{"value"}, {"item_cast", "None"}}};
 METHOD(m_cast_array) {
-    SBIND("Interpreter.cast_array", 2, 1, "value", "item_cast");
-    return from_tcl(g.Array, a[0], g.s_items, a[1]);
+    SBIND(m_cast_array_params);
+    return from_tcl(g.Array, a[0], names.items, a[1]);
 }
+const Params m_cast_keyed_list_params{
+        "Interpreter.cast_keyed_list", SelfArg::none, {{"value"}, {"item_cast", "None"}}};
 METHOD(m_cast_keyed_list) {
-    SBIND("Interpreter.cast_keyed_list", 2, 1, "value", "item_cast");
+    SBIND(m_cast_keyed_list_params);
     return cast_keyed_list(a[0], a[1]);
 }
+const Params m_cast_any_params{"Interpreter.cast_any", SelfArg::separate, {{"value"}}};
 METHOD(m_cast_any) {
-    BIND("Interpreter.cast_any", 2, 2, "self", "value");
+    BIND(m_cast_any_params);
     return cast_any(a[0], a[1]);
 }
 
@@ -348,7 +358,7 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
         if (exact_interp(self)) return cast_list(value, g.wordform);
         PyObject *fn = PyObject_GetAttrString(self, "cast_list");
         if (!fn) return nullptr;
-        PyObject *kw = PyTuple_Pack(1, g.s_item_cast);
+        PyObject *kw = PyTuple_Pack(1, names.item_cast);
         PyObject *all[2] = {value, g.wordform};
         PyObject *r = kw ? PyObject_Vectorcall(fn, all, 1, kw) : nullptr;
         Py_XDECREF(kw);
@@ -375,8 +385,9 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
         }
     }
     if (got == -2) {
-        got = quiet_number(self, s, conv_int, g.s_cast_int, g.s_getint, true, &out);
-        if (got == 0) got = quiet_number(self, s, conv_double, g.s_cast_double, g.s_getdouble, true, &out);
+        got = quiet_number(self, s, conv_int, names.cast_int, names.getint, true, &out);
+        if (got == 0)
+            got = quiet_number(self, s, conv_double, names.cast_double, names.getdouble, true, &out);
     }
     if (got == 0 && !braced) got = quiet_boolean(self, s, &out);
     if (got == 0 && PyUnicode_GET_LENGTH(s) > 0) {
@@ -392,17 +403,17 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
 }
 
 void add_cast_methods(ClassBuilder &cb) {
-    add_function(cb, "cast_list", m_cast_list, "(value, item_cast=None)",
-                 "The elements of a Tcl list as a tuple (each passed through `item_cast`).", true);
-    add_function(cb, "cast_int", m_cast_int, "($self, /, value)", "A Tcl integer as an int.");
-    add_function(cb, "cast_double", m_cast_double, "($self, /, value)", "A Tcl double as a float.");
-    add_function(cb, "cast_boolean", m_cast_boolean, "($self, /, value)",
+    add_function(cb, "cast_list", m_cast_list, m_cast_list_params,
+                 "The elements of a Tcl list as a tuple (each passed through `item_cast`).");
+    add_function(cb, "cast_int", m_cast_int, m_cast_int_params, "A Tcl integer as an int.");
+    add_function(cb, "cast_double", m_cast_double, m_cast_double_params, "A Tcl double as a float.");
+    add_function(cb, "cast_boolean", m_cast_boolean, m_cast_boolean_params,
                  "A Tcl boolean (or any non-zero number) as a bool.");
-    add_function(cb, "cast_array", m_cast_array, "(value, item_cast=None)",
-                 "An \"array get\" list as an Array (values passed through `item_cast`).", true);
-    add_function(cb, "cast_keyed_list", m_cast_keyed_list, "(value, item_cast=None)",
-                 "A keyed list as a NestMap (values passed through `item_cast`).", true);
-    add_function(cb, "cast_any", m_cast_any, "($self, /, value)",
+    add_function(cb, "cast_array", m_cast_array, m_cast_array_params,
+                 "An \"array get\" list as an Array (values passed through `item_cast`).");
+    add_function(cb, "cast_keyed_list", m_cast_keyed_list, m_cast_keyed_list_params,
+                 "A keyed list as a NestMap (values passed through `item_cast`).");
+    add_function(cb, "cast_any", m_cast_any, m_cast_any_params,
                  "The best-fitting Python value: int, float, bool, NestMap, else the string.");
 }
 

@@ -6,12 +6,15 @@
 #include <vector>
 #include <nanobind/nanobind.h>
 
-#include "support/bindargs.h"
+#include "support/errors.h"
 #include "support/nbclass.h"
+#include "support/params.h"
 #include "support/pyref.h"
+#include "support/state.h"
 
 namespace oskra::interp {
 namespace nb = nanobind;
+using oskra::names;
 
 inline constexpr const char *MODULE_NAME = "oskra.tcl.interpreter";
 
@@ -34,47 +37,16 @@ struct Globals {
     PyObject *Quick = nullptr;
     PyObject *CommandTable = nullptr;  // the type of an interpreter's __commands__
     PyObject *zero_int, *one_int, *zero_float;
-
-    // Interned attribute names.
-    PyObject *s_tk, *s_history, *s_append, *s_eval, *s_vars, *s_global_ns, *s_cmds;
-    PyObject *s_cast_any, *s_cast_int, *s_cast_double, *s_getint, *s_getdouble, *s_getboolean;
-    PyObject *s_from_tcl, *s_items, *s_all_items, *s_array_get, *s_array_set;
-    PyObject *s_errorInfo_abs, *s_errorInfo, *s_callbacks, *s_func, *s_name;
-    PyObject *s_exists, *s_createcommand, *s_delete, *s_rename, *s_typecast, *s_record;
-    PyObject *s_item_cast, *s_tcl;
 };
 extern Globals g;
-
-// Binds the arguments of a vectorcall to the parameter list `names`
-// (`n` names, the first `nrequired` without default) the way Python binds
-// them for a def: out[i] is a borrowed reference, or null for a default
-// that was not given. For a method, `self` (not null) is out[0] and
-// names[0] is its name. Sets TypeError and returns false on a mismatch.
-inline bool bind_args(const char *fname, PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                      PyObject *kwnames, const char *const *names, int n, int nrequired, PyObject **out) {
-    if (!self) return bind_params(fname, 0, args, nargs, kwnames, names, n, nrequired, out);
-    out[0] = self;
-    return bind_params(fname, 1, args, nargs, kwnames, names + 1, n - 1, nrequired - 1, out + 1);
-}
-
-// Runs cold code written with the nanobind API inside a raw function.
-template <typename F>
-PyObject *guarded(F &&f) {
-    try {
-        return f().release().ptr();
-    } catch (nb::python_error &e) { e.restore(); } catch (std::exception &e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    }
-    return nullptr;
-}
 
 using FastKw = PyObject *(*)(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
 
 // A METH_FASTCALL|METH_KEYWORDS function put into the class namespace,
 // either as a method (a method descriptor: self arrives as the first C
-// parameter) or as a static method (the first C parameter is null).
-void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature, const char *doc,
-                  bool is_static = false);
+// parameter) or, for a table without self, as a static method (the first C
+// parameter is the class). The table gives its text signature.
+void add_function(ClassBuilder &cb, const char *name, FastKw fn, const Params &params, const char *doc);
 
 // Method bodies (casts.cpp, callbacks.cpp): registered in definition order
 // by the class assembly in interpreter.cpp.
@@ -104,21 +76,21 @@ inline PyObject *call_method2(PyObject *obj, PyObject *name, PyObject *a1, PyObj
 
 inline bool exact_interp(PyObject *self) { return Py_TYPE(self) == (PyTypeObject *)g.Interpreter; }
 
-// The raw method bodies: self_ is self (or, for a static method, unused),
-// and BIND/SBIND bind the arguments into a[] after the parameter names.
+// The raw method bodies: self_ is self (or, for a static method, the class).
 #define METHOD(fn) PyObject *fn(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
 
-#define BIND(qual, n, req, ...)                                                                              \
-    static const char *const names[] = {__VA_ARGS__};                                                        \
-    PyObject *a[n];                                                                                          \
-    if (!bind_args(qual, self_, args, nargs, kwnames, names, n, req, a)) return nullptr;
+// Binds a method's arguments by its table into a[]: a[0] is self, the
+// parameters follow.
+#define BIND(params)                                                                                         \
+    PyObject *a[1 + Params::MAX];                                                                            \
+    a[0] = self_;                                                                                            \
+    if (!(params).bind(args, nargs, kwnames, a + 1)) return nullptr;
 
-// A static method: its first C parameter is the class, not an argument.
-#define SBIND(qual, n, req, ...)                                                                             \
-    static const char *const names[] = {__VA_ARGS__};                                                        \
-    PyObject *a[n];                                                                                          \
+// The same for a static method: a[] holds the parameters alone.
+#define SBIND(params)                                                                                        \
+    PyObject *a[Params::MAX];                                                                                \
     (void)self_;                                                                                             \
-    if (!bind_args(qual, nullptr, args, nargs, kwnames, names, n, req, a)) return nullptr;
+    if (!(params).bind(args, nargs, kwnames, a)) return nullptr;
 
 // C++ entry points used across files. Each returns a new reference, or
 // null with a Python error set.

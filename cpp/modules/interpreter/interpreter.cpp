@@ -17,11 +17,10 @@ Globals g;
 // re-made for the class itself once it exists (finish_class).
 static std::vector<std::pair<PyObject *, PyMethodDef *>> method_defs;
 
-void add_function(ClassBuilder &cb, const char *name, FastKw fn, const char *signature, const char *doc,
-                  bool is_static) {
+void add_function(ClassBuilder &cb, const char *name, FastKw fn, const Params &params, const char *doc) {
     PyMethodDef *def = ClassBuilder::method_def(name, (PyCFunction)(void (*)(void))fn,
-                                                METH_FASTCALL | METH_KEYWORDS, signature, doc);
-    if (is_static) {
+                                                METH_FASTCALL | METH_KEYWORDS, params, doc);
+    if (params.self == SelfArg::none) {
         // Made for the class (which the function gets as its first C
         // parameter, and which gives it its __qualname__) in finish_class.
         nb::object fn_obj = nb::steal(PyCFunction_NewEx(def, nullptr, nb::str(MODULE_NAME).ptr()));
@@ -73,10 +72,9 @@ nb::object module_global(const char *name) { return nb::borrow(g.module).attr(na
 // ---------------------------------------------------------------------------
 // Construction and start-up.
 
+const Params interp_init_params{"Interpreter.__init__", SelfArg::separate, {}};
 PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"self"};
-    PyObject *a[1];
-    if (!bind_args("Interpreter.__init__", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    BIND(interp_init_params);
     return guarded([&]() -> nb::object {
         nb::handle self = a[0];
         nb::object tk_cls = module_global("Tk");
@@ -104,12 +102,10 @@ PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, 
     });
 }
 
+const Params interp_load_entrypoint_params{"Interpreter._load_entrypoint", SelfArg::separate, {}};
 PyObject *interp_load_entrypoint(PyObject *self_, PyObject *const *args, Py_ssize_t nargs,
                                  PyObject *kwnames) {
-    static const char *const names[] = {"self"};
-    PyObject *a[1];
-    if (!bind_args("Interpreter._load_entrypoint", self_, args, nargs, kwnames, names, 1, 1, a))
-        return nullptr;
+    BIND(interp_load_entrypoint_params);
     return guarded([&]() -> nb::object {
         nb::handle self = a[0];
         nb::object eps = module_global("get_entry_points")(module_global("TCL_INIT_ENTRYPOINT"));
@@ -137,10 +133,9 @@ PyObject *interp_load_entrypoint(PyObject *self_, PyObject *const *args, Py_ssiz
     });
 }
 
+const Params interp_getattr_params{"Interpreter.__getattr__", SelfArg::separate, {{"attr"}}};
 PyObject *interp_getattr(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"self", "attr"};
-    PyObject *a[2];
-    if (!bind_args("Interpreter.__getattr__", self_, args, nargs, kwnames, names, 2, 2, a)) return nullptr;
+    BIND(interp_getattr_params);
     PyObject *self = a[0], *attr = a[1];
     if (!PyUnicode_Check(attr)) {
         PyErr_SetString(PyExc_TypeError, "hasattr(): attribute name must be string");
@@ -148,7 +143,7 @@ PyObject *interp_getattr(PyObject *self_, PyObject *const *args, Py_ssize_t narg
     }
     // `tk` itself is read without coming back here, so a half-built
     // instance answers with AttributeError instead of endless recursion.
-    PyObject *tk = PyObject_GenericGetAttr(self, g.s_tk);
+    PyObject *tk = PyObject_GenericGetAttr(self, names.tk);
     if (tk) {
         PyObject *r = PyObject_GetAttr(tk, attr);
         Py_DECREF(tk);
@@ -170,10 +165,11 @@ PyObject *tk_eval = nullptr;  // its method descriptor
 PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
     PyObject *buf[3] = {nullptr, tk, code};
     if (Py_TYPE(tk) != tk_type) {
-        PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), g.s_eval);
+        PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), names.eval);
         if (!descr) {  // an object that answers for itself (a closed interpreter's)
             PyErr_Clear();
-            return PyObject_VectorcallMethod(g.s_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+            return PyObject_VectorcallMethod(names.eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                             nullptr);
         }
         if (tk_type == nullptr && Py_IS_TYPE(descr, &PyMethodDescr_Type)) {
             tk_type = Py_TYPE(tk);
@@ -181,7 +177,8 @@ PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
             tk_eval = descr;
         } else {
             Py_DECREF(descr);
-            return PyObject_VectorcallMethod(g.s_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+            return PyObject_VectorcallMethod(names.eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                             nullptr);
         }
     }
     return PyObject_Vectorcall(tk_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
@@ -191,9 +188,9 @@ PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
 void raise_with_errorinfo(PyObject *self) {
     PyObject *exc = PyErr_GetRaisedException();
     PyObject *info = nullptr;
-    PyObject *vars = own_attr(self, g.s_vars);
+    PyObject *vars = own_attr(self, names.vars);
     if (vars) {
-        info = PyObject_GetItem(vars, g.s_errorInfo_abs);
+        info = PyObject_GetItem(vars, names.errorInfo_abs);
         Py_DECREF(vars);
     }
     PyObject *fresh = info ? PyObject_CallOneArg(g.TclError, info) : nullptr;
@@ -209,30 +206,31 @@ void raise_with_errorinfo(PyObject *self) {
     PyErr_SetRaisedException(fresh);
 }
 
+const Params interp_eval_params{
+        "Interpreter.eval", SelfArg::separate, {{"code"}, {"typecast", "False"}, {"record", "True"}}};
 PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    static const char *const names[] = {"self", "code", "typecast", "record"};
     PyObject *a[4];
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (kwnames == nullptr && nargs >= 1 && nargs <= 3) {
-        a[0] = self_;
+    a[0] = self_;
+    if (kwnames == nullptr && nargs >= 1 && nargs <= 3) {  // the usual call, bound inline
         for (int i = 1; i < 4; ++i) a[i] = i - 1 < nargs ? args[i - 1] : nullptr;
-    } else if (!bind_args("Interpreter.eval", self_, args, nargs, kwnames, names, 4, 2, a)) {
+    } else if (!interp_eval_params.bind(args, nargs, kwnames, a + 1)) {
         return nullptr;
     }
     PyObject *self = a[0], *code = a[1];
     int record = a[3] ? PyObject_IsTrue(a[3]) : 1;
     if (record < 0) return nullptr;
     if (record) {
-        PyObject *history = own_attr(self, g.s_history);
+        PyObject *history = own_attr(self, names.history);
         if (!history) return nullptr;
         PyObject *buf[3] = {nullptr, history, code};
         PyObject *r =
-                PyObject_VectorcallMethod(g.s_append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+                PyObject_VectorcallMethod(names.append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
         Py_DECREF(history);
         if (!r) return nullptr;
         Py_DECREF(r);
     }
-    PyObject *tk = own_attr(self, g.s_tk);
+    PyObject *tk = own_attr(self, names.tk);
     if (!tk) return nullptr;
     PyObject *result = tk_eval_call(tk, code);
     Py_DECREF(tk);
@@ -250,103 +248,61 @@ PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf,
         cast = cast_any(self, result);
     } else {
         PyObject *buf[3] = {nullptr, self, result};
-        cast = PyObject_VectorcallMethod(g.s_cast_any, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        cast = PyObject_VectorcallMethod(names.cast_any, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                         nullptr);
     }
     Py_DECREF(result);
     return cast;
 }
 
+const Params interp_get_errorinfo_params{"Interpreter.get_errorInfo", SelfArg::separate, {}};
 PyObject *interp_get_errorinfo(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"self"};
-    PyObject *a[1];
-    if (!bind_args("Interpreter.get_errorInfo", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
-    Ref ns = Ref::steal(own_attr(a[0], g.s_global_ns));
+    BIND(interp_get_errorinfo_params);
+    Ref ns = Ref::steal(own_attr(a[0], names.global_ns));
     if (!ns) return nullptr;
-    Ref vars = Ref::steal(PyObject_GetAttr(ns.get(), g.s_vars));
+    Ref vars = Ref::steal(PyObject_GetAttr(ns.get(), names.vars));
     if (!vars) return nullptr;
-    return PyObject_GetItem(vars.get(), g.s_errorInfo);
+    return PyObject_GetItem(vars.get(), names.errorInfo);
 }
 
 // "<Interpreter (shared): 12 of 9999 calls in history (recording), 2
 // callbacks>": what the interpreter holds, never its address. Parts that
 // cannot be read (an instance whose __init__ never ran) are left out.
+const Params interp_repr_params{"Interpreter.__repr__", SelfArg::separate, {}};
 PyObject *interp_repr(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const names[] = {"self"};
-    PyObject *a[1];
-    if (!bind_args("Interpreter.__repr__", self_, args, nargs, kwnames, names, 1, 1, a)) return nullptr;
+    BIND(interp_repr_params);
     PyObject *self = a[0];
-    Ref shared = Ref::steal(PyObject_GetAttrString(g.module, "_global_interpreter"));
-    PyErr_Clear();
-    std::string text = shared.get() == self ? "<Interpreter (shared)" : "<Interpreter";
-    Ref history = Ref::steal(PyObject_GetAttr(self, g.s_history));
-    Ref record = history ? Ref::steal(PyObject_GetAttrString(history.get(), "__history__")) : Ref();
-    Ref maxlen = record ? Ref::steal(PyObject_GetAttrString(record.get(), "maxlen")) : Ref();
-    Ref enabled = history ? Ref::steal(PyObject_GetAttrString(history.get(), "enabled")) : Ref();
-    Ref callbacks = Ref::steal(PyObject_GetAttr(self, g.s_callbacks));
-    PyErr_Clear();
-    Py_ssize_t calls = record ? PyObject_Length(record.get()) : -1;
-    Py_ssize_t commands = callbacks ? PyObject_Length(callbacks.get()) : -1;
-    int recording = enabled ? PyObject_IsTrue(enabled.get()) : -1;
-    PyErr_Clear();
-    std::string parts;
-    if (calls >= 0) {
-        parts += std::to_string(calls);
-        if (maxlen && PyLong_Check(maxlen.get()))
-            parts += " of " + std::to_string(PyLong_AsSsize_t(maxlen.get()));
-        parts += " calls in history";
-        if (recording >= 0) parts += recording ? " (recording)" : " (not recording)";
-    }
-    if (commands >= 0) {
-        if (!parts.empty()) parts += ", ";
-        parts += std::to_string(commands) + (commands == 1 ? " callback" : " callbacks");
-    }
-    PyErr_Clear();
-    if (!parts.empty()) text += ": " + parts;
-    text += ">";
-    return PyUnicode_FromStringAndSize(text.data(), (Py_ssize_t)text.size());
-}
-
-void intern_names() {
-    struct {
-        PyObject **slot;
-        const char *text;
-    } table[] = {
-            {&g.s_tk, "tk"},
-            {&g.s_history, "history"},
-            {&g.s_append, "append"},
-            {&g.s_eval, "eval"},
-            {&g.s_vars, "vars"},
-            {&g.s_global_ns, "global_ns"},
-            {&g.s_cmds, "cmds"},
-            {&g.s_cast_any, "cast_any"},
-            {&g.s_cast_int, "cast_int"},
-            {&g.s_cast_double, "cast_double"},
-            {&g.s_getint, "getint"},
-            {&g.s_getdouble, "getdouble"},
-            {&g.s_getboolean, "getboolean"},
-            {&g.s_from_tcl, "from_tcl"},
-            {&g.s_items, "items"},
-            {&g.s_all_items, "all_items"},
-            {&g.s_array_get, "array_get"},
-            {&g.s_array_set, "array_set"},
-            {&g.s_errorInfo_abs, "::errorInfo"},
-            {&g.s_errorInfo, "errorInfo"},
-            {&g.s_callbacks, "__callbacks__"},
-            {&g.s_func, "__func__"},
-            {&g.s_name, "__name__"},
-            {&g.s_exists, "exists"},
-            {&g.s_createcommand, "createcommand"},
-            {&g.s_delete, "delete"},
-            {&g.s_rename, "rename"},
-            {&g.s_typecast, "typecast"},
-            {&g.s_record, "record"},
-            {&g.s_item_cast, "item_cast"},
-            {&g.s_tcl, "tcl"},
-    };
-    for (auto &e : table) {
-        *e.slot = PyUnicode_InternFromString(e.text);
-        if (!*e.slot) throw nb::python_error();
-    }
+    return no_throw([&]() -> PyObject * {
+        Ref shared = Ref::steal(PyObject_GetAttrString(g.module, "_global_interpreter"));
+        PyErr_Clear();
+        std::string text = shared.get() == self ? "<Interpreter (shared)" : "<Interpreter";
+        Ref history = Ref::steal(PyObject_GetAttr(self, names.history));
+        Ref record = history ? Ref::steal(PyObject_GetAttrString(history.get(), "__history__")) : Ref();
+        Ref maxlen = record ? Ref::steal(PyObject_GetAttrString(record.get(), "maxlen")) : Ref();
+        Ref enabled = history ? Ref::steal(PyObject_GetAttrString(history.get(), "enabled")) : Ref();
+        Ref callbacks = Ref::steal(PyObject_GetAttr(self, names.dunder_callbacks));
+        PyErr_Clear();
+        Py_ssize_t calls = record ? PyObject_Length(record.get()) : -1;
+        Py_ssize_t commands = callbacks ? PyObject_Length(callbacks.get()) : -1;
+        int recording = enabled ? PyObject_IsTrue(enabled.get()) : -1;
+        PyErr_Clear();
+        std::string parts;
+        if (calls >= 0) {
+            parts += std::to_string(calls);
+            if (maxlen && PyLong_Check(maxlen.get()))
+                parts += " of " + std::to_string(PyLong_AsSsize_t(maxlen.get()));
+            parts += " calls in history";
+            if (recording >= 0) parts += recording ? " (recording)" : " (not recording)";
+        }
+        if (commands >= 0) {
+            if (!parts.empty()) parts += ", ";
+            parts += std::to_string(commands) + (commands == 1 ? " callback" : " callbacks");
+        }
+        PyErr_Clear();
+        if (!parts.empty()) text += ": " + parts;
+        text += ">";
+        return PyUnicode_FromStringAndSize(text.data(), (Py_ssize_t)text.size());
+    });
 }
 
 }  // namespace
@@ -361,10 +317,7 @@ NB_MODULE(_interpreter_body, m) {
     m.doc() = "The Interpreter class: a Tcl interpreter with TclX (no Tk), started with the Tcl-Init entry "
               "points; importing the module starts the shared one, _global_interpreter.";
     g.module = m.ptr();
-    intern_names();
-    // The core's Tcl-layer lookups import tkinter on first use; do that now,
-    // not later on an error path where an exception is already pending.
-    if (!tcl_error_type() || !tcl_obj_type()) throw nb::python_error();
+    if (!attach_state()) throw nb::python_error();
     g.zero_int = PyLong_FromLong(0);
     g.one_int = PyLong_FromLong(1);
     g.zero_float = PyFloat_FromDouble(0.0);
@@ -410,18 +363,18 @@ NB_MODULE(_interpreter_body, m) {
                     "A Tcl interpreter with TclX loaded (a tkinter.Tk that never loads Tk),\n"
                     "with history, typecasting, namespaces and Python callbacks.");
     cb.set("__MAX_HISTORY__", nb::int_(9999));
-    add_function(cb, "__init__", interp_init, "($self, /)", "Create and start a Tcl interpreter.");
-    add_function(cb, "_load_entrypoint", interp_load_entrypoint, "($self, /)",
+    add_function(cb, "__init__", interp_init, interp_init_params, "Create and start a Tcl interpreter.");
+    add_function(cb, "_load_entrypoint", interp_load_entrypoint, interp_load_entrypoint_params,
                  "Run the Tcl-Init entry points on this interpreter.");
-    add_function(cb, "__getattr__", interp_getattr, "($self, attr, /)",
+    add_function(cb, "__getattr__", interp_getattr, interp_getattr_params,
                  "Forward unknown attributes to the Tcl application object.");
     add_callback_methods(cb);
-    add_function(cb, "eval", interp_eval, "($self, /, code, typecast=False, record=True)",
+    add_function(cb, "eval", interp_eval, interp_eval_params,
                  "Record `code` in the history, evaluate it and return the result\n"
                  "(typecast with cast_any when `typecast` is true).");
-    add_function(cb, "get_errorInfo", interp_get_errorinfo, "($self, /)",
+    add_function(cb, "get_errorInfo", interp_get_errorinfo, interp_get_errorinfo_params,
                  "The Tcl error trace of the last error (::errorInfo).");
-    add_function(cb, "__repr__", interp_repr, "($self, /)",
+    add_function(cb, "__repr__", interp_repr, interp_repr_params,
                  "What the interpreter holds: its history and callbacks.");
     add_variable_methods(cb);
     add_cast_methods(cb);

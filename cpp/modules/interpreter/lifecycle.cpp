@@ -135,13 +135,13 @@ bool delete_python_commands(PyObject *tk) {
 Ref own_tk(PyObject *self) {
     PyObject **dict = _PyObject_GetDictPtr(self);
     if (!dict || !*dict) return Ref();
-    PyObject *tk = PyDict_GetItemWithError(*dict, g.s_tk);
+    PyObject *tk = PyDict_GetItemWithError(*dict, names.tk);
     return Ref::borrow(tk);
 }
 
 bool set_closed(PyObject *self) {
     PyObject **dict = _PyObject_GetDictPtr(self);
-    return dict && *dict && PyDict_SetItem(*dict, g.s_tk, closed_tk) == 0;
+    return dict && *dict && PyDict_SetItem(*dict, names.tk, closed_tk) == 0;
 }
 
 // Forgets a table of callables (create_callback's, the commands').
@@ -155,8 +155,7 @@ bool clear_table(PyObject *self, PyObject *name) {
 }
 
 bool clear_callbacks(PyObject *self) {
-    static PyObject *commands = PyUnicode_InternFromString("__commands__");
-    return commands && clear_table(self, g.s_callbacks) && clear_table(self, commands);
+    return clear_table(self, names.dunder_callbacks) && clear_table(self, names.dunder_commands);
 }
 
 bool close_interpreter(PyObject *self) {
@@ -175,17 +174,21 @@ bool close_interpreter(PyObject *self) {
     return true;  // `tk` goes here: the Tcl interpreter with it, unless held elsewhere
 }
 
+const Params close_params{"Interpreter.close", SelfArg::separate, {}};
 METHOD(m_close) {
-    BIND("Interpreter.close", 1, 1, "self");
+    BIND(close_params);
     if (!close_interpreter(a[0])) return nullptr;
     Py_RETURN_NONE;
 }
 
+const Params enter_params{"Interpreter.__enter__", SelfArg::separate, {}};
 METHOD(m_enter) {
-    BIND("Interpreter.__enter__", 1, 1, "self");
+    BIND(enter_params);
     return Py_NewRef(a[0]);
 }
 
+// The exception, if any, propagates: the arguments are not looked at.
+const Params exit_params{"Interpreter.__exit__", SelfArg::separate, {}, "exc_info"};
 METHOD(m_exit) {
     (void)kwnames;
     if (!self_) return nullptr;
@@ -199,8 +202,9 @@ METHOD(m_exit) {
 // thread; elsewhere the Tcl application is kept alive for good, since
 // deleting its Tcl interpreter there would abort the process. Late in the
 // shutdown of Python nothing is torn down on purpose.
+const Params del_params{"Interpreter.__del__", SelfArg::separate, {}};
 METHOD(m_del) {
-    BIND("Interpreter.__del__", 1, 1, "self");
+    BIND(del_params);
     PyObject *self = a[0];
     PyObject *pending = PyErr_GetRaisedException();
     Ref tk = own_tk(self);
@@ -223,14 +227,13 @@ void add_lifecycle_methods(ClassBuilder &cb) {
     if (!closed_type) throw nb::python_error();
     closed_tk = PyType_GenericAlloc(closed_type, 0);
     if (!closed_tk) throw nb::python_error();
-    add_function(cb, "close", m_close, "($self, /)",
+    add_function(cb, "close", m_close, close_params,
                  "Delete this interpreter's Python commands and its Tcl interpreter.\n"
                  "Later use raises RuntimeError; closing again does nothing.");
-    add_function(cb, "destroy", m_close, "($self, /)", "The same as close().");
-    add_function(cb, "__enter__", m_enter, "($self, /)", "Return the interpreter itself.");
-    add_function(cb, "__exit__", m_exit, "($self, /, *exc_info)",
-                 "Close the interpreter; exceptions propagate.");
-    add_function(cb, "__del__", m_del, "($self, /)", "Close an interpreter dropped without close().");
+    add_function(cb, "destroy", m_close, close_params, "The same as close().");
+    add_function(cb, "__enter__", m_enter, enter_params, "Return the interpreter itself.");
+    add_function(cb, "__exit__", m_exit, exit_params, "Close the interpreter; exceptions propagate.");
+    add_function(cb, "__del__", m_del, del_params, "Close an interpreter dropped without close().");
 }
 
 }  // namespace oskra::interp

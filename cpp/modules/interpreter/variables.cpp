@@ -6,7 +6,7 @@ namespace oskra::interp {
 namespace {
 
 // self.vars
-PyObject *vars_of(PyObject *self) { return own_attr(self, g.s_vars); }
+PyObject *vars_of(PyObject *self) { return own_attr(self, names.vars); }
 
 PyObject *read_var(PyObject *self, PyObject *name) {
     PyObject *vars = vars_of(self);
@@ -62,51 +62,60 @@ PyObject *read_cast(PyObject *self, PyObject *name, ValueCast cast) {
     return r;
 }
 
+const Params m_get_array_params{"Interpreter.get_array", SelfArg::separate, {{"name"}}};
 METHOD(m_get_array) {
-    BIND("Interpreter.get_array", 2, 2, "self", "name");
+    BIND(m_get_array_params);
     PyObject *vars = vars_of(a[0]);
     if (!vars) return nullptr;
-    PyObject *r = call_method1(vars, g.s_array_get, a[1]);
+    PyObject *r = call_method1(vars, names.array_get, a[1]);
     Py_DECREF(vars);
     return r;
 }
+const Params m_get_list_params{"Interpreter.get_list", SelfArg::separate, {{"name"}}};
 METHOD(m_get_list) {
-    BIND("Interpreter.get_list", 2, 2, "self", "name");
+    BIND(m_get_list_params);
     return read_cast(a[0], a[1], cast_list);
 }
+const Params m_get_keyed_list_params{"Interpreter.get_keyed_list", SelfArg::separate, {{"name"}}};
 METHOD(m_get_keyed_list) {
-    BIND("Interpreter.get_keyed_list", 2, 2, "self", "name");
+    BIND(m_get_keyed_list_params);
     return read_cast(a[0], a[1], cast_keyed_list);
 }
+const Params m_get_int_params{"Interpreter.get_int", SelfArg::separate, {{"name"}}};
 METHOD(m_get_int) {
-    BIND("Interpreter.get_int", 2, 2, "self", "name");
+    BIND(m_get_int_params);
     return apply(a[0], cast_int, "cast_int", read_var(a[0], a[1]));
 }
+const Params m_get_boolean_params{"Interpreter.get_boolean", SelfArg::separate, {{"name"}}};
 METHOD(m_get_boolean) {
-    BIND("Interpreter.get_boolean", 2, 2, "self", "name");
+    BIND(m_get_boolean_params);
     return apply(a[0], cast_boolean, "cast_boolean", read_var(a[0], a[1]));
 }
+const Params m_get_double_params{"Interpreter.get_double", SelfArg::separate, {{"name"}}};
 METHOD(m_get_double) {
-    BIND("Interpreter.get_double", 2, 2, "self", "name");
+    BIND(m_get_double_params);
     return apply(a[0], cast_double, "cast_double", read_var(a[0], a[1]));
 }
+const Params m_get_var_params{"Interpreter.get_var", SelfArg::separate, {{"name"}}};
 METHOD(m_get_var) {
-    BIND("Interpreter.get_var", 2, 2, "self", "name");
+    BIND(m_get_var_params);
     return read_var(a[0], a[1]);
 }
 
+const Params m_set_array_params{"Interpreter.set_array", SelfArg::separate, {{"name"}, {"obj"}}};
 METHOD(m_set_array) {
-    BIND("Interpreter.set_array", 3, 3, "self", "name", "obj");
+    BIND(m_set_array_params);
     PyObject *vars = vars_of(a[0]);
     if (!vars) return nullptr;
-    PyObject *r = call_method2(vars, g.s_array_set, a[1], a[2]);
+    PyObject *r = call_method2(vars, names.array_set, a[1], a[2]);
     Py_DECREF(vars);
     if (!r) return nullptr;
     Py_DECREF(r);
     Py_RETURN_NONE;
 }
+const Params m_set_keyed_list_params{"Interpreter.set_keyed_list", SelfArg::separate, {{"name"}, {"obj"}}};
 METHOD(m_set_keyed_list) {
-    BIND("Interpreter.set_keyed_list", 3, 3, "self", "name", "obj");
+    BIND(m_set_keyed_list_params);
     PyObject *obj = a[2];
     int is = PyObject_IsInstance(obj, g.NestMap);
     if (is < 0) return nullptr;
@@ -114,18 +123,21 @@ METHOD(m_set_keyed_list) {
     if (!converted) return nullptr;
     return write_var(a[0], a[1], converted.get());
 }
+const Params m_set_var_params{"Interpreter.set_var", SelfArg::separate, {{"name"}, {"value"}}};
 METHOD(m_set_var) {
-    BIND("Interpreter.set_var", 3, 3, "self", "name", "value");
+    BIND(m_set_var_params);
     return write_var(a[0], a[1], a[2]);
 }
+const Params m_set_boolean_params{"Interpreter.set_boolean", SelfArg::separate, {{"name"}, {"value"}}};
 METHOD(m_set_boolean) {
-    BIND("Interpreter.set_boolean", 3, 3, "self", "name", "value");
+    BIND(m_set_boolean_params);
     int truth = PyObject_IsTrue(a[2]);
     if (truth < 0) return nullptr;
     return write_var(a[0], a[1], truth ? g.one_int : g.zero_int);
 }
+const Params m_set_list_params{"Interpreter.set_list", SelfArg::separate, {{"name"}, {"value"}}};
 METHOD(m_set_list) {
-    BIND("Interpreter.set_list", 3, 3, "self", "name", "value");
+    BIND(m_set_list_params);
     Ref list = Ref::steal(PyObject_CallOneArg(g.tclobj_from_sequence, a[2]));
     if (!list) return nullptr;
     return write_var(a[0], a[1], list.get());
@@ -134,25 +146,25 @@ METHOD(m_set_list) {
 }  // namespace
 
 void add_variable_methods(ClassBuilder &cb) {
-    add_function(cb, "get_array", m_get_array, "($self, /, name)", "The Tcl array `name` as an Array.");
-    add_function(cb, "get_list", m_get_list, "($self, /, name)",
+    add_function(cb, "get_array", m_get_array, m_get_array_params, "The Tcl array `name` as an Array.");
+    add_function(cb, "get_list", m_get_list, m_get_list_params,
                  "The Tcl list in variable `name` as a tuple.");
-    add_function(cb, "get_keyed_list", m_get_keyed_list, "($self, /, name)",
+    add_function(cb, "get_keyed_list", m_get_keyed_list, m_get_keyed_list_params,
                  "The keyed list in variable `name` as a NestMap.");
-    add_function(cb, "get_int", m_get_int, "($self, /, name)", "The variable `name` as an int.");
-    add_function(cb, "get_boolean", m_get_boolean, "($self, /, name)", "The variable `name` as a bool.");
-    add_function(cb, "get_double", m_get_double, "($self, /, name)", "The variable `name` as a float.");
-    add_function(cb, "get_var", m_get_var, "($self, /, name)", "The value of variable `name`.");
-    add_function(cb, "set_array", m_set_array, "($self, /, name, obj)",
+    add_function(cb, "get_int", m_get_int, m_get_int_params, "The variable `name` as an int.");
+    add_function(cb, "get_boolean", m_get_boolean, m_get_boolean_params, "The variable `name` as a bool.");
+    add_function(cb, "get_double", m_get_double, m_get_double_params, "The variable `name` as a float.");
+    add_function(cb, "get_var", m_get_var, m_get_var_params, "The value of variable `name`.");
+    add_function(cb, "set_array", m_set_array, m_set_array_params,
                  "Set the Tcl array `name` from a mapping.");
-    add_function(cb, "set_keyed_list", m_set_keyed_list, "($self, /, name, obj)",
+    add_function(cb, "set_keyed_list", m_set_keyed_list, m_set_keyed_list_params,
                  "Set variable `name` to a keyed list built from `obj`.");
-    add_function(cb, "set_var", m_set_var, "($self, /, name, value)", "Set variable `name` to `value`.");
+    add_function(cb, "set_var", m_set_var, m_set_var_params, "Set variable `name` to `value`.");
     cb.set("set_int", cb.get("set_var"));
     cb.set("set_double", cb.get("set_var"));
-    add_function(cb, "set_boolean", m_set_boolean, "($self, /, name, value)",
+    add_function(cb, "set_boolean", m_set_boolean, m_set_boolean_params,
                  "Set variable `name` to 1 or 0 after the truth of `value`.");
-    add_function(cb, "set_list", m_set_list, "($self, /, name, value)",
+    add_function(cb, "set_list", m_set_list, m_set_list_params,
                  "Set variable `name` to the Tcl list of the iterable `value`.");
 }
 

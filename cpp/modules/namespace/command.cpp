@@ -1,6 +1,7 @@
 // TclCommand: a native type with its fields in C slots, callable through
 // vectorcall, and a descriptor so that it binds as a method. Its command
 // line is built in command_line.cpp.
+#include "support/errors.h"
 #include "command.h"
 
 #include "core/convert.h"
@@ -350,7 +351,7 @@ PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
             PyObject_CallFunctionObjArgs(exit.get(), exc_type, exc.get(), tb ? tb.get() : Py_None, nullptr));
     if (!r) {
         // The clean-up error, with the original one as its context.
-        _PyErr_ChainExceptions1(exc.release());
+        chain_context(exc.release());
         return nullptr;
     }
     int suppress = PyObject_IsTrue(r.get());

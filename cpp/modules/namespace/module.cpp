@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "support/bindargs.h"
 #include "support/fast_method.h"
 #include "core/tclsafe.h"
 #include "ns_private.h"
@@ -13,114 +12,12 @@
 namespace oskra::ns {
 
 Classes classes;
-Names names;
 
 static const char MODULE_DOC[] = "Implements abstraction of Tcl namespaces, variables and commands.\n"
                                  "\n"
                                  "Classes:\n"
                                  "    TclVariable, TempTclVariable, TclArrayVariable, TempTclArrayVariable,\n"
                                  "    TclCommand, TempTclCommand, TclNamespace, TempTclNamespace\n";
-
-static PyObject *intern(const char *s) {
-    PyObject *o = PyUnicode_InternFromString(s);
-    if (o) Py_INCREF(o);  // immortal for the life of the process
-    return o;
-}
-
-bool init_names() {
-    struct {
-        PyObject **slot;
-        const char *text;
-    } table[] = {
-            {&names.ns, "ns"},
-            {&names.tcl, "tcl"},
-            {&names.tk, "tk"},
-            {&names.call, "call"},
-            {&names.eval, "eval"},
-            {&names.vars, "vars"},
-            {&names.objs, "objs"},
-            {&names.procs, "procs"},
-            {&names.cmds, "cmds"},
-            {&names.cast_list, "cast_list"},
-            {&names.cast_boolean, "cast_boolean"},
-            {&names.startswith, "startswith"},
-            {&names.format, "format"},
-            {&names.cls, "cls"},
-            {&names.id, "id"},
-            {&names.get_str, "get_str"},
-            {&names.get_obj, "get_obj"},
-            {&names.set, "set"},
-            {&names.unset, "unset"},
-            {&names.array_get_str, "array_get_str"},
-            {&names.array_get_obj, "array_get_obj"},
-            {&names.array_set, "array_set"},
-            {&names.array_unset, "array_unset"},
-            {&names.array_names, "array_names"},
-            {&names.is_array, "is_array"},
-            {&names.exists, "exists"},
-            {&names.is_proc, "is_proc"},
-            {&names.createcommand, "createcommand"},
-            {&names.delete_, "delete"},
-            {&names.rename, "rename"},
-            {&names.origin, "origin"},
-            {&names.proc_body, "proc_body"},
-            {&names.proc_args, "proc_args"},
-            {&names.proc_arg_default, "proc_arg_default"},
-            {&names.get, "get"},
-            {&names.byref, "byref"},
-            {&names.current, "current"},
-            {&names.create, "create"},
-            {&names.dunder_init, "__init__"},
-            {&names.dunder_enter, "__enter__"},
-            {&names.dunder_exit, "__exit__"},
-            {&names.dunder_del, "__del__"},
-            {&names.dunder_class, "__class__"},
-            {&names.dunder_name, "__name__"},
-            {&names.dunder_wrapped, "__wrapped__"},
-            {&names.array_index, "array_index"},
-            {&names.nocomplain, "nocomplain"},
-            {&names.pattern, "pattern"},
-            {&names.var_type, "var_type"},
-            {&names.update_wrapper, "update_wrapper"},
-            {&names.empty, ""},
-            {&names.namespace_, "namespace"},
-            {&names.colons, "::"},
-            {&names.getvar, "getvar"},
-            {&names.setvar, "setvar"},
-            {&names.unsetvar, "unsetvar"},
-            {&names.cast_array, "cast_array"},
-            {&names.build_tclcmd, "build_tclcmd"},
-            {&names.args, "args"},
-            {&names.info_cmd, "::info"},
-            {&names.array_cmd, "::array"},
-            {&names.namespace_cmd, "::namespace"},
-            {&names.rename_cmd, "::rename"},
-            {&names.commands, "commands"},
-            {&names.body, "body"},
-            {&names.default_, "default"},
-            {&names.size, "size"},
-            {&names.names_, "names"},
-            {&names.dash, "-"},
-    };
-    for (auto &e : table) {
-        if (!(*e.slot = intern(e.text))) return false;
-    }
-    Ref sys = Ref::steal(PyImport_ImportModule("sys"));
-    if (!sys) return false;
-    Ref flags = Ref::steal(PyObject_GetAttrString(sys.get(), "flags"));
-    if (!flags) return false;
-    Ref opt = Ref::steal(PyObject_GetAttrString(flags.get(), "optimize"));
-    if (!opt) return false;
-    int o = PyObject_IsTrue(opt.get());
-    if (o < 0) return false;
-    names.asserts_enabled = !o;
-    names.functools = PyImport_ImportModule("functools");
-    if (!names.functools) return false;
-    Ref tkinter = Ref::steal(PyImport_ImportModule("tkinter"));
-    if (!tkinter) return false;
-    names.TclError = PyObject_GetAttrString(tkinter.get(), "TclError");
-    return names.TclError != nullptr;
-}
 
 // Method objects --------------------------------------------------------
 
@@ -152,62 +49,35 @@ PyObject *make_static(const char *qualname, const char *name, FastKw f, const ch
 
 // Argument parsing ------------------------------------------------------
 
-// The named parameters are bound by the core binder (Python's messages);
-// what it does not know is done here first: the positionals past the named
-// ones go to *star, the keywords that name none of them to **starstar.
-static bool bind(const char *fname, int nself, const char *const *pnames, int n, int nreq,
+// The table of a parameter list given as names, the first `nreq` required.
+static Params params_of(const char *fname, SelfArg self, const char *const *pnames, int n, int nreq,
+                        bool star, bool starstar) {
+    Params p{fname, self, {}, star ? "args" : nullptr, starstar ? "kwargs" : nullptr};
+    for (int i = 0; i < n && i < Params::MAX; i++) p.params[i] = {pnames[i], i < nreq ? nullptr : "None"};
+    return p;
+}
+
+bool bind_params(const char *fname, int nself, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                 const char *const *pnames, int n, int nreq, PyObject **out) {
+    return params_of(fname, nself ? SelfArg::separate : SelfArg::none, pnames, n, nreq, false, false)
+            .bind(args, nargs, kwnames, out);
+}
+
+static bool bind(const char *fname, SelfArg self, const char *const *pnames, int n, int nreq,
                  PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star,
                  Ref *starstar) {
-    Py_ssize_t npos = star && nargs > n ? n : nargs;
-    if (star) {
-        *star = Ref::steal(PyTuple_New(nargs - npos));
-        if (!*star) return false;
-        for (Py_ssize_t i = npos; i < nargs; i++) PyTuple_SET_ITEM(star->get(), i - npos, Py_NewRef(args[i]));
-    }
-    if (starstar) *starstar = Ref();
-    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-    auto named = [&](PyObject *key) {
-        for (int j = 0; j < n; j++)
-            if (PyUnicode_CompareWithASCIIString(key, pnames[j]) == 0) return true;
-        return false;
-    };
-    bool all_named = true;
-    for (Py_ssize_t k = 0; k < nkw && starstar; k++)
-        all_named = all_named && named(PyTuple_GET_ITEM(kwnames, k));
-    if (npos == nargs && all_named)
-        return bind_params(fname, nself, args, nargs, kwnames, pnames, n, nreq, out);
-    // The arguments for the binder, without those taken by *star or **starstar.
-    std::vector<PyObject *> stack(args, args + npos);
-    Ref kept = Ref::steal(PyList_New(0));
-    if (!kept) return false;
-    for (Py_ssize_t k = 0; k < nkw; k++) {
-        PyObject *key = PyTuple_GET_ITEM(kwnames, k), *value = args[nargs + k];
-        if (!starstar || named(key)) {
-            stack.push_back(value);
-            if (PyList_Append(kept.get(), key) < 0) return false;
-            continue;
-        }
-        if (!*starstar && !(*starstar = Ref::steal(PyDict_New()))) return false;
-        if (PyDict_SetItem(starstar->get(), key, value) < 0) return false;
-    }
-    Ref kept_names = Ref::steal(PyList_AsTuple(kept.get()));
-    if (!kept_names) return false;
-    return bind_params(fname, nself, stack.data(), npos,
-                       PyTuple_GET_SIZE(kept_names.get()) ? kept_names.get() : nullptr, pnames, n, nreq, out);
+    return params_of(fname, self, pnames, n, nreq, star, starstar)
+            .bind(args, nargs, kwnames, out, star, starstar);
 }
 
 bool parse_args(const char *fname, const char *const *pnames, int n, int nreq, PyObject *const *args,
                 Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star, Ref *starstar) {
-    return bind(fname, 0, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
+    return bind(fname, SelfArg::none, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
 }
 
 bool parse_method(const char *fname, const char *const *pnames, int n, int nreq, PyObject *const *args,
                   Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star, Ref *starstar) {
-    if (nargs < 1) {
-        PyErr_Format(PyExc_TypeError, "%s() needs self", fname);
-        return false;
-    }
-    return bind(fname, 1, pnames, n, nreq, args + 1, nargs - 1, kwnames, out, star, starstar);
+    return bind(fname, SelfArg::first, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
 }
 
 // Class assembly --------------------------------------------------------
@@ -311,7 +181,7 @@ PyObject *tk_eval(PyObject *self, PyObject *arg) {
     return call_method1(tk.get(), names.eval, arg);
 }
 
-bool error_is_tcl() { return PyErr_ExceptionMatches(names.TclError); }
+bool error_is_tcl() { return PyErr_ExceptionMatches(state->TclError); }
 
 PyObject *raise_key_error_from_current() {
     PyObject *exc = PyErr_GetRaisedException();
@@ -397,19 +267,13 @@ PyObject *interp_ref_raw(PyObject *tcl) {
     return PyWeakref_NewProxy(t.get(), nullptr);
 }
 
-nb::object interp_ref(nb::handle tcl) {
-    PyObject *r = interp_ref_raw(tcl.ptr());
-    if (!r) throw nb::python_error();
-    return nb::steal(r);
-}
-
 }  // namespace oskra::ns
 
 using namespace oskra::ns;
 
 NB_MODULE(namespace, m) {
     m.doc() = MODULE_DOC;
-    if (!init_names()) throw nb::python_error();
+    if (!oskra::attach_state()) throw nb::python_error();
 
     nb::module_ abc = nb::module_::import_("collections.abc");
     nb::module_ wordform_mod = nb::module_::import_("oskra.tcl.wordform");
@@ -425,7 +289,7 @@ NB_MODULE(namespace, m) {
     m.attr("MethodType") = types.attr("MethodType");
     m.attr("weakref") = nb::module_::import_("weakref");
     m.attr("sys") = nb::module_::import_("sys");
-    m.attr("functools") = nb::borrow(names.functools);
+    m.attr("functools") = nb::borrow(oskra::state->functools);
     m.attr("__all__") =
             nb::make_tuple("TclVariable", "TempTclVariable", "TclArrayVariable", "TempTclArrayVariable",
                            "TclCommand", "TempTclCommand", "TclNamespace", "TempTclNamespace");

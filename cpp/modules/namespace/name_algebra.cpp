@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/errors.h"
 #include "name_algebra.h"
 #include "ns_private.h"
 
@@ -262,12 +263,14 @@ bool starts_with_colons(PyObject *s) {
 }
 
 PyObject *split_name(PyObject *s) {
-    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-    switch (PyUnicode_KIND(s)) {
-    case PyUnicode_1BYTE_KIND: return split_narrow(s);
-    case PyUnicode_2BYTE_KIND: return split_kind(s, PyUnicode_2BYTE_DATA(s), n);
-    default: return split_kind(s, PyUnicode_4BYTE_DATA(s), n);
-    }
+    return no_throw([&]() -> PyObject * {
+        Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+        switch (PyUnicode_KIND(s)) {
+        case PyUnicode_1BYTE_KIND: return split_narrow(s);
+        case PyUnicode_2BYTE_KIND: return split_kind(s, PyUnicode_2BYTE_DATA(s), n);
+        default: return split_kind(s, PyUnicode_4BYTE_DATA(s), n);
+        }
+    });
 }
 
 namespace {
@@ -293,97 +296,100 @@ bool string_and_last_colons(const char *fname, PyObject *const *args, Py_ssize_t
 }  // namespace
 
 PyObject *name_split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (nargs == 1 && !kwnames && PyUnicode_CheckExact(args[0])) return split_name(args[0]);
-    Ref s = Ref::steal(string_arg("split", args, nargs, kwnames));
-    if (!s) return nullptr;
-    return split_name(s.get());
+    return no_throw([&]() -> PyObject * {
+        if (nargs == 1 && !kwnames && PyUnicode_CheckExact(args[0])) return split_name(args[0]);
+        Ref s = Ref::steal(string_arg("split", args, nargs, kwnames));
+        if (!s) return nullptr;
+        return split_name(s.get());
+    });
 }
 
 PyObject *name_normalize(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    Ref s = Ref::steal(string_arg("normalize", args, nargs, kwnames));
-    if (!s) return nullptr;
-    PyObject *one = s.get();
-    return normalize_strs(&one, 1);
+    return no_throw([&]() -> PyObject * {
+        Ref s = Ref::steal(string_arg("normalize", args, nargs, kwnames));
+        if (!s) return nullptr;
+        PyObject *one = s.get();
+        return normalize_strs(&one, 1);
+    });
 }
 
 PyObject *name_qualifiers(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    Ref s;
-    Py_ssize_t p;
-    if (!string_and_last_colons("qualifiers", args, nargs, kwnames, s, p)) return nullptr;
-    if (p < 0) return Py_NewRef(names.empty);
-    int kind = PyUnicode_KIND(s.get());
-    const void *data = PyUnicode_DATA(s.get());
-    while (p > 0 && PyUnicode_READ(kind, data, p - 1) == ':') p--;
-    return PyUnicode_Substring(s.get(), 0, p);
+    return no_throw([&]() -> PyObject * {
+        Ref s;
+        Py_ssize_t p;
+        if (!string_and_last_colons("qualifiers", args, nargs, kwnames, s, p)) return nullptr;
+        if (p < 0) return Py_NewRef(names.empty);
+        int kind = PyUnicode_KIND(s.get());
+        const void *data = PyUnicode_DATA(s.get());
+        while (p > 0 && PyUnicode_READ(kind, data, p - 1) == ':') p--;
+        return PyUnicode_Substring(s.get(), 0, p);
+    });
 }
 
 PyObject *name_tail(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    Ref s;
-    Py_ssize_t p;
-    if (!string_and_last_colons("tail", args, nargs, kwnames, s, p)) return nullptr;
-    if (p < 0) return s.release();
-    return PyUnicode_Substring(s.get(), p + 2, PyUnicode_GET_LENGTH(s.get()));
+    return no_throw([&]() -> PyObject * {
+        Ref s;
+        Py_ssize_t p;
+        if (!string_and_last_colons("tail", args, nargs, kwnames, s, p)) return nullptr;
+        if (p < 0) return s.release();
+        return PyUnicode_Substring(s.get(), p + 2, PyUnicode_GET_LENGTH(s.get()));
+    });
 }
 
 PyObject *name_join(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (!kwnames && nargs >= 1) return ns_join_raw(args, (size_t)nargs);
-    static const char *const kw[] = {"string"};
-    PyObject *string;
-    Ref rest;
-    if (!parse_args("join", kw, 1, 1, args, nargs, kwnames, &string, &rest)) return nullptr;
-    if (nargs == 0) return ns_join_raw(&string, 1);  // given by keyword
-    return ns_join_raw(args, (size_t)nargs);
+    return no_throw([&]() -> PyObject * {
+        if (!kwnames && nargs >= 1) return ns_join_raw(args, (size_t)nargs);
+        static const char *const kw[] = {"string"};
+        PyObject *string;
+        Ref rest;
+        if (!parse_args("join", kw, 1, 1, args, nargs, kwnames, &string, &rest)) return nullptr;
+        if (nargs == 0) return ns_join_raw(&string, 1);  // given by keyword
+        return ns_join_raw(args, (size_t)nargs);
+    });
 }
 
 PyObject *ns_join_raw(PyObject *const *args, size_t nargs) {
-    // Convert every argument, then keep the pieces the algorithm keeps:
-    // string = args[0]; for each arg: if string is empty or arg is absolute,
-    // string = arg; elif arg: string += "::" + arg.
-    constexpr size_t LOCAL = 8;
-    PyObject *local[LOCAL];
-    std::unique_ptr<PyObject *[]> heap;
-    PyObject **conv = nargs <= LOCAL ? local : (heap.reset(new PyObject *[nargs]), heap.get());
-    size_t done = 0;
-    struct Release {
-        PyObject **c;
-        size_t *n;
-        ~Release() {
-            for (size_t i = 0; i < *n; i++) Py_DECREF(c[i]);
+    return no_throw([&]() -> PyObject * {
+        // Convert every argument, then keep the pieces the algorithm keeps:
+        // string = args[0]; for each arg: if string is empty or arg is absolute,
+        // string = arg; elif arg: string += "::" + arg.
+        constexpr size_t LOCAL = 8;
+        PyObject *local[LOCAL];
+        std::unique_ptr<PyObject *[]> heap;
+        PyObject **conv = nargs <= LOCAL ? local : (heap.reset(new PyObject *[nargs]), heap.get());
+        size_t done = 0;
+        struct Release {
+            PyObject **c;
+            size_t *n;
+            ~Release() {
+                for (size_t i = 0; i < *n; i++) Py_DECREF(c[i]);
+            }
+        } release{conv, &done};
+        for (; done < nargs;) {
+            PyObject *s = wf_str(args[done], "join");
+            if (!s) return nullptr;
+            conv[done++] = s;
         }
-    } release{conv, &done};
-    for (; done < nargs;) {
-        PyObject *s = wf_str(args[done], "join");
-        if (!s) return nullptr;
-        conv[done++] = s;
-    }
-    size_t first = 0;  // the pieces kept are conv[first:] minus the empty ones
-    bool empty = PyUnicode_GET_LENGTH(conv[0]) == 0;
-    for (size_t i = 1; i < nargs; i++) {
-        if (empty || starts_with_colons(conv[i])) {
-            first = i;
-            empty = PyUnicode_GET_LENGTH(conv[i]) == 0;
+        size_t first = 0;  // the pieces kept are conv[first:] minus the empty ones
+        bool empty = PyUnicode_GET_LENGTH(conv[0]) == 0;
+        for (size_t i = 1; i < nargs; i++) {
+            if (empty || starts_with_colons(conv[i])) {
+                first = i;
+                empty = PyUnicode_GET_LENGTH(conv[i]) == 0;
+            }
         }
-    }
-    // The empty pieces after the first one kept are skipped.
-    PyObject *kept_local[LOCAL];
-    std::unique_ptr<PyObject *[]> kept_heap;
-    size_t room = nargs - first;
-    PyObject **kept = room <= LOCAL ? kept_local : (kept_heap.reset(new PyObject *[room]), kept_heap.get());
-    size_t count = 0;
-    kept[count++] = conv[first];
-    for (size_t i = first + 1; i < nargs; i++)
-        if (PyUnicode_GET_LENGTH(conv[i]) != 0) kept[count++] = conv[i];
-    return normalize_strs(kept, count);
-}
-
-nb::str ns_join(nb::handle string, nb::handle *args, size_t nargs) {
-    std::vector<PyObject *> all;
-    all.reserve(nargs + 1);
-    all.push_back(string.ptr());
-    for (size_t i = 0; i < nargs; i++) all.push_back(args[i].ptr());
-    PyObject *r = ns_join_raw(all.data(), all.size());
-    if (!r) throw nb::python_error();
-    return nb::steal<nb::str>(r);
+        // The empty pieces after the first one kept are skipped.
+        PyObject *kept_local[LOCAL];
+        std::unique_ptr<PyObject *[]> kept_heap;
+        size_t room = nargs - first;
+        PyObject **kept =
+                room <= LOCAL ? kept_local : (kept_heap.reset(new PyObject *[room]), kept_heap.get());
+        size_t count = 0;
+        kept[count++] = conv[first];
+        for (size_t i = first + 1; i < nargs; i++)
+            if (PyUnicode_GET_LENGTH(conv[i]) != 0) kept[count++] = conv[i];
+        return normalize_strs(kept, count);
+    });
 }
 
 }  // namespace oskra::ns

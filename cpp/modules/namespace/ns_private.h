@@ -1,5 +1,5 @@
 // Helpers shared by module.cpp, tcl_namespace.cpp, views.cpp and
-// temporaries.cpp: interned names, a small argument parser for raw
+// temporaries.cpp: a small argument parser for raw
 // METH_FASTCALL | METH_KEYWORDS methods, and thin wrappers around the
 // calls every class makes (self.tcl.tk.call, wordform, ...).
 //
@@ -12,30 +12,14 @@
 #include <utility>
 
 #include "core/convert.h"
+#include "support/params.h"
 #include "support/pyref.h"
+#include "support/state.h"
 #include "parts.h"
 
 namespace oskra::ns {
 
-// Interned attribute and method names, created once at module init.
-struct Names {
-    PyObject *ns, *tcl, *tk, *call, *eval, *vars, *objs, *procs, *cmds;
-    PyObject *cast_list, *cast_boolean, *startswith, *format, *cls, *id;
-    PyObject *get_str, *get_obj, *set, *unset, *array_get_str, *array_get_obj, *array_set, *array_unset,
-            *array_names, *is_array, *exists, *is_proc, *createcommand, *delete_, *rename, *origin,
-            *proc_body, *proc_args, *proc_arg_default, *get, *byref, *current, *create, *dunder_init,
-            *dunder_enter, *dunder_exit, *dunder_del, *dunder_class, *dunder_name, *dunder_wrapped,
-            *array_index, *nocomplain, *pattern, *var_type, *update_wrapper, *empty, *namespace_, *colons;
-    // of the variables and commands
-    PyObject *getvar, *setvar, *unsetvar, *cast_array, *build_tclcmd, *args;
-    PyObject *info_cmd, *array_cmd, *namespace_cmd, *rename_cmd;  // "::info", ...
-    PyObject *commands, *body, *default_, *size, *names_, *dash;  // words of Tcl commands
-    bool asserts_enabled;  // false when Python runs with -O
-    PyObject *functools;  // the functools module
-    PyObject *TclError;  // tkinter.TclError
-};
-extern Names names;
-bool init_names();
+using oskra::names;  // the interned names (support/names.h)
 
 // Raw method plumbing ---------------------------------------------------
 
@@ -48,6 +32,10 @@ PyObject *make_method(const char *qualname, const char *name, FastKw f, const ch
 // The same as a staticmethod object.
 PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig,
                       const char *doc = "");
+
+// The binder over a list of names (required ones first).
+bool bind_params(const char *fname, int nself, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                 const char *const *names, int n, int nrequired, PyObject **out);
 
 // Argument parsing in the manner of a Python signature
 // `f(names[0], ..., names[n-1], *star, **starstar)`, of which the first

@@ -31,24 +31,16 @@ nb::object make_TempTclCommand();  // temporaries.cpp
 nb::object make_TclNamespace();  // tcl_namespace.cpp (views from views.cpp)
 nb::object make_TempTclNamespace();  // temporaries.cpp
 
-// Shared helpers (module.cpp).
-// The weak interpreter reference: a false `tcl` means the package
-// oskra.tcl itself; a weakref proxy is kept; anything else is proxied.
-nb::object interp_ref(nb::handle tcl);
-
-// Name algebra (tcl_namespace.cpp), callable from C++ directly.
-// Each converts its arguments with wordform first; errors are raised as
-// nb::python_error / set Python errors as documented where defined.
-nb::str ns_join(nb::handle string, nb::handle *args, size_t nargs);
-
 }  // namespace oskra::ns
 
 // C API forms of the shared helpers, for code that sets the Python error
 // and returns null instead of throwing.
 namespace oskra::ns {
 
-// interp_ref in the C API convention: new reference, or null with the
-// Python error set (e.g. ReferenceError when a given proxy is dead).
+// The weak interpreter reference: a false `tcl` means the package
+// oskra.tcl itself; a weakref proxy is kept; anything else is proxied. New
+// reference, or null with the Python error set (e.g. ReferenceError when a
+// given proxy is dead).
 PyObject *interp_ref_raw(PyObject *tcl);
 
 // TclNamespace.join(args[0], *args[1:]) in the C API convention (new

@@ -18,28 +18,19 @@ constexpr const char *QUAL = "TclNamespace";
 struct Words {
     PyObject *children, *code, *current, *delete_, *exists, *export_, *forget, *import_, *origin, *parent,
             *which, *eval;  // each: ("namespace", <sub>)
-    PyObject *clear, *force, *command, *variable;
 } w;
 
 bool init_words() {
-    auto pair = [](const char *sub) -> PyObject * {
-        Ref s = Ref::steal(PyUnicode_InternFromString(sub));
-        if (!s) return nullptr;
-        return tuple_of({names.namespace_, s.get()});
-    };
     struct {
         PyObject **slot;
-        const char *sub;
-    } t[] = {{&w.children, "children"}, {&w.code, "code"},      {&w.current, "current"},
-             {&w.delete_, "delete"},    {&w.exists, "exists"},  {&w.export_, "export"},
-             {&w.forget, "forget"},     {&w.import_, "import"}, {&w.origin, "origin"},
-             {&w.parent, "parent"},     {&w.which, "which"},    {&w.eval, "eval"}};
+        PyObject *sub;
+    } t[] = {{&w.children, names.children}, {&w.code, names.code},       {&w.current, names.current},
+             {&w.delete_, names.delete_},   {&w.exists, names.exists},   {&w.export_, names.export_},
+             {&w.forget, names.forget},     {&w.import_, names.import_}, {&w.origin, names.origin},
+             {&w.parent, names.parent},     {&w.which, names.which},     {&w.eval, names.eval}};
     for (auto &e : t)
-        if (!(*e.slot = pair(e.sub))) return false;
-    return (w.clear = PyUnicode_InternFromString("-clear")) &&
-            (w.force = PyUnicode_InternFromString("-force")) &&
-            (w.command = PyUnicode_InternFromString("-command")) &&
-            (w.variable = PyUnicode_InternFromString("-variable"));
+        if (!(*e.slot = tuple_of({names.namespace_, e.sub}))) return false;
+    return true;
 }
 
 // prefix + items, as a new tuple.
@@ -257,7 +248,7 @@ PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     if (!parse_method("export", kw, 1, 0, args, nargs, kwnames, &clear, &patterns)) return nullptr;
     PyObject *self = args[0];
     int clear_true;
-    Ref words = Ref::steal(flagged(w.export_, clear, w.clear, patterns.get(), &clear_true));
+    Ref words = Ref::steal(flagged(w.export_, clear, names.opt_clear, patterns.get(), &clear_true));
     if (!words) return nullptr;
     Ref r = Ref::steal(ns_call(self, words.get()));
     if (!r) return nullptr;
@@ -281,7 +272,7 @@ PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     Ref patterns;
     if (!parse_method("import_", kw, 1, 0, args, nargs, kwnames, &force, &patterns)) return nullptr;
     int force_true;
-    Ref words = Ref::steal(flagged(w.import_, force, w.force, patterns.get(), &force_true));
+    Ref words = Ref::steal(flagged(w.import_, force, names.opt_force, patterns.get(), &force_true));
     if (!words) return nullptr;
     Ref r = Ref::steal(ns_call(args[0], words.get()));
     if (!r) return nullptr;
@@ -363,9 +354,9 @@ PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *k
     int v = a[2] ? PyObject_IsTrue(a[2]) : 0;
     if (v < 0) return nullptr;
     Ref words;
-    if (c && v) words = Ref::steal(words_of(w.which, {w.command, w.variable, a[0]}));
-    else if (c) words = Ref::steal(words_of(w.which, {w.command, a[0]}));
-    else if (v) words = Ref::steal(words_of(w.which, {w.variable, a[0]}));
+    if (c && v) words = Ref::steal(words_of(w.which, {names.opt_command, names.opt_variable, a[0]}));
+    else if (c) words = Ref::steal(words_of(w.which, {names.opt_command, a[0]}));
+    else if (v) words = Ref::steal(words_of(w.which, {names.opt_variable, a[0]}));
     else words = Ref::steal(words_of(w.which, {a[0]}));
     if (!words) return nullptr;
     return ns_call(args[0], words.get());

@@ -150,7 +150,7 @@ METHOD(tc_init) {
         r = Ref::steal(call_method1(self, names.createcommand, a[0]));
         if (!r) return nullptr;
         PyObject *pair[2] = {self, a[0]};
-        Ref uw = Ref::steal(PyObject_GetAttr(names.functools, names.update_wrapper));
+        Ref uw = Ref::steal(PyObject_GetAttr(state->functools, names.update_wrapper));
         if (!uw) return nullptr;
         r = Ref::steal(PyObject_Vectorcall(uw.get(), pair, 2, nullptr));
         if (!r) return nullptr;

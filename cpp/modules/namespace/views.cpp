@@ -18,18 +18,13 @@ Consts k;
 namespace {
 
 bool init_consts() {
-    Ref info = Ref::steal(PyUnicode_InternFromString("::info"));
-    Ref vars = Ref::steal(PyUnicode_InternFromString("vars"));
-    Ref commands = Ref::steal(PyUnicode_InternFromString("commands"));
-    Ref procs = Ref::steal(PyUnicode_InternFromString("procs"));
-    if (!info || !vars || !commands || !procs) return false;
     k.kw_tcl = tuple_of({names.tcl});
     k.kw_array_index = tuple_of({names.array_index});
     k.kw_pattern = tuple_of({names.pattern});
     k.kw_unset = tuple_of({names.array_index, names.nocomplain});
-    k.info_vars = tuple_of({info.get(), vars.get()});
-    k.info_commands = tuple_of({info.get(), commands.get()});
-    k.info_procs = tuple_of({info.get(), procs.get()});
+    k.info_vars = tuple_of({names.info_cmd, names.vars});
+    k.info_commands = tuple_of({names.info_cmd, names.commands});
+    k.info_procs = tuple_of({names.info_cmd, names.procs});
     return k.kw_tcl && k.kw_array_index && k.kw_pattern && k.kw_unset && k.info_vars && k.info_commands &&
             k.info_procs;
 }
@@ -147,7 +142,7 @@ PyObject *on(PyObject *obj, PyObject *method, std::initializer_list<PyObject *> 
 PyObject *view_init(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     constexpr int NREQ = 1;
     ARGS("__init__", "ns");
-    if (names.asserts_enabled) {
+    if (state->asserts_enabled) {
         int ok = PyObject_IsInstance(a[0], classes.TclNamespace.ptr());
         if (ok < 0) return nullptr;
         if (!ok) {

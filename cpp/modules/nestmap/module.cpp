@@ -7,6 +7,8 @@
 
 #include "core/keyedlist.h"
 #include "support/nbclass.h"
+#include "support/params.h"
+#include "support/state.h"
 
 namespace nb = nanobind;
 using namespace oskra;
@@ -15,67 +17,84 @@ namespace {
 
 const char *const MODULE = "oskra.tcl.nestmap";
 
-bool check_nargs(const char *name, Py_ssize_t nargs, Py_ssize_t want, PyObject *const *args) {
+// The methods are built-in functions bound as methods: self arrives as
+// args[0] and must be a NestMap (the class's own functions can be called on
+// anything through NestMap.__dict__).
+bool self_is_nestmap(const Params &params, PyObject *const *args, Py_ssize_t nargs) {
     if (nargs >= 1 && !keyed::is_nestmap(args[0])) {
-        PyErr_Format(PyExc_TypeError, "%s() requires a NestMap, not %.200s", name, Py_TYPE(args[0])->tp_name);
+        PyErr_Format(PyExc_TypeError, "%s() requires a NestMap, not %.200s", params.fname,
+                     Py_TYPE(args[0])->tp_name);
         return false;
     }
-    if (nargs == want) return true;
-    if (nargs < 1) {
-        PyErr_Format(PyExc_TypeError, "%s() needs an argument", name);
-    } else {
-        PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd argument%s (%zd given)", name, want - 1,
-                     want == 2 ? "" : "s", nargs - 1);
-    }
-    return false;
+    if (nargs >= 1) return true;
+    return params.bind(args, nargs, nullptr, nullptr);  // sets its "needs self" error
 }
 
+// self and the positional-only parameters of `params` into out[].
+bool bind(const Params &params, PyObject *const *args, Py_ssize_t nargs, PyObject **out) {
+    return self_is_nestmap(params, args, nargs) && params.bind(args, nargs, nullptr, out);
+}
+
+const Params getitem_params{"__getitem__", SelfArg::first, {{"key"}}, nullptr, nullptr, true};
 PyObject *nm_getitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__getitem__", nargs, 2, args)) return nullptr;
-    return keyed::getitem(args[0], args[1]);
+    PyObject *a[1];
+    if (!bind(getitem_params, args, nargs, a)) return nullptr;
+    return keyed::getitem(args[0], a[0]);
 }
 
+const Params setitem_params{"__setitem__", SelfArg::first, {{"key"}, {"value"}}, nullptr, nullptr, true};
 PyObject *nm_setitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__setitem__", nargs, 3, args)) return nullptr;
-    if (keyed::setitem(args[0], args[1], args[2]) < 0) return nullptr;
+    PyObject *a[2];
+    if (!bind(setitem_params, args, nargs, a)) return nullptr;
+    if (keyed::setitem(args[0], a[0], a[1]) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
+const Params contains_params{"__contains__", SelfArg::first, {{"key"}}, nullptr, nullptr, true};
 PyObject *nm_contains(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__contains__", nargs, 2, args)) return nullptr;
-    return keyed::contains(args[0], args[1]);
+    PyObject *a[1];
+    if (!bind(contains_params, args, nargs, a)) return nullptr;
+    return keyed::contains(args[0], a[0]);
 }
 
+const Params delitem_params{"__delitem__", SelfArg::first, {{"key"}}, nullptr, nullptr, true};
 PyObject *nm_delitem(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__delitem__", nargs, 2, args)) return nullptr;
-    if (keyed::delitem(args[0], args[1]) < 0) return nullptr;
+    PyObject *a[1];
+    if (!bind(delitem_params, args, nargs, a)) return nullptr;
+    if (keyed::delitem(args[0], a[0]) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
+// __init__ and update take what dict() takes: keyedlist.h reads those.
+const Params init_params{"__init__", SelfArg::first, {}, "args", "kwargs"};
 PyObject *nm_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (!check_nargs("__init__", nargs < 1 ? 0 : 1, 1, args)) return nullptr;
+    if (!self_is_nestmap(init_params, args, nargs)) return nullptr;
     if (keyed::init(args[0], args + 1, nargs - 1, kwnames) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
+const Params update_params{"update", SelfArg::first, {}, "args", "kwargs"};
 PyObject *nm_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (!check_nargs("update", nargs < 1 ? 0 : 1, 1, args)) return nullptr;
+    if (!self_is_nestmap(update_params, args, nargs)) return nullptr;
     if (keyed::update(args[0], args + 1, nargs - 1, kwnames) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
+const Params all_keys_params{"all_keys", SelfArg::first, {}, nullptr, nullptr, true};
 PyObject *nm_all_keys(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("all_keys", nargs, 1, args)) return nullptr;
+    if (!bind(all_keys_params, args, nargs, nullptr)) return nullptr;
     return keyed::all_keys(args[0]);
 }
 
+const Params all_items_params{"all_items", SelfArg::first, {}, nullptr, nullptr, true};
 PyObject *nm_all_items(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("all_items", nargs, 1, args)) return nullptr;
+    if (!bind(all_items_params, args, nargs, nullptr)) return nullptr;
     return keyed::all_items(args[0]);
 }
 
+const Params tclobj_params{"__tclobj__", SelfArg::first, {}, nullptr, nullptr, true};
 PyObject *nm_tclobj(PyObject *, PyObject *const *args, Py_ssize_t nargs) {
-    if (!check_nargs("__tclobj__", nargs, 1, args)) return nullptr;
+    if (!bind(tclobj_params, args, nargs, nullptr)) return nullptr;
     return keyed::to_tclobj(args[0]);
 }
 
@@ -91,6 +110,7 @@ PyMethodDef from_tcl_def = {"from_tcl", (PyCFunction)nm_from_tcl, METH_O,
 }  // namespace
 
 NB_MODULE(nestmap, m) {
+    if (!oskra::attach_state()) throw nb::python_error();
     m.doc() = "NestMap: a TclX keyed list as a nested mapping with dotted key paths.";
     nb::object attr_dict = nb::module_::import_("oskra.datastructures").attr("AttrDict");
     nb::object mutable_mapping = nb::module_::import_("collections.abc").attr("MutableMapping");
@@ -103,7 +123,7 @@ NB_MODULE(nestmap, m) {
                     "A TclX keyed list as a dictionary: nested keyed lists are nested\n"
                     "NestMaps, and every item operation accepts a dotted key path\n"
                     "(\"name.first\") that walks the nesting.");
-    cb.fast_kw_method("__init__", nm_init, "($self, /, *args, **kwargs)",
+    cb.fast_kw_method("__init__", nm_init, init_params,
                       "Accepts what dict() accepts; values that dict() accepts become nested\n"
                       "NestMaps, and dotted keys create nested levels.");
     nb::object from_tcl = nb::steal(PyCFunction_NewEx(&from_tcl_def, nullptr, nb::str(MODULE).ptr()));
@@ -111,23 +131,23 @@ NB_MODULE(nestmap, m) {
     nb::object from_tcl_sm = nb::steal(PyStaticMethod_New(from_tcl.ptr()));
     if (!from_tcl_sm.is_valid()) throw nb::python_error();
     cb.set("from_tcl", from_tcl_sm);
-    cb.fast_method("__getitem__", nm_getitem, "($self, key, /)", "self[key], key a dotted path.");
-    cb.fast_method("__setitem__", nm_setitem, "($self, key, value, /)",
+    cb.fast_method("__getitem__", nm_getitem, getitem_params, "self[key], key a dotted path.");
+    cb.fast_method("__setitem__", nm_setitem, setitem_params,
                    "self[key] = value, key a dotted path; missing levels are created.");
     nb::object contains =
-            cb.fast_method("__contains__", nm_contains, "($self, key, /)", "key in self, key a dotted path.");
-    cb.fast_method("__delitem__", nm_delitem, "($self, key, /)",
+            cb.fast_method("__contains__", nm_contains, contains_params, "key in self, key a dotted path.");
+    cb.fast_method("__delitem__", nm_delitem, delitem_params,
                    "del self[key], key a dotted path; levels left empty are removed.");
     cb.set("get", mutable_mapping.attr("get"));
     cb.set("pop", mutable_mapping.attr("pop"));
     cb.set("setdefault", mutable_mapping.attr("setdefault"));
-    cb.fast_kw_method("update", nm_update, "($self, /, *args, **kwargs)",
+    cb.fast_kw_method("update", nm_update, update_params,
                       "Merge a mapping, an iterable of pairs or a NestMap (leaf by leaf), then\n"
                       "the keywords (a NestMap value is merged into the existing branch).");
-    cb.fast_method("all_keys", nm_all_keys, "($self, /)", "The fully qualified key paths of every leaf.");
-    cb.fast_method("all_items", nm_all_items, "($self, /)", "(path, value) for every leaf.");
+    cb.fast_method("all_keys", nm_all_keys, all_keys_params, "The fully qualified key paths of every leaf.");
+    cb.fast_method("all_items", nm_all_items, all_items_params, "(path, value) for every leaf.");
     cb.set("has_key", contains);
-    cb.fast_method("__tclobj__", nm_tclobj, "($self, /)", "The Tcl-ready form: nested (key, value) tuples.");
+    cb.fast_method("__tclobj__", nm_tclobj, tclobj_params, "The Tcl-ready form: nested (key, value) tuples.");
 
     nb::object cls = cb.build(nb::make_tuple(attr_dict, mutable_mapping));
     keyed::set_nestmap_class(cls.ptr());

@@ -66,7 +66,7 @@ PyObject *Quick_getattr_method(PyObject *self, PyObject *name) {
 // The root names no command.
 PyObject *Quick_call(PyObject *, PyObject *, PyObject *) {
     PyObject *tcl_error = oskra::tcl_error_type();
-    if (tcl_error) PyErr_SetObject(tcl_error, s_invalid_command);
+    if (tcl_error) PyErr_SetObject(tcl_error, names.invalid_command_empty);
     return nullptr;
 }
 
@@ -162,37 +162,17 @@ void order_methods(PyTypeObject *type, std::initializer_list<const char *> names
     PyType_Modified(type);
 }
 
-PyObject *intern(const char *s) {
-    PyObject *o = PyUnicode_InternFromString(s);
-    if (!o) throw nb::python_error();
-    return o;
-}
-
 }  // namespace
 
 NB_MODULE(quick, m) {
+    if (!oskra::attach_state()) throw nb::python_error();
     m.doc() = "Quick calls: interp.quick.ns.proc(x, opt=y) runs the Tcl command ns::proc with the words x, "
               "-opt, y.";
-    s_history = intern("history");
-    s_tk = intern("tk");
-    s_vars = intern("vars");
-    s_call = intern("call");
-    s_cast_any = intern("cast_any");
-    s_append = intern("append");
-    s_errorInfo = intern("::errorInfo");
-    s_cast_ = intern("cast_");
-    s_sep = intern("::");
-    s_dash = intern("-");
-    s_str = intern("__str__");
-    s_code_fmt = intern("<tcl.Quick magic, referring Tcl code ::%s>");
-    s_invalid_command = intern("invalid command name \"\"");
-    s_getattribute = intern("__getattribute__");
-    g_object_getattribute = PyObject_GetAttr((PyObject *)&PyBaseObject_Type, s_getattribute);
+    g_object_getattribute = PyObject_GetAttr((PyObject *)&PyBaseObject_Type, names.dunder_getattribute);
     if (!g_object_getattribute) throw nb::python_error();
 
     nb::module_ weakref = nb::module_::import_("weakref");
     g_weakref_proxy = Py_NewRef(weakref.attr("proxy").ptr());
-    if (!oskra::tcl_error_type()) throw nb::python_error();
     m.attr("weakref") = weakref;
     m.attr("TclError") = nb::module_::import_("tkinter").attr("TclError");
     m.attr("wordform") = nb::module_::import_("oskra.tcl.wordform").attr("wordform");

@@ -109,7 +109,7 @@ PyObject *code_add_segment(PyObject *self, PyObject *name) {
     if (PyList_CheckExact(cmd)) {
         if (PyList_Append(cmd, name) < 0) return nullptr;
     } else {
-        PyObject *r = PyObject_CallMethodOneArg(cmd, s_append, name);
+        PyObject *r = PyObject_CallMethodOneArg(cmd, names.append, name);
         if (!r) return nullptr;
         Py_DECREF(r);
     }
@@ -138,7 +138,7 @@ PyObject *command_name(PyObject *self) {
     if (!cmd) return nullptr;
     if (PyList_CheckExact(cmd) && PyList_GET_SIZE(cmd) == 1 && PyUnicode_CheckExact(PyList_GET_ITEM(cmd, 0)))
         return Py_NewRef(PyList_GET_ITEM(cmd, 0));
-    return PyUnicode_Join(s_sep, cmd);
+    return PyUnicode_Join(names.colons, cmd);
 }
 
 PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
@@ -149,7 +149,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     Py_ssize_t cast_at = -1;
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-        if (key == s_cast_ || PyUnicode_Compare(key, s_cast_) == 0) {
+        if (key == names.cast_ || PyUnicode_Compare(key, names.cast_) == 0) {
             cast = args[nargs + k];
             cast_at = k;
         }
@@ -171,7 +171,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     }
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         if (k == cast_at) continue;
-        PyObject *opt = PyUnicode_Concat(s_dash, PyTuple_GET_ITEM(kwnames, k));
+        PyObject *opt = PyUnicode_Concat(names.dash, PyTuple_GET_ITEM(kwnames, k));
         if (!opt) goto done;
         PyList_SET_ITEM(words, i++, opt);
         PyObject *w = oskra::wordform(args[nargs + k]);
@@ -185,16 +185,16 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     if (!(interp = resolve(C(self)->tcl))) goto done;
     {
         // Recorded before the call, so that failed calls are recorded too.
-        PyObject *history = get_attr(interp, s_history, a_history);
+        PyObject *history = get_attr(interp, names.history, a_history);
         if (!history) goto done;
         PyObject *hargs[2] = {history, words};
-        PyObject *r = call_method(s_append, a_append, hargs, 2);
+        PyObject *r = call_method(names.append, a_append, hargs, 2);
         Py_DECREF(history);
         if (!r) goto done;
         Py_DECREF(r);
     }
     {
-        PyObject *tk = get_attr(interp, s_tk, a_tk);
+        PyObject *tk = get_attr(interp, names.tk, a_tk);
         if (!tk) goto done;
         // tk.call(*words): the words as separate arguments of one command
         // (the list may have been changed by the history: its contents now
@@ -218,7 +218,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
             else argv[ready + 1] = PyUnicode_CheckExact(word) ? Py_NewRef(word) : oskra::tcl_safe_value(word);
             if (!argv[ready + 1]) break;
         }
-        result = ready == n ? PyObject_VectorcallMethod(s_call, argv, (size_t)(n + 1), nullptr) : nullptr;
+        result = ready == n ? PyObject_VectorcallMethod(names.call, argv, (size_t)(n + 1), nullptr) : nullptr;
         for (Py_ssize_t j = 0; j < ready; ++j) Py_DECREF(argv[j + 1]);
         if (argv != small) PyMem_Free(argv);
         Py_DECREF(tk);
@@ -233,7 +233,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
         if (want < 0) goto done;
         if (want) {
             PyObject *cargs[2] = {interp, result};
-            out = call_method(s_cast_any, a_cast_any, cargs, 2);
+            out = call_method(names.cast_any, a_cast_any, cargs, 2);
         } else {
             out = PyObject_Str(result);
         }
@@ -249,15 +249,15 @@ done:
 PyObject *Code_str(PyObject *self) {
     PyObject *cmd = segments(self);
     if (!cmd) return nullptr;
-    PyObject *name = PyUnicode_Join(s_sep, cmd);
+    PyObject *name = PyUnicode_Join(names.colons, cmd);
     if (!name) return nullptr;
-    PyObject *r = PyUnicode_Format(s_code_fmt, name);
+    PyObject *r = PyUnicode_Format(names.quick_code_fmt, name);
     Py_DECREF(name);
     return r;
 }
 
 // __repr__ returns self.__str__().
-PyObject *Code_repr(PyObject *self) { return PyObject_CallMethodNoArgs(self, s_str); }
+PyObject *Code_repr(PyObject *self) { return PyObject_CallMethodNoArgs(self, names.dunder_str); }
 
 int Code_traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));

@@ -4,12 +4,12 @@
 #pragma once
 #include <Python.h>
 
+#include "support/state.h"
 #include "support/tclapp.h"
 
 namespace {
 
-PyObject *s_history, *s_tk, *s_vars, *s_call, *s_cast_any, *s_append, *s_errorInfo, *s_cast_, *s_sep, *s_dash,
-        *s_str, *s_code_fmt, *s_invalid_command, *s_getattribute;
+using oskra::names;
 PyObject *g_weakref_proxy, *g_object_getattribute;
 PyTypeObject *QuickType, *CodeType;
 
@@ -59,7 +59,7 @@ struct ClassAttr {
 
 void describe(ClassAttr &c, PyTypeObject *tp, PyObject *name) {
     if (c.type == tp && c.version != 0 && tp->tp_version_tag == c.version) return;
-    c.generic = _PyType_Lookup(tp, s_getattribute) == g_object_getattribute;
+    c.generic = _PyType_Lookup(tp, names.dunder_getattribute) == g_object_getattribute;
     c.descr = _PyType_Lookup(tp, name);
     c.type = tp;
     c.version = tp->tp_version_tag;  // 0 (not cached) when the class has none
@@ -109,9 +109,9 @@ ClassAttr a_history, a_tk, a_vars, a_cast_any, a_append;
 void translate_tcl_error(PyObject *interp) {
     PyObject *orig = PyErr_GetRaisedException();
     PyObject *info = nullptr, *exc = nullptr;
-    PyObject *vars = get_attr(interp, s_vars, a_vars);
+    PyObject *vars = get_attr(interp, names.vars, a_vars);
     if (vars) {
-        info = PyObject_GetItem(vars, s_errorInfo);
+        info = PyObject_GetItem(vars, names.errorInfo_abs);
         Py_DECREF(vars);
     }
     if (info) {

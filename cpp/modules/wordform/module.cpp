@@ -11,9 +11,10 @@
 #include <cstddef>
 #include <string>
 
-#include "support/bindargs.h"
+#include "support/params.h"
 #include "core/convert.h"
 #include "core/quote.h"
+#include "support/state.h"
 
 namespace nb = nanobind;
 
@@ -21,23 +22,19 @@ namespace {
 
 const char MODULE_NAME[] = "oskra.tcl.wordform";
 
-// Exactly `n` arguments, positional or by keyword.
-bool parse_args(const char *fname, PyObject *const *args, size_t nargsf, PyObject *kwnames,
-                const char *const *names, Py_ssize_t n, PyObject **out) {
-    return oskra::bind_params(fname, 0, args, (Py_ssize_t)nargsf, kwnames, names, (int)n, (int)n, out);
-}
+using oskra::Params;
+using oskra::SelfArg;
 
 // ---------------------------------------------------------------------------
 // Flag names.
 
-PyObject *USE_BRACES_NAME, *DONT_USE_BRACES_NAME, *BRACES_UNMATCHED_NAME;
-
 PyObject *flags_to_set(unsigned flags) {
     PyObject *set = PySet_New(nullptr);
     if (!set) return nullptr;
-    if (((flags & oskra::quote::USE_BRACES) && PySet_Add(set, USE_BRACES_NAME) < 0) ||
-        ((flags & oskra::quote::DONT_USE_BRACES) && PySet_Add(set, DONT_USE_BRACES_NAME) < 0) ||
-        ((flags & oskra::quote::BRACES_UNMATCHED) && PySet_Add(set, BRACES_UNMATCHED_NAME) < 0)) {
+    if (((flags & oskra::quote::USE_BRACES) && PySet_Add(set, oskra::names.flag_use_braces) < 0) ||
+        ((flags & oskra::quote::DONT_USE_BRACES) && PySet_Add(set, oskra::names.flag_dont_use_braces) < 0) ||
+        ((flags & oskra::quote::BRACES_UNMATCHED) &&
+         PySet_Add(set, oskra::names.flag_braces_unmatched) < 0)) {
         Py_DECREF(set);
         return nullptr;
     }
@@ -49,9 +46,9 @@ bool set_to_flags(PyObject *flags, unsigned *out) {
     const struct {
         PyObject *name;
         unsigned bit;
-    } names[] = {{USE_BRACES_NAME, oskra::quote::USE_BRACES},
-                 {DONT_USE_BRACES_NAME, oskra::quote::DONT_USE_BRACES},
-                 {BRACES_UNMATCHED_NAME, oskra::quote::BRACES_UNMATCHED}};
+    } names[] = {{oskra::names.flag_use_braces, oskra::quote::USE_BRACES},
+                 {oskra::names.flag_dont_use_braces, oskra::quote::DONT_USE_BRACES},
+                 {oskra::names.flag_braces_unmatched, oskra::quote::BRACES_UNMATCHED}};
     *out = 0;
     for (const auto &n : names) {
         int r = PySequence_Contains(flags, n.name);
@@ -64,10 +61,10 @@ bool set_to_flags(PyObject *flags, unsigned *out) {
 // ---------------------------------------------------------------------------
 // The list-quoting functions.
 
+const Params scan_element_params{"_Tcl_ScanElement", SelfArg::none, {{"string"}}};
 PyObject *scan_element(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    static const char *const names[] = {"string"};
     PyObject *arg;
-    if (!parse_args("_Tcl_ScanElement", args, (size_t)nargsf, kwnames, names, 1, &arg)) return nullptr;
+    if (!scan_element_params.bind(args, nargsf, kwnames, &arg)) return nullptr;
     PyObject *s = oskra::wordform_text(arg);
     if (!s) return nullptr;
     unsigned flags = oskra::quote::scan_element(s);
@@ -86,10 +83,10 @@ PyObject *scan_element(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyO
     return result;
 }
 
+const Params convert_element_params{"_Tcl_ConvertElement", SelfArg::none, {{"src"}, {"flags"}}};
 PyObject *convert_element(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    static const char *const names[] = {"src", "flags"};
     PyObject *a[2];
-    if (!parse_args("_Tcl_ConvertElement", args, (size_t)nargsf, kwnames, names, 2, a)) return nullptr;
+    if (!convert_element_params.bind(args, nargsf, kwnames, a)) return nullptr;
     PyObject *s = oskra::wordform_text(a[0]);
     if (!s) return nullptr;
     unsigned flags;
@@ -101,9 +98,9 @@ PyObject *convert_element(PyObject *, PyObject *const *args, Py_ssize_t nargsf, 
     if (!braced && PyUnicode_GET_LENGTH(s) > 0 && PyUnicode_READ_CHAR(s, 0) == '{') {
         // An opening brace first in backslash form: every brace in the
         // element is backslashed, and the caller's flags record it.
-        int r = PySet_CheckExact(a[1]) ? PySet_Add(a[1], BRACES_UNMATCHED_NAME) : -2;
+        int r = PySet_CheckExact(a[1]) ? PySet_Add(a[1], oskra::names.flag_braces_unmatched) : -2;
         if (r == -2) {
-            PyObject *res = PyObject_CallMethod(a[1], "add", "O", BRACES_UNMATCHED_NAME);
+            PyObject *res = PyObject_CallMethod(a[1], "add", "O", oskra::names.flag_braces_unmatched);
             r = res ? 0 : -1;
             Py_XDECREF(res);
         }
@@ -117,53 +114,44 @@ PyObject *convert_element(PyObject *, PyObject *const *args, Py_ssize_t nargsf, 
     return result;
 }
 
-// One argument `obj`, passed to a core conversion.
-template <PyObject *(*Impl)(PyObject *)>
-PyObject *one_arg(const char *fname, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    static const char *const names[] = {"obj"};
+// One argument, passed to a core conversion.
+template <PyObject *(*Impl)(PyObject *), const Params &params>
+PyObject *one_arg(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
     PyObject *obj;
-    if (!parse_args(fname, args, (size_t)nargsf, kwnames, names, 1, &obj)) return nullptr;
+    if (!params.bind(args, nargsf, kwnames, &obj)) return nullptr;
     return Impl(obj);
 }
 
-PyObject *update_string_of_list(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    static const char *const names[] = {"listObj"};
-    PyObject *obj;
-    if (!parse_args("_tcl_UpdateStringOfList", args, (size_t)nargsf, kwnames, names, 1, &obj)) return nullptr;
-    return oskra::wordform_from_sequence(obj);
-}
+const Params update_string_of_list_params{"_tcl_UpdateStringOfList", SelfArg::none, {{"listObj"}}};
+const Params wordform_from_mapping_params{"_wordform_from_mapping", SelfArg::none, {{"obj"}}};
+const Params tclobj_from_sequence_params{"_tclobj_from_sequence", SelfArg::none, {{"obj"}}};
+const Params tclobj_from_mapping_params{"_tclobj_from_mapping", SelfArg::none, {{"obj"}}};
+const Params wordform_params{"wordform", SelfArg::none, {{"obj"}}};
+const Params tclobj_params{"tclobj", SelfArg::none, {{"obj"}}};
 
-PyObject *wordform_from_mapping(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    return one_arg<oskra::wordform_from_mapping>("_wordform_from_mapping", args, nargsf, kwnames);
-}
-PyObject *tclobj_from_sequence(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    return one_arg<oskra::tclobj_from_sequence>("_tclobj_from_sequence", args, nargsf, kwnames);
-}
-PyObject *tclobj_from_mapping(PyObject *, PyObject *const *args, Py_ssize_t nargsf, PyObject *kwnames) {
-    return one_arg<oskra::tclobj_from_mapping>("_tclobj_from_mapping", args, nargsf, kwnames);
-}
-
-#define FASTCALL_KW (METH_FASTCALL | METH_KEYWORDS)
 #define FN(f) ((PyCFunction)(void (*)(void))(f))
 
-PyMethodDef METHODS[] = {
-        {"_Tcl_ScanElement", FN(scan_element), FASTCALL_KW,
-         "_Tcl_ScanElement(string)\n--\n\n"
+// The module's plain functions: name, table, body and doc (the text
+// signature is put in front of the doc at module set-up).
+struct FunctionDef {
+    const Params &params;
+    PyCFunction body;
+    const char *doc;
+};
+const FunctionDef FUNCTIONS[] = {
+        {scan_element_params, FN(scan_element),
          "Scan one list element: (2 * length + 2, set of quoting flag names)."},
-        {"_Tcl_ConvertElement", FN(convert_element), FASTCALL_KW,
-         "_Tcl_ConvertElement(src, flags)\n--\n\n"
+        {convert_element_params, FN(convert_element),
          "The element quoted as the flags say; may add \"BRACES_UNMATCHED\" to flags."},
-        {"_tcl_UpdateStringOfList", FN(update_string_of_list), FASTCALL_KW,
-         "_tcl_UpdateStringOfList(listObj)\n--\n\n"
+        {update_string_of_list_params,
+         FN((one_arg<oskra::wordform_from_sequence, update_string_of_list_params>)),
          "The Tcl list string of the elements of an iterable."},
-        {"_wordform_from_mapping", FN(wordform_from_mapping), FASTCALL_KW,
-         "_wordform_from_mapping(obj)\n--\n\n"
+        {wordform_from_mapping_params,
+         FN((one_arg<oskra::wordform_from_mapping, wordform_from_mapping_params>)),
          "The Tcl list string key1 value1 key2 value2 ... of a mapping."},
-        {"_tclobj_from_sequence", FN(tclobj_from_sequence), FASTCALL_KW,
-         "_tclobj_from_sequence(obj)\n--\n\n"
+        {tclobj_from_sequence_params, FN((one_arg<oskra::tclobj_from_sequence, tclobj_from_sequence_params>)),
          "Tuple of tclobj() of every element."},
-        {"_tclobj_from_mapping", FN(tclobj_from_mapping), FASTCALL_KW,
-         "_tclobj_from_mapping(obj)\n--\n\n"
+        {tclobj_from_mapping_params, FN((one_arg<oskra::tclobj_from_mapping, tclobj_from_mapping_params>)),
          "Tuple (key1, value1, key2, value2, ...) of a mapping, each through tclobj()."},
 };
 
@@ -178,6 +166,7 @@ struct AttrFunction {
     PyObject *module;
     PyObject *doc;
     PyObject *(*impl)(PyObject *);
+    const Params *params;
 };
 
 int attrfn_traverse(PyObject *self, visitproc visit, void *arg) {
@@ -211,9 +200,8 @@ void attrfn_dealloc(PyObject *self) {
 
 PyObject *attrfn_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
     AttrFunction *f = (AttrFunction *)self;
-    static const char *const names[] = {"obj"};
     PyObject *obj;
-    if (!parse_args(PyUnicode_AsUTF8(f->name), args, nargsf, kwnames, names, 1, &obj)) return nullptr;
+    if (!f->params->bind(args, (Py_ssize_t)nargsf, kwnames, &obj)) return nullptr;
     return f->impl(obj);
 }
 
@@ -221,9 +209,10 @@ PyObject *attrfn_repr(PyObject *self) {
     return PyUnicode_FromFormat("<built-in function %U>", ((AttrFunction *)self)->name);
 }
 
-PyObject *attrfn_signature(PyObject *, void *) {
+PyObject *attrfn_signature(PyObject *self, void *) {
     // inspect.signature reads __signature__ first: (obj), like a Python
     // function of one argument.
+    const char *param_name = ((AttrFunction *)self)->params->params[0].name;
     PyObject *inspect = PyImport_ImportModule("inspect");
     if (!inspect) return nullptr;
     PyObject *param_cls = PyObject_GetAttrString(inspect, "Parameter");
@@ -232,7 +221,7 @@ PyObject *attrfn_signature(PyObject *, void *) {
     PyObject *result = nullptr;
     if (param_cls && sig_cls) {
         PyObject *kind = PyObject_GetAttrString(param_cls, "POSITIONAL_OR_KEYWORD");
-        PyObject *param = kind ? PyObject_CallFunction(param_cls, "sO", "obj", kind) : nullptr;
+        PyObject *param = kind ? PyObject_CallFunction(param_cls, "sO", param_name, kind) : nullptr;
         PyObject *params = param ? PyTuple_Pack(1, param) : nullptr;
         if (params) result = PyObject_CallOneArg(sig_cls, params);
         Py_XDECREF(kind);
@@ -289,8 +278,9 @@ PyType_Spec ATTRFN_SPEC = {
         ATTRFN_SLOTS,
 };
 
-PyObject *new_attr_function(PyTypeObject *tp, const char *name, const char *doc,
+PyObject *new_attr_function(PyTypeObject *tp, const Params &params, const char *doc,
                             PyObject *(*impl)(PyObject *)) {
+    const char *name = params.fname;
     AttrFunction *f = PyObject_GC_New(AttrFunction, tp);
     if (!f) return nullptr;
     Py_INCREF(tp);
@@ -301,6 +291,7 @@ PyObject *new_attr_function(PyTypeObject *tp, const char *name, const char *doc,
     f->module = PyUnicode_FromString(MODULE_NAME);
     f->doc = PyUnicode_FromString(doc);
     f->impl = impl;
+    f->params = &params;
     PyObject_GC_Track((PyObject *)f);
     if (!f->dict || !f->name || !f->qualname || !f->module || !f->doc) {
         Py_DECREF(f);
@@ -332,9 +323,7 @@ PyObject *check(PyObject *o) {
 NB_MODULE(wordform, m) {
     PyObject *mod = m.ptr();
     m.doc() = "Python values as Tcl words and lists (wordform) and as Tcl-ready values (tclobj).";
-    USE_BRACES_NAME = check(PyUnicode_InternFromString("USE_BRACES"));
-    DONT_USE_BRACES_NAME = check(PyUnicode_InternFromString("TCL_DONT_USE_BRACES"));
-    BRACES_UNMATCHED_NAME = check(PyUnicode_InternFromString("BRACES_UNMATCHED"));
+    if (!oskra::attach_state()) throw nb::python_error();
 
     nb::module_ abc = nb::module_::import_("collections.abc");
     m.attr("Mapping") = abc.attr("Mapping");
@@ -346,35 +335,34 @@ NB_MODULE(wordform, m) {
     m.attr("unicode") = nb::handle((PyObject *)&PyUnicode_Type);
 
     nb::object modname = nb::str(MODULE_NAME);
-    auto add_cfunction = [&](PyMethodDef &def) {
-        nb::object fn = nb::steal(check(PyCFunction_NewEx(&def, nullptr, modname.ptr())));
-        check(PyModule_AddObjectRef(mod, def.ml_name, fn.ptr()));
+    auto add_cfunction = [&](const FunctionDef &f) {
+        // The definition lives as long as the process, like the module.
+        PyMethodDef *def = new PyMethodDef{f.params.fname, f.body, METH_FASTCALL | METH_KEYWORDS,
+                                           f.params.doc_with_signature(f.params.fname, f.doc)};
+        nb::object fn = nb::steal(check(PyCFunction_NewEx(def, nullptr, modname.ptr())));
+        check(PyModule_AddObjectRef(mod, def->ml_name, fn.ptr()));
         return fn;
     };
-    add_cfunction(METHODS[0]);
-    add_cfunction(METHODS[1]);
-    nb::object update = add_cfunction(METHODS[2]);
+    add_cfunction(FUNCTIONS[0]);
+    add_cfunction(FUNCTIONS[1]);
+    nb::object update = add_cfunction(FUNCTIONS[2]);
     m.attr("_wordform_from_sequence") = update;
-    nb::object wf_mapping = add_cfunction(METHODS[3]);
+    nb::object wf_mapping = add_cfunction(FUNCTIONS[3]);
 
     PyTypeObject *fn_type = (PyTypeObject *)check(PyType_FromModuleAndSpec(mod, &ATTRFN_SPEC, nullptr));
     nb::object fn_type_ref = nb::steal((PyObject *)fn_type);
     nb::object wordform =
-            nb::steal(check(new_attr_function(fn_type, "wordform", WORDFORM_DOC, oskra::wordform)));
+            nb::steal(check(new_attr_function(fn_type, wordform_params, WORDFORM_DOC, oskra::wordform)));
     m.attr("wordform") = wordform;
 
-    nb::object maxsize;
-    if (nb::hasattr(sys, "maxsize")) {
-        maxsize = sys.attr("maxsize");
-    } else {
-        maxsize = sys.attr("maxint");
-    }
+    nb::object maxsize = sys.attr("maxsize");
     m.attr("_sysmaxsize") = maxsize;
     m.attr("_long_type") = nb::handle((PyObject *)Py_TYPE((maxsize + nb::int_(1)).ptr()));
 
-    nb::object t_sequence = add_cfunction(METHODS[4]);
-    nb::object t_mapping = add_cfunction(METHODS[5]);
-    nb::object tclobj = nb::steal(check(new_attr_function(fn_type, "tclobj", TCLOBJ_DOC, oskra::tclobj)));
+    nb::object t_sequence = add_cfunction(FUNCTIONS[4]);
+    nb::object t_mapping = add_cfunction(FUNCTIONS[5]);
+    nb::object tclobj =
+            nb::steal(check(new_attr_function(fn_type, tclobj_params, TCLOBJ_DOC, oskra::tclobj)));
     m.attr("tclobj") = tclobj;
 
     wordform.attr("from_sequence") = update;
