@@ -5,6 +5,7 @@ import importlib
 import inspect
 
 import pytest
+
 from oskra.tcl.history import History
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.namespace import TclVariable
