@@ -34,7 +34,8 @@ PyObject *tcl_obj_type() { return state->Tcl_Obj; }
 
 bool is_tkapp(PyObject *obj) {
     PyTypeObject *tp = Py_TYPE(obj);
-    return tp == g_tkapp_type || (g_tkapp_type == nullptr && std::strcmp(tp->tp_name, "_tkinter.tkapp") == 0);
+    return tp == state->tkapp_type ||
+            (state->tkapp_type == nullptr && std::strcmp(tp->tp_name, "_tkinter.tkapp") == 0);
 }
 
 Tcl_Interp *interp_of_tkapp(PyObject *tkapp) {
