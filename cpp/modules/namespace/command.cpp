@@ -38,8 +38,8 @@ int cmd_clear(PyObject *self) {
 void cmd_dealloc(PyObject *self) { vc::dealloc_gc(self, cmd_clear, C(self)->weakreflist); }
 
 // The Tcl application object and the command word.
-bool tk_and_name(PyObject *self, Ref &tk, PyObject *&name) {
-    return vc::tk_and_name(self, C(self)->tcl, &C(self)->cmd_name, "cmd_name", tk, name);
+bool tk_and_name(PyObject *self, Ref &tk, Ref &name) {
+    return vc::tk_and_name(self, &C(self)->tcl, &C(self)->cmd_name, "cmd_name", tk, name);
 }
 
 PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames);
@@ -108,6 +108,8 @@ int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
     PyObject *options = PyDict_New();
     if (!options) return -1;
     Py_XSETREF(C(self)->keywords, options);
+    // Each option lands in the dict self.keywords holds once its value is
+    // converted (the conversion may have assigned the attribute again).
     int k = vc::truthy(keywords);
     if (k < 0) return -1;
     if (k) {
@@ -124,7 +126,9 @@ int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
                 return -1;
             }
             Ref value = Ref::steal(tclobj(PyTuple_GET_ITEM(pair.get(), 1)));
-            if (!value || PyObject_SetItem(options, PyTuple_GET_ITEM(pair.get(), 0), value.get()) < 0)
+            if (!value) return -1;
+            Ref own = FIELD(self, keywords);
+            if (!own || PyObject_SetItem(own.get(), PyTuple_GET_ITEM(pair.get(), 0), value.get()) < 0)
                 return -1;
         }
         if (PyErr_Occurred()) return -1;
@@ -151,31 +155,31 @@ PyObject *cmd_build_tclcmd(PyObject *self, PyObject *const *args, Py_ssize_t nar
 PyObject *apply_cast(PyObject *self, PyObject *result) {
     Ref r = Ref::steal(result);
     if (!r) return nullptr;
-    PyObject *cast = FIELD(self, cast);
+    Ref cast = FIELD(self, cast);
     if (!cast) return nullptr;
-    int t = vc::truthy(cast);
+    int t = vc::truthy(cast.get());
     if (t < 0) return nullptr;
-    return t ? PyObject_CallOneArg(cast, r.get()) : r.release();
+    return t ? PyObject_CallOneArg(cast.get(), r.get()) : r.release();
 }
 
 PyObject *call_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     Ref words = Ref::steal(build(self, args, nargs, kwnames));
     if (!words) return nullptr;
-    PyObject *logger = FIELD(self, logger);
+    Ref logger = FIELD(self, logger);
     if (!logger) return nullptr;
-    int t = vc::truthy(logger);
+    int t = vc::truthy(logger.get());
     if (t < 0) return nullptr;
     if (t) {
         Ref text = Ref::steal(wordform(words.get()));
         if (!text) return nullptr;
         Ref msg = Ref::steal(PyUnicode_FromFormat("Calling: %S", text.get()));
         if (!msg) return nullptr;
-        Ref r = Ref::steal(PyObject_CallMethod(logger, "info", "O", msg.get()));
+        Ref r = Ref::steal(PyObject_CallMethod(logger.get(), "info", "O", msg.get()));
         if (!r) return nullptr;
     }
-    PyObject *tcl = FIELD(self, tcl);
+    Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    return apply_cast(self, vc::tk_call_words(tcl, words.get()));
+    return apply_cast(self, vc::tk_call_words(tcl.get(), words.get()));
 }
 
 PyObject *cmd_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -195,9 +199,9 @@ PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, P
 PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     Ref words = Ref::steal(build(self, args, nargs, kwnames));
     if (!words) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
+    Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    Ref tk = Ref::steal(vc::tk_of(tcl));
+    Ref tk = Ref::steal(vc::tk_of(tcl.get()));
     if (!tk) return nullptr;
     Ref script = Ref::steal(words_script(words.get()));
     if (!script) return nullptr;
@@ -210,13 +214,12 @@ PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 // its subcommand) are passed as kept Tcl values, which keep Tcl's lookup of
 // both between calls.
 PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr) {
-    Ref tk;
-    PyObject *name;
+    Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref cmd = Ref::steal(command_word(tk.get(), w0));
     Ref sub = Ref::steal(command_word(tk.get(), w1));
-    Ref words = Ref::steal(extra ? PyTuple_Pack(4, cmd.get(), sub.get(), name, extra)
-                                 : PyTuple_Pack(3, cmd.get(), sub.get(), name));
+    Ref words = Ref::steal(extra ? PyTuple_Pack(4, cmd.get(), sub.get(), name.get(), extra)
+                                 : PyTuple_Pack(3, cmd.get(), sub.get(), name.get()));
     if (!words) return nullptr;
     return call_words(tk.get(), words.get());
 }
@@ -229,13 +232,14 @@ PyObject *truth_of(PyObject *result) {
 }
 
 PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
-    Ref tk;
-    PyObject *name;
+    Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     // The result of a callback reaches the Tcl layer's unchecked conversion:
     // register a wrapper that checks it first.
     // An interpreter keeps the callables of its commands in its own table.
-    Ref table = Ref::steal(PyObject_GetAttrString(C(self)->tcl, "__commands__"));
+    Ref tcl = FIELD(self, tcl);
+    if (!tcl) return nullptr;
+    Ref table = Ref::steal(PyObject_GetAttrString(tcl.get(), "__commands__"));
     if (!table) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
         PyErr_Clear();
@@ -244,7 +248,7 @@ PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
     }
     Ref safe = Ref::steal(tcl_safe_callable(func, table.get()));
     if (!safe) return nullptr;
-    Ref r = Ref::steal(call_method2(tk.get(), names.createcommand, name, safe.get()));
+    Ref r = Ref::steal(call_method2(tk.get(), names.createcommand, name.get(), safe.get()));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
@@ -266,12 +270,11 @@ PyObject *cmd_is_command(PyObject *self, PyObject *) {
 }
 
 PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
-    Ref tk;
-    PyObject *name;
+    Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref renamed = Ref::steal(wordform(new_name));
     if (!renamed) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name, renamed.get()));
+    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name.get(), renamed.get()));
     if (!words) return nullptr;
     Ref r = Ref::steal(call_words(tk.get(), words.get()));
     if (!r) return nullptr;
@@ -280,13 +283,13 @@ PyObject *cmd_rename(PyObject *self, PyObject *new_name) {
 }
 
 PyObject *cmd_delete(PyObject *self, PyObject *) {
-    PyObject *tcl = FIELD(self, tcl);
+    Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    PyObject *name = FIELD(self, cmd_name);
+    Ref name = FIELD(self, cmd_name);
     if (!name) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name, names.empty));
+    Ref words = Ref::steal(PyTuple_Pack(3, names.rename_cmd, name.get(), names.empty));
     if (!words) return nullptr;
-    Ref r = Ref::steal(vc::tk_call_words(tcl, words.get()));
+    Ref r = Ref::steal(vc::tk_call_words(tcl.get(), words.get()));
     if (!r) return nullptr;
     Py_RETURN_NONE;
 }
@@ -299,9 +302,9 @@ PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, nam
 PyObject *cmd_proc_args(PyObject *self, PyObject *) {
     Ref r = Ref::steal(info_call(self, names.info_cmd, names.args));
     if (!r) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
+    Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    return call_method1(tcl, names.cast_list, r.get());
+    return call_method1(tcl.get(), names.cast_list, r.get());
 }
 
 // The body of proc_arg_default: Tcl stores the default of arg_name, if
@@ -309,11 +312,11 @@ PyObject *cmd_proc_args(PyObject *self, PyObject *) {
 PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, PyObject *var) {
     Ref tk = Ref::steal(vc::tk_of(tcl));
     if (!tk) return nullptr;
-    PyObject *name = FIELD(self, cmd_name);
+    Ref name = FIELD(self, cmd_name);
     if (!name) return nullptr;
     Ref arg = Ref::steal(wordform(arg_name));
     if (!arg) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(5, names.info_cmd, names.default_, name, arg.get(), var));
+    Ref words = Ref::steal(PyTuple_Pack(5, names.info_cmd, names.default_, name.get(), arg.get(), var));
     if (!words) return nullptr;
     Ref result = Ref::steal(call_words(tk.get(), words.get()));
     if (!result) return nullptr;
@@ -326,20 +329,19 @@ PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, Py
 }
 
 PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
-    PyObject *tcl = FIELD(self, tcl);
+    Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    Ref tcl_ref = Ref::borrow(tcl);  // self.tcl may be reassigned meanwhile
     // with TempTclVariable(tcl=self.tcl) as tmp_var: ...
     static PyObject *kw = nullptr;
     if (!kw && !(kw = Py_BuildValue("(s)", "tcl"))) return nullptr;
-    PyObject *stack[1] = {tcl};
+    PyObject *stack[1] = {tcl.get()};
     Ref manager = Ref::steal(PyObject_Vectorcall(classes.TempTclVariable.ptr(), stack, 0, kw));
     if (!manager) return nullptr;
     Ref exit = Ref::steal(PyObject_GetAttr(manager.get(), names.dunder_exit));
     if (!exit) return nullptr;
     Ref var = Ref::steal(PyObject_CallMethodNoArgs(manager.get(), names.dunder_enter));
     if (!var) return nullptr;
-    Ref result = Ref::steal(arg_default_into(self, tcl_ref.get(), arg_name, var.get()));
+    Ref result = Ref::steal(arg_default_into(self, tcl.get(), arg_name, var.get()));
     if (result) {
         Ref r = Ref::steal(PyObject_CallFunctionObjArgs(exit.get(), Py_None, Py_None, Py_None, nullptr));
         return r ? result.release() : nullptr;
@@ -364,10 +366,10 @@ PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {
 // --- names and text forms ---------------------------------------------------
 
 PyObject *cmd_absolute(PyObject *self, PyObject *) {
-    PyObject *name = FIELD(self, cmd_name);
+    Ref name = FIELD(self, cmd_name);
     if (!name) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
-    return tcl ? vc::absolute_name(tcl, name) : nullptr;
+    Ref tcl = FIELD(self, tcl);
+    return tcl ? vc::absolute_name(tcl.get(), name.get()) : nullptr;
 }
 
 PyObject *cmd_make_absolute(PyObject *self, PyObject *) {
@@ -378,22 +380,22 @@ PyObject *cmd_make_absolute(PyObject *self, PyObject *) {
 }
 
 // Appends ", <label>=" + repr(value) when value is truthy.
-int repr_part(PyObject *parts, const char *label, PyObject *value) {
+int repr_part(PyObject *parts, const char *label, const Ref &value) {
     if (!value) return 0;
-    int t = PyObject_IsTrue(value);
+    int t = PyObject_IsTrue(value.get());
     if (t <= 0) return t;
-    Ref part = Ref::steal(PyUnicode_FromFormat(", %s=%R", label, value));
+    Ref part = Ref::steal(PyUnicode_FromFormat(", %s=%R", label, value.get()));
     return part ? PyList_Append(parts, part.get()) : -1;
 }
 
 PyObject *cmd_repr(PyObject *self) {
-    PyObject *name = FIELD(self, cmd_name);
+    Ref name = FIELD(self, cmd_name);
     if (!name) return nullptr;
     Ref cls = Ref::steal(PyType_GetName(Py_TYPE(self)));
     if (!cls) return nullptr;
     Ref parts = Ref::steal(PyList_New(0));
     if (!parts) return nullptr;
-    Ref head = Ref::steal(PyUnicode_FromFormat("%U(%R", cls.get(), name));
+    Ref head = Ref::steal(PyUnicode_FromFormat("%U(%R", cls.get(), name.get()));
     if (!head || PyList_Append(parts.get(), head.get()) < 0) return nullptr;
     if (repr_part(parts.get(), "args", FIELD(self, args)) < 0) return nullptr;
     if (repr_part(parts.get(), "keywords", FIELD(self, keywords)) < 0) return nullptr;

@@ -11,12 +11,23 @@ namespace oskra::ns::cmd {
 
 namespace {
 
-// A mapping of options as a dict (what **keywords would see).
-PyObject *as_dict(PyObject *mapping) {
-    if (PyDict_CheckExact(mapping)) return Py_NewRef(mapping);
-    Ref d = Ref::steal(PyDict_New());
-    if (!d || PyDict_Merge(d.get(), mapping, 1) < 0) return nullptr;
-    return d.release();
+// The options of a mapping as a flat tuple (key1, value1, key2, ...), read
+// in one go as **keywords would see them.
+PyObject *option_pairs(PyObject *mapping) {
+    Ref d = PyDict_CheckExact(mapping) ? Ref::borrow(mapping) : Ref::steal(PyDict_New());
+    if (!d || (d.get() != mapping && PyDict_Merge(d.get(), mapping, 1) < 0)) return nullptr;
+    Py_ssize_t n = PyDict_GET_SIZE(d.get());
+    Ref out = Ref::steal(PyTuple_New(2 * n));
+    if (!out) return nullptr;
+    Py_ssize_t pos = 0, i = 0;
+    PyObject *key, *value;
+    // Nothing here runs Python code: the dict cannot change meanwhile.
+    while (i < n && PyDict_Next(d.get(), &pos, &key, &value)) {
+        PyTuple_SET_ITEM(out.get(), 2 * i, Py_NewRef(key));
+        PyTuple_SET_ITEM(out.get(), 2 * i + 1, Py_NewRef(value));
+        ++i;
+    }
+    return out.release();
 }
 
 // "-" + key; the option names of a program are few, so they are kept.
@@ -48,15 +59,18 @@ int same_key(PyObject *key, PyObject *kwname) {
 // (cmd_name,) + self.args + tclobj(args), then the dashed options of
 // self.keywords updated with kwargs: a stored option keeps its place and
 // takes the new value, new ones follow in call order. Built in one tuple.
+// The fields are owned while in use and the stored options are read once
+// into a snapshot: the conversions and the option names' comparisons run
+// Python code, which may assign the fields or change the dict.
 PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    PyObject *name = FIELD(self, cmd_name);
+    Ref name = FIELD(self, cmd_name);
     if (!name) return nullptr;
-    PyObject *fixed = FIELD(self, args);
+    Ref fixed = FIELD(self, args);
     if (!fixed) return nullptr;
-    if (!PyTuple_Check(fixed))
+    if (!PyTuple_Check(fixed.get()))
         return PyErr_Format(PyExc_TypeError, "can only concatenate tuple (not \"%.200s\") to tuple",
-                            Py_TYPE(fixed)->tp_name);
-    Py_ssize_t nfixed = PyTuple_GET_SIZE(fixed);
+                            Py_TYPE(fixed.get())->tp_name);
+    Py_ssize_t nfixed = PyTuple_GET_SIZE(fixed.get());
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     // Every value is converted before the options are expanded.
     Ref converted = Ref::steal(PyTuple_New(nargs + nkw));
@@ -66,42 +80,38 @@ PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
         if (!v) return nullptr;
         PyTuple_SET_ITEM(converted.get(), i, v);
     }
-    PyObject *stored = FIELD(self, keywords);
+    Ref stored = FIELD(self, keywords);
     if (!stored) return nullptr;
-    Ref options = Ref::steal(as_dict(stored));
+    Ref options = Ref::steal(option_pairs(stored.get()));
     if (!options) return nullptr;
-    Py_ssize_t nstored = PyDict_GET_SIZE(options.get());
+    Py_ssize_t nstored = PyTuple_GET_SIZE(options.get()) / 2;
     // For each stored option, the keyword argument that replaces its value.
     std::vector<Py_ssize_t> replaced_by(nstored, -1);
     std::vector<char> is_new(nkw, 1);
     Py_ssize_t nnew = nkw;
-    if (nkw) {
-        Py_ssize_t it = 0, i = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(options.get(), &it, &key, &value) && i < nstored) {
-            for (Py_ssize_t j = 0; j < nkw; ++j) {
-                if (!is_new[j]) continue;
-                int eq = same_key(key, PyTuple_GET_ITEM(kwnames, j));
-                if (eq < 0) return nullptr;
-                if (eq) {
-                    replaced_by[i] = j;
-                    is_new[j] = 0;
-                    --nnew;
-                    break;
-                }
+    for (Py_ssize_t i = 0; nkw && i < nstored; ++i) {
+        PyObject *key = PyTuple_GET_ITEM(options.get(), 2 * i);
+        for (Py_ssize_t j = 0; j < nkw; ++j) {
+            if (!is_new[j]) continue;
+            int eq = same_key(key, PyTuple_GET_ITEM(kwnames, j));
+            if (eq < 0) return nullptr;
+            if (eq) {
+                replaced_by[i] = j;
+                is_new[j] = 0;
+                --nnew;
+                break;
             }
-            ++i;
         }
     }
-    PyObject *words = PyTuple_New(1 + nfixed + nargs + 2 * (nstored + nnew));
+    Ref words = Ref::steal(PyTuple_New(1 + nfixed + nargs + 2 * (nstored + nnew)));
     if (!words) return nullptr;
-    Ref guard = Ref::steal(words);
-    PyTuple_SET_ITEM(words, 0, Py_NewRef(name));
+    PyObject *w = words.get();
+    PyTuple_SET_ITEM(w, 0, name.release());
     Py_ssize_t pos = 1;
     for (Py_ssize_t i = 0; i < nfixed; ++i)
-        PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(fixed, i)));
+        PyTuple_SET_ITEM(w, pos++, Py_NewRef(PyTuple_GET_ITEM(fixed.get(), i)));
     for (Py_ssize_t i = 0; i < nargs; ++i)
-        PyTuple_SET_ITEM(words, pos++, Py_NewRef(PyTuple_GET_ITEM(converted.get(), i)));
+        PyTuple_SET_ITEM(w, pos++, Py_NewRef(PyTuple_GET_ITEM(converted.get(), i)));
     auto option = [&](PyObject *key, PyObject *value) -> bool {
         if (!PyUnicode_Check(key)) {
             PyErr_SetString(PyExc_TypeError, "keywords must be strings");
@@ -109,25 +119,20 @@ PyObject *build_impl(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
         }
         PyObject *d = dashed(key);
         if (!d) return false;
-        PyTuple_SET_ITEM(words, pos++, d);
-        PyTuple_SET_ITEM(words, pos++, Py_NewRef(value));
+        PyTuple_SET_ITEM(w, pos++, d);
+        PyTuple_SET_ITEM(w, pos++, Py_NewRef(value));
         return true;
     };
-    Py_ssize_t it = 0, i = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(options.get(), &it, &key, &value)) {
-        if (i >= nstored) break;  // changed by a key's __eq__: caught below
-        Py_ssize_t j = replaced_by[i++];
-        if (!option(key, j < 0 ? value : PyTuple_GET_ITEM(converted.get(), nargs + j))) return nullptr;
-    }
-    if (i != nstored || PyDict_GET_SIZE(options.get()) != nstored) {
-        PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-        return nullptr;
+    for (Py_ssize_t i = 0; i < nstored; ++i) {
+        Py_ssize_t j = replaced_by[i];
+        PyObject *value = j < 0 ? PyTuple_GET_ITEM(options.get(), 2 * i + 1)
+                                : PyTuple_GET_ITEM(converted.get(), nargs + j);
+        if (!option(PyTuple_GET_ITEM(options.get(), 2 * i), value)) return nullptr;
     }
     for (Py_ssize_t j = 0; j < nkw; ++j)
         if (is_new[j] && !option(PyTuple_GET_ITEM(kwnames, j), PyTuple_GET_ITEM(converted.get(), nargs + j)))
             return nullptr;
-    return guard.release();
+    return words.release();
 }
 
 PyObject *kwargs_to_dashed_args(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {

@@ -12,13 +12,15 @@
 
 namespace oskra::ns::vc {
 
-// A C field exposed as an attribute: borrowed, or AttributeError as a
-// Python object raises for an attribute that was never set or was deleted.
-inline PyObject *field(PyObject *self, PyObject *value, const char *name) {
+// A C field exposed as an attribute, as an owned reference: any Python code
+// run while it is in use may assign the attribute again and so drop the
+// field's own reference. Null with AttributeError, as a Python object raises
+// for an attribute that was never set or was deleted.
+inline Ref field(PyObject *self, PyObject *value, const char *name) {
     if (!value)
         PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name,
                      name);
-    return value;
+    return Ref::borrow(value);
 }
 
 // Python truth of an optional value (null counts as false).
@@ -33,16 +35,17 @@ inline int truthy(PyObject *o) {
 PyObject *tk_of(PyObject *tcl);
 
 // What every call into Tcl starts with: the Tcl application object of the
-// interpreter in the `tcl` field, then the name in *name_slot (the field
-// called `label`). The name is read last: reaching the interpreter may run
-// Python code. False with the error set.
-inline bool tk_and_name(PyObject *self, PyObject *tcl, PyObject *const *name_slot, const char *label, Ref &tk,
-                        PyObject *&name) {
-    if (!field(self, tcl, "tcl")) return false;
-    tk = Ref::steal(tk_of(tcl));
+// interpreter in the field *tcl_slot, then the name in *name_slot (the field
+// called `label`), both owned. The name is read last: reaching the
+// interpreter may run Python code. False with the error set.
+inline bool tk_and_name(PyObject *self, PyObject *const *tcl_slot, PyObject *const *name_slot,
+                        const char *label, Ref &tk, Ref &name) {
+    Ref tcl = field(self, *tcl_slot, "tcl");
+    if (!tcl) return false;
+    tk = Ref::steal(tk_of(tcl.get()));
     if (!tk) return false;
     name = field(self, *name_slot, label);
-    return name != nullptr;
+    return bool(name);
 }
 
 // Visits, or clears, the object fields of a native type (traverse and clear).

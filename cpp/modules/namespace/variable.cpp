@@ -38,20 +38,15 @@ int init_fields(PyObject *self, PyObject *var_name, PyObject *array_index, PyObj
     if (!ref) return -1;
     Py_XSETREF(V(self)->tcl, ref);
     Py_XSETREF(V(self)->cast, Py_NewRef(cast ? cast : Py_None));
-    PyObject *name = wordform(var_name);
+    Ref name = Ref::steal(wordform(var_name));
     if (!name) return -1;
     if (array_index && array_index != Py_None) {
         Ref index = Ref::steal(wordform(array_index));
-        if (!index) {
-            Py_DECREF(name);
-            return -1;
-        }
-        PyObject *full = PyUnicode_FromFormat("%S(%S)", name, index.get());
-        Py_DECREF(name);
-        if (!full) return -1;
-        name = full;
+        if (!index) return -1;
+        name = Ref::steal(PyUnicode_FromFormat("%S(%S)", name.get(), index.get()));
+        if (!name) return -1;
     }
-    Py_XSETREF(V(self)->var_name, name);
+    Py_XSETREF(V(self)->var_name, name.release());
     return 0;
 }
 
@@ -70,21 +65,21 @@ int var_init(PyObject *self, PyObject *args, PyObject *kwargs) {
 
 // The Tcl name of the variable, or of its element `index` when given.
 PyObject *name_of(PyObject *self, PyObject *index) {
-    PyObject *name = FIELD(self, var_name);
+    Ref name = FIELD(self, var_name);
     if (!name) return nullptr;
-    if (!index || index == Py_None) return Py_NewRef(name);
+    if (!index || index == Py_None) return name.release();
     Ref w = Ref::steal(wordform(index));
     if (!w) return nullptr;
-    if (!PyUnicode_Check(name)) {
-        PyErr_Format(PyExc_TypeError, "var_name must be str, not %.100s", Py_TYPE(name)->tp_name);
+    if (!PyUnicode_Check(name.get())) {
+        PyErr_Format(PyExc_TypeError, "var_name must be str, not %.100s", Py_TYPE(name.get())->tp_name);
         return nullptr;
     }
-    return PyUnicode_FromFormat("%U(%U)", name, w.get());
+    return PyUnicode_FromFormat("%U(%U)", name.get(), w.get());
 }
 
 // The Tcl application object and the variable's name.
-bool tk_and_name(PyObject *self, Ref &tk, PyObject *&name) {
-    return vc::tk_and_name(self, V(self)->tcl, &V(self)->var_name, "var_name", tk, name);
+bool tk_and_name(PyObject *self, Ref &tk, Ref &name) {
+    return vc::tk_and_name(self, &V(self)->tcl, &V(self)->var_name, "var_name", tk, name);
 }
 
 PyObject *tk_element_call(PyObject *tk, TkMethod method, PyObject *name, PyObject *index, PyObject *value) {
@@ -109,23 +104,21 @@ PyObject *tk_element_call(PyObject *tk, TkMethod method, PyObject *name, PyObjec
 
 // tk_element_call on this variable.
 PyObject *element_call(PyObject *self, TkMethod method, PyObject *index, PyObject *value = nullptr) {
-    Ref tk;
-    PyObject *name;
+    Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
-    return tk_element_call(tk.get(), method, name, index, value);
+    return tk_element_call(tk.get(), method, name.get(), index, value);
 }
 
 // tk.call(("::array", sub, var_name[, wordform(pattern)])).
 PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
-    Ref tk;
-    PyObject *name;
+    Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     bool with = pattern && pattern != Py_None;
     Ref words = Ref::steal(PyTuple_New(with ? 4 : 3));
     if (!words) return nullptr;
     PyTuple_SET_ITEM(words.get(), 0, Py_NewRef(names.array_cmd));
     PyTuple_SET_ITEM(words.get(), 1, Py_NewRef(sub));
-    PyTuple_SET_ITEM(words.get(), 2, Py_NewRef(name));
+    PyTuple_SET_ITEM(words.get(), 2, name.release());
     if (with) {
         PyObject *p = wordform(pattern);
         if (!p) return nullptr;
@@ -138,9 +131,9 @@ PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
 PyObject *tcl_cast(PyObject *self, PyObject *cast_name, PyObject *value) {
     Ref v = Ref::steal(value);
     if (!v) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
+    Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    return call_method1(tcl, cast_name, v.get());
+    return call_method1(tcl.get(), cast_name, v.get());
 }
 
 // --- reading and writing ----------------------------------------------------
@@ -148,14 +141,12 @@ PyObject *tcl_cast(PyObject *self, PyObject *cast_name, PyObject *value) {
 PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
     Ref result = Ref::steal(element_call(self, TkMethod::getvar, index));
     if (!result) return nullptr;
-    if (!cast || cast == marker) {
-        cast = FIELD(self, cast);
-        if (!cast) return nullptr;
-    }
-    int t = vc::truthy(cast);
+    Ref own = (!cast || cast == marker) ? FIELD(self, cast) : Ref::borrow(cast);
+    if (!own) return nullptr;
+    int t = vc::truthy(own.get());
     if (t < 0) return nullptr;
     if (!t) return result.release();
-    return PyObject_CallOneArg(cast, result.get());
+    return PyObject_CallOneArg(own.get(), result.get());
 }
 
 PyObject *var_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -169,8 +160,7 @@ PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, P
     static const char *const params[] = {"array_index"};
     PyObject *a[1];
     if (!bind_params("get_str", 1, args, nargs, kwnames, params, 1, 0, a)) return nullptr;
-    Ref tk;
-    PyObject *var_name;
+    Ref tk, var_name;
     if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, a[0]));
     if (!name) return nullptr;
@@ -214,8 +204,7 @@ PyObject *var_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyO
 }
 
 PyObject *exists_impl(PyObject *self, PyObject *index) {
-    Ref tk;
-    PyObject *var_name;
+    Ref tk, var_name;
     if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, index));
     if (!name) return nullptr;
@@ -237,9 +226,9 @@ PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t
     PyObject *a[2];
     if (!bind_params("array_item_byref", 1, args, nargs, kwnames, params, 2, 1, a)) return nullptr;
     if (!kw && !(kw = Py_BuildValue("(sss)", "array_index", "tcl", "cast"))) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
+    Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    PyObject *stack[4] = {self, a[0], tcl, a[1] ? a[1] : Py_None};
+    PyObject *stack[4] = {self, a[0], tcl.get(), a[1] ? a[1] : Py_None};
     return PyObject_Vectorcall(classes.TclVariable.ptr(), stack, 1, kw);
 }
 
@@ -260,13 +249,12 @@ PyObject *var_array_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t na
 PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
     if (one_pattern("array_get_str", args, nargs, kwnames, &pattern)) return nullptr;
-    Ref tk;
-    PyObject *name;
+    Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     bool with = pattern && pattern != Py_None;
     Ref word = Ref::steal(with ? wordform(pattern) : Py_NewRef(Py_None));
     if (!word) return nullptr;
-    PyObject *words[4] = {names.array_cmd, names.get, name, word.get()};
+    PyObject *words[4] = {names.array_cmd, names.get, name.get(), word.get()};
     return tcl_cast(self, names.cast_array, call_text(tk.get(), words, with ? 4 : 3));
 }
 
@@ -274,12 +262,11 @@ PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
     static const char *const params[] = {"value"};
     PyObject *a[1];
     if (!bind_params("array_set", 1, args, nargs, kwnames, params, 1, 1, a)) return nullptr;
-    Ref tk;
-    PyObject *name;
+    Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref value = Ref::steal(tclobj(a[0]));
     if (!value) return nullptr;
-    Ref words = Ref::steal(PyTuple_Pack(4, names.array_cmd, names.set, name, value.get()));
+    Ref words = Ref::steal(PyTuple_Pack(4, names.array_cmd, names.set, name.get(), value.get()));
     if (!words) return nullptr;
     Ref r = Ref::steal(call_words(tk.get(), words.get()));
     if (!r) return nullptr;
@@ -317,10 +304,10 @@ PyObject *var_is_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs, 
 // --- names and text forms ---------------------------------------------------
 
 PyObject *var_absolute(PyObject *self, PyObject *) {
-    PyObject *name = FIELD(self, var_name);
+    Ref name = FIELD(self, var_name);
     if (!name) return nullptr;
-    PyObject *tcl = FIELD(self, tcl);
-    return tcl ? vc::absolute_name(tcl, name) : nullptr;
+    Ref tcl = FIELD(self, tcl);
+    return tcl ? vc::absolute_name(tcl.get(), name.get()) : nullptr;
 }
 
 PyObject *var_make_absolute(PyObject *self, PyObject *) {
@@ -330,22 +317,19 @@ PyObject *var_make_absolute(PyObject *self, PyObject *) {
     Py_RETURN_NONE;
 }
 
-PyObject *var_str(PyObject *self) {
-    PyObject *name = FIELD(self, var_name);
-    return name ? Py_NewRef(name) : nullptr;
-}
+PyObject *var_str(PyObject *self) { return FIELD(self, var_name).release(); }
 
 PyObject *var_tclobj(PyObject *self, PyObject *) {
-    PyObject *name = FIELD(self, var_name);
-    return name ? wordform(name) : nullptr;
+    Ref name = FIELD(self, var_name);
+    return name ? wordform(name.get()) : nullptr;
 }
 
 PyObject *var_repr(PyObject *self) {
-    PyObject *name = FIELD(self, var_name);
+    Ref name = FIELD(self, var_name);
     if (!name) return nullptr;
     Ref cls = Ref::steal(PyType_GetName(Py_TYPE(self)));
     if (!cls) return nullptr;
-    return PyUnicode_FromFormat("%U(%R)", cls.get(), name);
+    return PyUnicode_FromFormat("%U(%R)", cls.get(), name.get());
 }
 
 #define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
