@@ -4,6 +4,8 @@ import tkinter
 
 import pytest
 
+pytest_plugins = ["pytester"]
+
 
 @pytest.fixture
 def interp():

@@ -17,6 +17,7 @@ from collections.abc import Mapping, Sequence
 from tkinter import TclError
 
 import pytest
+from oskra.tcl.wordform import tclobj
 
 TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
 BIG = 10_000_000  # characters in the "huge" strings
@@ -1155,10 +1156,10 @@ def test_casts_of_pathological_text_finish(shared, text):
     ids=repr,
 )
 def test_callback_results_convert_as_the_tcl_layer_does(shared, result):
-    """Registered through the package or on the Tcl layer directly, the
-    same return value gives the same Tcl result."""
+    """A callback's return value gives the Tcl result that the Tcl layer
+    gives for its tclobj() form."""
     shared.create_callback(lambda *a: result, "::hostile_ret", force=True)
-    shared.tk.createcommand("::hostile_ret_raw", lambda *a: result)
+    shared.tk.createcommand("::hostile_ret_raw", lambda *a: tclobj(result))
     assert shared.tk.call("::hostile_ret") == shared.tk.call("::hostile_ret_raw")
     shared.remove_callback("::hostile_ret")
 

@@ -1,6 +1,10 @@
 // The guard in front of tkinter's unchecked conversion of nested values.
 #include "core/tclsafe.h"
 
+#include "core/callback_errors.h"
+#include "core/convert.h"
+#include "core/tclconv.h"
+
 #include <climits>
 #include <cstddef>
 
@@ -102,7 +106,8 @@ PyObject *safe(PyObject *value) {
     return text;
 }
 
-// The wrapper of a callback: calls it and checks its result. The Tcl layer
+// The wrapper of a callback: calls it, converts and checks its result, and
+// turns its exception into a Tcl error that says what happened. The Tcl layer
 // holds the wrapper where the garbage collector cannot see it, so a wrapper
 // that belongs to an interpreter does not hold the callable itself: the
 // interpreter's callable table does (under `key`), and the wrapper reaches
@@ -112,6 +117,10 @@ struct SafeCallable {
     PyObject_HEAD PyObject *func;  // the callable, or null when a table holds it
     PyObject *table_ref;  // weak reference to that table
     PyObject *key;
+    PyObject *name;  // the command's name, for the log
+    // The interpreter whose command this is. The wrapper is reachable only
+    // from that command, so the interpreter outlives every call.
+    Tcl_Interp *interp;
     vectorcallfunc vectorcall;
 };
 
@@ -130,6 +139,7 @@ Ref table_of(PyObject *self) {
 }
 
 PyObject *safe_callable_call(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+    if (SC(self)->interp && refuse_callback(SC(self)->interp)) return nullptr;
     Ref func = Ref::borrow(SC(self)->func);
     if (!func) {
         Ref table = table_of(self);
@@ -141,13 +151,16 @@ PyObject *safe_callable_call(PyObject *self, PyObject *const *args, size_t nargs
         func = Ref::borrow(f);
     }
     Ref result = Ref::steal(PyObject_Vectorcall(func.get(), args, nargsf, kwnames));
-    if (!result) return nullptr;
-    return safe(result.get());
+    Ref value = result ? Ref::steal(tclobj(result.get())) : Ref();
+    PyObject *safe_value = value ? safe(value.get()) : nullptr;
+    if (!safe_value && SC(self)->interp) return fail_callback(SC(self)->interp, SC(self)->name);
+    return safe_value;
 }
 
 int safe_callable_traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(SC(self)->func);
     Py_VISIT(SC(self)->table_ref);
+    Py_VISIT(SC(self)->name);
     Py_VISIT(Py_TYPE(self));
     return 0;
 }
@@ -156,6 +169,7 @@ int safe_callable_clear(PyObject *self) {
     Py_CLEAR(SC(self)->func);
     Py_CLEAR(SC(self)->table_ref);
     Py_CLEAR(SC(self)->key);
+    Py_CLEAR(SC(self)->name);
     return 0;
 }
 
@@ -189,8 +203,9 @@ PyType_Spec safe_callable_spec = {"oskra.tcl.SafeCallback", sizeof(SafeCallable)
 
 }  // namespace
 
-PyObject *tcl_safe_callable(PyObject *func, PyObject *table) {
+PyObject *tcl_safe_callable(PyObject *func, PyObject *tk, PyObject *name, PyObject *table) {
     if (!PyCallable_Check(func)) return Py_NewRef(func);
+    if (!tcl_obj_type() || !callback_errors_init()) return nullptr;
     if (!state->SafeCallback) {
         state->SafeCallback = PyType_FromSpec(&safe_callable_spec);  // kept for the life of the process
         if (!state->SafeCallback) return nullptr;
@@ -198,6 +213,8 @@ PyObject *tcl_safe_callable(PyObject *func, PyObject *table) {
     SafeCallable *w = PyObject_GC_New(SafeCallable, (PyTypeObject *)state->SafeCallback);
     if (!w) return nullptr;
     w->func = w->table_ref = w->key = nullptr;
+    w->name = Py_NewRef(name);
+    w->interp = tkapp_interp(tk);  // null for a stand-in Tcl layer: its own error handling applies
     w->vectorcall = safe_callable_call;
     Ref wrapper = Ref::steal((PyObject *)w);  // on an error below, its dealloc undoes what was done
     if (table) {

@@ -21,17 +21,20 @@ namespace oskra {
 // string too long for Tcl, or nesting deeper than the recursion limit.
 PyObject *tcl_safe_value(PyObject *value);
 
-// The callable to register with the Tcl layer's createcommand in place of
-// `func`: the Tcl layer converts a callback's return value with the same
-// unchecked conversion, so the result of `func` goes through
-// tcl_safe_value() on its way back (an unconvertible result becomes the
-// Tcl error of a failed callback). Anything that is not callable is
-// returned as it is, for the Tcl layer to refuse. New reference.
+// The callable to register with the Tcl layer's createcommand, as the
+// command `name` of the Tcl application object `tk`, in place of `func`.
+// The result of `func` is converted with tclobj() (None is "", sequences
+// and mappings become lists, a NestMap its keyed-list text) and then goes
+// through tcl_safe_value(), since the Tcl layer converts a callback's
+// result with the same unchecked conversion. An exception of `func` (or of
+// the conversion) becomes a Tcl error that tells what it was, and reaches
+// the caller of the Tcl code (core/callback_errors.h). Anything that is not
+// callable is returned as it is, for the Tcl layer to refuse. New reference.
 //
 // With `table` (an interpreter's callable table: a dict that accepts weak
 // references), the table holds `func` while the wrapper lives and the
 // wrapper holds the table only weakly; once the table is gone, calling the
 // wrapper raises RuntimeError("interpreter is closed").
-PyObject *tcl_safe_callable(PyObject *func, PyObject *table = nullptr);
+PyObject *tcl_safe_callable(PyObject *func, PyObject *tk, PyObject *name, PyObject *table = nullptr);
 
 }  // namespace oskra

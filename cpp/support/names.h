@@ -34,7 +34,7 @@
     X(ns, "ns") X(objs, "objs") X(origin, "origin") X(pattern, "pattern")         \
     X(proc_arg_default, "proc_arg_default") X(proc_args, "proc_args")             \
     X(proc_body, "proc_body") X(procs, "procs") X(re, "re")                       \
-    X(record, "record") X(remove, "remove") X(rename, "rename")                   \
+    X(record, "record") X(record_entry, "_record") X(remove, "remove") X(rename, "rename")                   \
     X(search, "search") X(set, "set") X(setvar, "setvar")                         \
     X(startswith, "startswith") X(strftime, "strftime") X(tcl, "tcl")             \
     X(tk, "tk") X(typecast, "typecast") X(unset, "unset")                         \

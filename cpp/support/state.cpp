@@ -50,7 +50,7 @@ bool make_state(State *s) {
         !(s->abc_Mapping = import_attr("collections.abc", "Mapping")) ||
         !(mutable_mapping = Ref::steal(import_attr("collections.abc", "MutableMapping"))) ||
         !(s->mutable_mapping_update = PyObject_GetAttrString(mutable_mapping.get(), "update")) ||
-        !(s->functools = PyImport_ImportModule("functools")))
+        !(s->functools = PyImport_ImportModule("functools")) || !(s->callback_errors = PyDict_New()))
         return false;
     return true;
 }

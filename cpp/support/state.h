@@ -30,6 +30,12 @@ struct State {
     // Set by the modules that make them (null until then).
     PyObject *NestMap;  // oskra.tcl.nestmap.NestMap
     PyObject *SafeCallback;  // the type of core/tclsafe.h's callable wrapper
+
+    // Exceptions of Python callbacks, kept per Tcl interpreter until the
+    // call that ran the Tcl code returns, and the number of the package's
+    // calls into the Tcl layer under way (core/callback_errors.h).
+    PyObject *callback_errors;  // dict: interpreter address -> (exception, errorCode)
+    long active_tcl_calls;
 };
 
 // This module's pointer to the process's State (null before attach_state).

@@ -19,6 +19,7 @@ namespace {
 struct EntryObject {
     PyObject_HEAD PyObject *api;
     PyObject *timestamp;  // the date-time, once built or when set
+    PyObject *error;  // the error text of a call that failed, else null (None)
     PyObject *dict;
     PyObject *weakrefs;
     // Clock reading (local time) for a timestamp not built yet.
@@ -251,6 +252,7 @@ int Entry_traverse(PyObject *self, visitproc visit, void *arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(E(self)->api);
     Py_VISIT(E(self)->timestamp);
+    Py_VISIT(E(self)->error);
     Py_VISIT(E(self)->dict);
     return 0;
 }
@@ -258,6 +260,7 @@ int Entry_traverse(PyObject *self, visitproc visit, void *arg) {
 int Entry_clear(PyObject *self) {
     Py_CLEAR(E(self)->api);
     Py_CLEAR(E(self)->timestamp);
+    Py_CLEAR(E(self)->error);
     Py_CLEAR(E(self)->dict);
     return 0;
 }
@@ -340,15 +343,17 @@ PyObject *Entry_repr(PyObject *self) {
 
 PyMemberDef Entry_members[] = {
         {"api", T_OBJECT_EX, offsetof(EntryObject, api), 0, "The recorded call, as text."},
+        {"error", T_OBJECT, offsetof(EntryObject, error), 0,
+         "The error text of a call that failed; None for a call that did not."},
         {"__dictoffset__", T_PYSSIZET, offsetof(EntryObject, dict), READONLY, nullptr},
         {"__weaklistoffset__", T_PYSSIZET, offsetof(EntryObject, weakrefs), READONLY, nullptr},
         {nullptr, 0, 0, 0, nullptr},
 };
 
-const char *const entry_attrs[] = {"api", "timestamp"};
+const char *const entry_attrs[] = {"api", "timestamp", "error"};
 
 PyObject *Entry_getstate(PyObject *self, PyObject *) {
-    return attrs_state(self, entry_attrs, 2, E(self)->dict);
+    return attrs_state(self, entry_attrs, 3, E(self)->dict);
 }
 
 PyMethodDef Entry_methods[] = {

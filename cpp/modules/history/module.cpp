@@ -110,19 +110,15 @@ using oskra::Params;
 using oskra::SelfArg;
 
 const Params append_params{"History.append", SelfArg::separate, {{"item"}}};
+const Params record_params{"History._record", SelfArg::separate, {{"item"}}};
 const Params clear_params{"History.clear", SelfArg::separate, {{"marker", "None"}, {"clear_all", "False"}}};
 const Params start_marker_params{"History.start_marker", SelfArg::separate, {{"marker"}}};
 const Params end_marker_params{"History.end_marker", SelfArg::separate, {{"marker"}}};
 const Params filter_params{
         "History.filter", SelfArg::separate, {{"marker", "None"}, {"count", "20"}, {"regex", "None"}}};
 
-PyObject *History_append(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    PyObject *item;
-    if (nargs == 1 && !kwnames) {
-        item = args[0];
-    } else {
-        if (!append_params.bind(args, nargs, kwnames, &item)) return nullptr;
-    }
+// Records one call: the new entry (None when recording is off), or null.
+PyObject *append_entry(PyObject *self, PyObject *item) {
     if (log_debug(names.history_append_fmt, item) < 0) return nullptr;
     PyObject *en = HFIELD(self, enabled, "enabled");
     if (!en) return nullptr;
@@ -164,11 +160,42 @@ PyObject *History_append(PyObject *self, PyObject *const *args, Py_ssize_t nargs
         if (rc < 0 || PyErr_Occurred()) goto fail;
     }
 done:
-    Py_DECREF(entry);
-    Py_RETURN_NONE;
+    return entry;
 fail:
     Py_DECREF(entry);
     return nullptr;
+}
+
+PyObject *append_args(const Params &params, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    if (nargs == 1 && !kwnames) return args[0];
+    PyObject *item = nullptr;
+    if (!params.bind(args, nargs, kwnames, &item)) return nullptr;
+    return item;
+}
+
+PyObject *History_append(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *item = append_args(append_params, args, nargs, kwnames);
+    PyObject *entry = item ? append_entry(self, item) : nullptr;
+    if (!entry) return nullptr;
+    Py_DECREF(entry);
+    Py_RETURN_NONE;
+}
+
+// append() that returns the entry, for the interpreter's calls: a call
+// that fails marks its own entry with the error.
+PyObject *History_record(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *item = append_args(record_params, args, nargs, kwnames);
+    return item ? append_entry(self, item) : nullptr;
+}
+
+Py_ssize_t History_len(PyObject *self) {
+    PyObject *dq = HFIELD(self, history, "__history__");
+    return dq ? PyObject_Size(dq) : -1;
+}
+
+PyObject *History_iter(PyObject *self) {
+    PyObject *dq = HFIELD(self, history, "__history__");
+    return dq ? PyObject_GetIter(dq) : nullptr;
 }
 
 PyObject *History_clear(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -372,6 +399,9 @@ PyMethodDef History_methods[] = {
         {"enable", History_enable, METH_NOARGS, "enable($self, /)\n--\n\nSwitch recording on."},
         {"disable", History_disable, METH_NOARGS, "disable($self, /)\n--\n\nSwitch recording off."},
         {"append", FASTKW(History_append), append_params.doc_with_signature("append", "Record one call.")},
+        {"_record", FASTKW(History_record),
+         record_params.doc_with_signature("_record",
+                                          "Record one call and return its entry (None when recording is off).")},
         {"clear", FASTKW(History_clear),
          clear_params.doc_with_signature("clear",
                                          "Empty the general record, one marker's record, or everything.")},
@@ -409,6 +439,8 @@ PyType_Slot History_slots[] = {
         {Py_tp_traverse, (void *)History_traverse},
         {Py_tp_clear, (void *)History_clear_refs},
         {Py_tp_str, (void *)History_str},
+        {Py_sq_length, (void *)History_len},
+        {Py_tp_iter, (void *)History_iter},
         {Py_tp_repr, (void *)History_repr},
         {Py_tp_methods, History_methods},
         {Py_tp_members, History_members},

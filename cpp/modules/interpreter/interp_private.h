@@ -36,6 +36,7 @@ struct Globals {
     PyObject *wordform = nullptr;
     PyObject *Quick = nullptr;
     PyObject *CommandTable = nullptr;  // the type of an interpreter's __commands__
+    PyObject *interpreters = nullptr;  // weakref.WeakSet of every Interpreter made
     PyObject *zero_int, *one_int, *zero_float;
 };
 extern Globals g;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/callback_errors.h"
 #include "support/tclapp.h"
 #include "interp_private.h"
 
@@ -73,6 +74,35 @@ nb::object module_global(const char *name) { return nb::borrow(g.module).attr(na
 // Construction and start-up.
 
 const Params interp_init_params{"Interpreter.__init__", SelfArg::separate, {}};
+
+// "package require Tclx"; a TclX that is not installed is named as such,
+// with the package that provides it.
+void require_tclx(nb::handle tk) {
+    PyObject *r = PyObject_CallMethod(tk.ptr(), "eval", "s", "package require Tclx");
+    if (r) {
+        Py_DECREF(r);
+        return;
+    }
+    if (!PyErr_ExceptionMatches(g.TclError)) throw nb::python_error();
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    Ref text = Ref::steal(PyObject_Str(exc.get()));
+    if (!text) throw nb::python_error();
+    if (PyUnicode_Find(text.get(), nb::str("can't find package Tclx").ptr(), 0, 24, 1) != 0) {
+        PyErr_SetRaisedException(exc.release());
+        throw nb::python_error();
+    }
+    Ref fresh = Ref::steal(PyObject_CallFunction(
+            g.TclError, "O",
+            nb::str("TclX is not installed: install the Debian package tclx8.4 (apt-get install tclx8.4); "
+                    "Tcl says: {}")
+                    .format(nb::handle(text.get()))
+                    .ptr()));
+    if (!fresh) throw nb::python_error();
+    PyException_SetCause(fresh.get(), exc.release());
+    PyErr_SetRaisedException(fresh.release());
+    throw nb::python_error();
+}
+
 PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     BIND(interp_init_params);
     return guarded([&]() -> nb::object {
@@ -96,8 +126,13 @@ PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, 
         gvars["argv"] = nb::tuple();
         gvars["argv0"] = "";
         gvars["tcl_interactive"] = 0;
-        self.attr("tk").attr("eval")("package require Tclx");
+        nb::object tk = self.attr("tk");
+        drop_callback_errors(tk.ptr());  // left by an interpreter gone from this address
+        require_tclx(tk);
         self.attr("_load_entrypoint")();
+        // Start-up (TclX's own, the entry points') leaves no error behind.
+        tk.attr("eval")("::set ::errorInfo {}; ::set ::errorCode NONE");
+        nb::handle(g.interpreters).attr("add")(self);
         return nb::none();
     });
 }
@@ -184,9 +219,12 @@ PyObject *tk_eval_call(PyObject *tk, PyObject *code) {
     return PyObject_Vectorcall(tk_eval, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
 }
 
-// Re-raises the pending TclError as TclError(::errorInfo), from None.
-void raise_with_errorinfo(PyObject *self) {
+// Re-raises the pending TclError as TclError(::errorInfo), from None, with
+// Tcl's error state and any callback exception behind it (tcl_call_done).
+void raise_with_errorinfo(PyObject *self, PyObject *tk) {
     PyObject *exc = PyErr_GetRaisedException();
+    // Taken before ::errorInfo is read through the view, which would see it.
+    PyObject *kept = take_callback_error(tk);
     PyObject *info = nullptr;
     PyObject *vars = own_attr(self, names.vars);
     if (vars) {
@@ -194,8 +232,9 @@ void raise_with_errorinfo(PyObject *self) {
         Py_DECREF(vars);
     }
     PyObject *fresh = info ? PyObject_CallOneArg(g.TclError, info) : nullptr;
-    Py_XDECREF(info);
     if (!fresh) {  // reading ::errorInfo failed: that failure propagates
+        Py_XDECREF(info);
+        Py_XDECREF(kept);
         PyObject *failure = PyErr_GetRaisedException();
         PyException_SetContext(failure, exc);
         PyErr_SetRaisedException(failure);
@@ -204,6 +243,8 @@ void raise_with_errorinfo(PyObject *self) {
     PyException_SetContext(fresh, exc);
     PyException_SetCause(fresh, nullptr);  // also sets __suppress_context__
     PyErr_SetRaisedException(fresh);
+    finish_tcl_error(tk, kept, info);
+    Py_DECREF(info);
 }
 
 const Params interp_eval_params{
@@ -220,22 +261,34 @@ PyObject *interp_eval(PyObject *self_, PyObject *const *args, Py_ssize_t nargsf,
     PyObject *self = a[0], *code = a[1];
     int record = a[3] ? PyObject_IsTrue(a[3]) : 1;
     if (record < 0) return nullptr;
+    Ref entry;  // of this call, to be marked if it fails
     if (record) {
         PyObject *history = own_attr(self, names.history);
         if (!history) return nullptr;
         PyObject *buf[3] = {nullptr, history, code};
-        PyObject *r =
-                PyObject_VectorcallMethod(names.append, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+        // The package's own history hands back the entry (for the same cost);
+        // another object is asked to append, as documented.
+        PyObject *method = Py_IS_TYPE(history, (PyTypeObject *)g.History) ? names.record_entry : names.append;
+        entry = Ref::steal(
+                PyObject_VectorcallMethod(method, buf + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         Py_DECREF(history);
-        if (!r) return nullptr;
-        Py_DECREF(r);
+        if (!entry) return nullptr;
     }
     PyObject *tk = own_attr(self, names.tk);
     if (!tk) return nullptr;
-    PyObject *result = tk_eval_call(tk, code);
+    PyObject *result;
+    {
+        TclCallScope scope;
+        result = tk_eval_call(tk, code);
+    }
+    if (result) {
+        result = tcl_call_done(tk, result);
+    } else if (PyErr_ExceptionMatches(g.TclError)) {
+        raise_with_errorinfo(self, tk);
+    }
     Py_DECREF(tk);
     if (!result) {
-        if (PyErr_ExceptionMatches(g.TclError)) raise_with_errorinfo(self);
+        mark_failed_entry(entry.get());
         return nullptr;
     }
     int typecast = a[2] ? PyObject_IsTrue(a[2]) : 0;
@@ -318,6 +371,10 @@ NB_MODULE(_interpreter_body, m) {
               "points; importing the module starts the shared one, _global_interpreter.";
     g.module = m.ptr();
     if (!attach_state()) throw nb::python_error();
+    if (!callback_errors_init()) throw nb::python_error();
+    // The core's Tcl-layer lookups import tkinter on first use; do that now,
+    // not later on an error path where an exception is already pending.
+    if (!tcl_error_type() || !tcl_obj_type()) throw nb::python_error();
     g.zero_int = PyLong_FromLong(0);
     g.one_int = PyLong_FromLong(1);
     g.zero_float = PyFloat_FromDouble(0.0);
@@ -357,6 +414,8 @@ NB_MODULE(_interpreter_body, m) {
     m.attr("TCL_INIT_ENTRYPOINT") = "oskra.tcl";
     m.attr("TCL_ALLOWED_ENTRYPOINT_KEYS") = "tcl_init";
     m.attr("logger") = nb::module_::import_("logging").attr("getLogger")(MODULE_NAME);
+    // Every Interpreter, held weakly: test tools look at the calls of those a test used.
+    g.interpreters = keep("_interpreters", nb::module_::import_("weakref").attr("WeakSet")());
 
     // The class, its body in definition order.
     ClassBuilder cb(MODULE_NAME, "Interpreter",

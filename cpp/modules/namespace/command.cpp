@@ -4,6 +4,7 @@
 #include "support/errors.h"
 #include "command.h"
 
+#include "core/callback_errors.h"
 #include "core/convert.h"
 #include "support/kept_words.h"
 #include "support/tclapp.h"
@@ -205,7 +206,8 @@ PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
     if (!tk) return nullptr;
     Ref script = Ref::steal(words_script(words.get()));
     if (!script) return nullptr;
-    return apply_cast(self, call_method1(tk.get(), names.eval, script.get()));
+    return apply_cast(
+            self, run_tcl_call(tk.get(), [&] { return call_method1(tk.get(), names.eval, script.get()); }));
 }
 
 // --- inspection and management ----------------------------------------------
@@ -246,7 +248,7 @@ PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
     } else if (!PyDict_Check(table.get())) {
         table = Ref();
     }
-    Ref safe = Ref::steal(tcl_safe_callable(func, table.get()));
+    Ref safe = Ref::steal(tcl_safe_callable(func, tk.get(), name.get(), table.get()));
     if (!safe) return nullptr;
     Ref r = Ref::steal(call_method2(tk.get(), names.createcommand, name.get(), safe.get()));
     if (!r) return nullptr;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/fast_method.h"
+#include "core/callback_errors.h"
 #include "core/tclsafe.h"
 #include "ns_private.h"
 #include "parts.h"
@@ -166,7 +167,7 @@ PyObject *call_words(PyObject *tk, PyObject *words) {
     // already is).
     Ref safe = Ref::steal(tcl_safe_value(words));
     if (!safe) return nullptr;
-    return call_method1(tk, names.call, safe.get());
+    return run_tcl_call(tk, [&] { return call_method1(tk, names.call, safe.get()); });
 }
 
 PyObject *tk_call(PyObject *self, PyObject *arg) {
@@ -178,7 +179,7 @@ PyObject *tk_call(PyObject *self, PyObject *arg) {
 PyObject *tk_eval(PyObject *self, PyObject *arg) {
     Ref tk = Ref::steal(tk_of(self));
     if (!tk) return nullptr;
-    return call_method1(tk.get(), names.eval, arg);
+    return run_tcl_call(tk.get(), [&] { return call_method1(tk.get(), names.eval, arg); });
 }
 
 bool error_is_tcl() { return PyErr_ExceptionMatches(state->TclError); }
@@ -273,7 +274,7 @@ using namespace oskra::ns;
 
 NB_MODULE(namespace, m) {
     m.doc() = MODULE_DOC;
-    if (!oskra::attach_state()) throw nb::python_error();
+    if (!oskra::attach_state() || !oskra::callback_errors_init()) throw nb::python_error();
 
     nb::module_ abc = nb::module_::import_("collections.abc");
     nb::module_ wordform_mod = nb::module_::import_("oskra.tcl.wordform");

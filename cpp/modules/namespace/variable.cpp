@@ -2,6 +2,7 @@
 // TclArrayVariable reuses are declared in variable.h.
 #include "variable.h"
 
+#include "core/callback_errors.h"
 #include "core/convert.h"
 #include "support/tclapp.h"
 #include "support/var_text.h"
@@ -68,7 +69,7 @@ PyObject *name_of(PyObject *self, PyObject *index) {
     Ref name = FIELD(self, var_name);
     if (!name) return nullptr;
     if (!index || index == Py_None) return name.release();
-    Ref w = Ref::steal(wordform(index));
+    Ref w = Ref::steal(wordform_text(index));  // a str: it is formatted with %U
     if (!w) return nullptr;
     if (!PyUnicode_Check(name.get())) {
         PyErr_Format(PyExc_TypeError, "var_name must be str, not %.100s", Py_TYPE(name.get())->tp_name);
@@ -99,7 +100,7 @@ PyObject *tk_element_call(PyObject *tk, TkMethod method, PyObject *name, PyObjec
         if (!v) return nullptr;
         stack[n++] = v.get();
     }
-    return tk_method(method, stack, n);
+    return run_tcl_call(tk, [&] { return tk_method(method, stack, n); });
 }
 
 // tk_element_call on this variable.

@@ -173,6 +173,9 @@ NB_MODULE(quick, m) {
 
     nb::module_ weakref = nb::module_::import_("weakref");
     g_weakref_proxy = Py_NewRef(weakref.attr("proxy").ptr());
+    if (!oskra::tcl_error_type() || !oskra::callback_errors_init()) throw nb::python_error();
+    g_history_type =
+            (PyTypeObject *)Py_NewRef(nb::module_::import_("oskra.tcl.history").attr("History").ptr());
     m.attr("weakref") = weakref;
     m.attr("TclError") = nb::module_::import_("tkinter").attr("TclError");
     m.attr("wordform") = nb::module_::import_("oskra.tcl.wordform").attr("wordform");

@@ -158,6 +158,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     PyObject *words = PyList_New(nwords);
     if (!words) return nullptr;
     PyObject *interp = nullptr, *result = nullptr, *out = nullptr;
+    PyObject *entry = nullptr;  // of this call in the history, to be marked if it fails
     Py_ssize_t i = 0;
     {
         PyObject *name = command_name(self);
@@ -188,10 +189,12 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
         PyObject *history = get_attr(interp, names.history, a_history);
         if (!history) goto done;
         PyObject *hargs[2] = {history, words};
-        PyObject *r = call_method(names.append, a_append, hargs, 2);
+        // The package's own history hands back the entry (for the same
+        // cost); another object is asked to append, as documented.
+        entry = Py_IS_TYPE(history, g_history_type) ? PyObject_VectorcallMethod(names.record_entry, hargs, 2, nullptr)
+                                                    : call_method(names.append, a_append, hargs, 2);
         Py_DECREF(history);
-        if (!r) goto done;
-        Py_DECREF(r);
+        if (!entry) goto done;
     }
     {
         PyObject *tk = get_attr(interp, names.tk, a_tk);
@@ -218,13 +221,21 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
             else argv[ready + 1] = PyUnicode_CheckExact(word) ? Py_NewRef(word) : oskra::tcl_safe_value(word);
             if (!argv[ready + 1]) break;
         }
-        result = ready == n ? PyObject_VectorcallMethod(names.call, argv, (size_t)(n + 1), nullptr) : nullptr;
+        if (ready == n) {
+            oskra::TclCallScope scope;
+            result = PyObject_VectorcallMethod(names.call, argv, (size_t)(n + 1), nullptr);
+        }
         for (Py_ssize_t j = 0; j < ready; ++j) Py_DECREF(argv[j + 1]);
         if (argv != small) PyMem_Free(argv);
+        if (result) {
+            result = oskra::tcl_call_done(tk, result);
+        } else if (ready == n) {
+            PyObject *tcl_error = oskra::tcl_error_type();
+            if (tcl_error && PyErr_ExceptionMatches(tcl_error)) translate_tcl_error(interp, tk);
+        }
         Py_DECREF(tk);
         if (!result) {
-            PyObject *tcl_error = oskra::tcl_error_type();
-            if (tcl_error && PyErr_ExceptionMatches(tcl_error)) translate_tcl_error(interp);
+            if (ready == n) oskra::mark_failed_entry(entry);
             goto done;
         }
     }
@@ -243,6 +254,7 @@ done:
     Py_DECREF(words);
     Py_XDECREF(interp);
     Py_XDECREF(result);
+    Py_XDECREF(entry);
     return out;
 }
 

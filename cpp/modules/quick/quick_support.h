@@ -5,11 +5,13 @@
 #include <Python.h>
 
 #include "support/state.h"
+#include "core/callback_errors.h"
 #include "support/tclapp.h"
 
 namespace {
 
 using oskra::names;
+PyTypeObject *g_history_type;  // oskra.tcl.history.History
 PyObject *g_weakref_proxy, *g_object_getattribute;
 PyTypeObject *QuickType, *CodeType;
 
@@ -103,27 +105,31 @@ PyObject *call_method(PyObject *name, ClassAttr &c, PyObject *const *args, size_
 ClassAttr a_history, a_tk, a_vars, a_cast_any, a_append;
 
 // Replaces the pending TclError by TclError(interp.vars["::errorInfo"]),
-// raised as `raise ... from None` would: no cause, context suppressed.
-// A failure to read the variable propagates instead, in the context of the
-// original error.
-void translate_tcl_error(PyObject *interp) {
+// raised as `raise ... from None` would: no cause, context suppressed, with
+// Tcl's error state and any callback exception behind it (see
+// core/callback_errors.h). A failure to read the variable propagates
+// instead, in the context of the original error.
+void translate_tcl_error(PyObject *interp, PyObject *tk) {
     PyObject *orig = PyErr_GetRaisedException();
+    // Taken before ::errorInfo is read through the view, which would see it.
+    PyObject *kept = oskra::take_callback_error(tk);
     PyObject *info = nullptr, *exc = nullptr;
     PyObject *vars = get_attr(interp, names.vars, a_vars);
     if (vars) {
         info = PyObject_GetItem(vars, names.errorInfo_abs);
         Py_DECREF(vars);
     }
-    if (info) {
-        exc = PyObject_CallOneArg(oskra::tcl_error_type(), info);
-        Py_DECREF(info);
-    }
+    if (info) exc = PyObject_CallOneArg(oskra::tcl_error_type(), info);
     if (exc) {
         PyException_SetContext(exc, orig);  // steals
         PyException_SetCause(exc, nullptr);  // sets __suppress_context__
         PyErr_SetRaisedException(exc);
+        oskra::finish_tcl_error(tk, kept, info);
+        Py_DECREF(info);
         return;
     }
+    Py_XDECREF(kept);
+    Py_XDECREF(info);
     exc = PyErr_GetRaisedException();
     if (exc) PyException_SetContext(exc, orig);
     else Py_XDECREF(orig);

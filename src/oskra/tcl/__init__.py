@@ -27,6 +27,7 @@ _SUBMODULES = frozenset(
         "interpreter",
         "namespace",
         "nestmap",
+        "pytest_plugin",
         "quick",
         "startup",
         "tcl",
