@@ -10,17 +10,21 @@ interpreters are found through the interpreter module only once some code
 has imported it.
 """
 
+from __future__ import annotations
+
 import sys
 import weakref
+from collections.abc import Generator, Iterator, Mapping
+from typing import Any
 
 import pytest
 
 DEFAULT_COUNT = 20
 SECTION = "Tcl history"
-_marks = pytest.StashKey()
+_marks = pytest.StashKey[Mapping[Any, Any]]()
 
 
-def pytest_addoption(parser):
+def pytest_addoption(parser: pytest.Parser) -> None:
     group = parser.getgroup("oskra.tcl")
     group.addoption(
         "--tcl-history",
@@ -33,7 +37,7 @@ def pytest_addoption(parser):
 
 
 @pytest.fixture
-def tcl_interp():
+def tcl_interp() -> Iterator[Any]:
     """A fresh Interpreter, closed after the test."""
     from oskra.tcl.interpreter import Interpreter
 
@@ -44,27 +48,27 @@ def tcl_interp():
         close()
 
 
-def _live_interpreters():
+def _live_interpreters() -> list[Any]:
     module = sys.modules.get("oskra.tcl.interpreter")
     return list(getattr(module, "_interpreters", ()))
 
 
-def _last_entry(interp):
+def _last_entry(interp: Any) -> Any:
     entries = getattr(interp.history, "__history__", None)
     return entries[-1] if entries else None
 
 
 @pytest.hookimpl(tryfirst=True)
-def pytest_runtest_setup(item):
+def pytest_runtest_setup(item: pytest.Item) -> None:
     if item.config.getoption("tcl_history") <= 0:
         return
-    marks = weakref.WeakKeyDictionary()
+    marks: weakref.WeakKeyDictionary[Any, Any] = weakref.WeakKeyDictionary()
     for interp in _live_interpreters():
         marks[interp] = _last_entry(interp)
     item.stash[_marks] = marks
 
 
-def _calls_since(interp, mark):
+def _calls_since(interp: Any, mark: Any) -> list[Any]:
     """The entries recorded after `mark` (all of them for a new interpreter,
     or when `mark` has left the bounded record)."""
     entries = list(interp.history)
@@ -74,16 +78,16 @@ def _calls_since(interp, mark):
     return entries
 
 
-def _describe(entry):
+def _describe(entry: Any) -> str:
     api = entry.api.replace("\n", "\n    ")
-    text = "%s: %s" % (entry.timestamp.strftime("%H:%M:%S.%f"), api)
+    text: str = "%s: %s" % (entry.timestamp.strftime("%H:%M:%S.%f"), api)
     if entry.error is not None:
         first_line = entry.error.split("\n", 1)[0]
         text += "\n    ^^^ failed: " + first_line
     return text
 
 
-def history_section(marks, count):
+def history_section(marks: Mapping[Any, Any], count: int) -> str:
     """The text of the report section, or "" when no interpreter recorded a
     call since `marks` (interpreter -> its last entry before the test)."""
     module = sys.modules.get("oskra.tcl.interpreter")
@@ -104,10 +108,10 @@ def history_section(marks, count):
 
 
 @pytest.hookimpl(hookwrapper=True)
-def pytest_runtest_makereport(item, call):
-    outcome = yield
-    report = outcome.get_result()
-    count = item.config.getoption("tcl_history")
+def pytest_runtest_makereport(item: pytest.Item, call: pytest.CallInfo[None]) -> Generator[None, Any, None]:
+    outcome: Any = yield
+    report: pytest.TestReport = outcome.get_result()
+    count: int = item.config.getoption("tcl_history")
     if not report.failed or count <= 0:
         return
     text = history_section(item.stash.get(_marks, {}), count)
