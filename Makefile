@@ -65,14 +65,14 @@ format: setup
 	.venv/bin/ruff format .
 	.venv/bin/ruff check --fix .
 
-# The type stubs: mypy --strict over the stubs and the console module,
-# the tour and a file of pinned expectations; then stubtest (run outside the
+# The type stubs: mypy --strict over the stubs, the console module, the
+# pytest plugin, the tour and a file of pinned expectations; then stubtest (run outside the
 # tree, so that it imports the installed build) compares every stub with
 # the built modules.
 TYPECHECK_TOOLS := "mypy==2.4.1"
 typecheck: setup
 	@.venv/bin/python -m pip install -q $(TYPECHECK_TOOLS)
-	.venv/bin/python -m mypy --strict --warn-unused-ignores src/oskra/tcl/console.py examples/tour.py tests/typecheck/stub_usage.py
+	.venv/bin/python -m mypy --strict --warn-unused-ignores src/oskra/tcl/console.py src/oskra/tcl/pytest_plugin.py examples/tour.py tests/typecheck/stub_usage.py
 	cd /tmp && $(CURDIR)/.venv/bin/python -m mypy.stubtest oskra
 
 # The API reference and guides (docs/) from the installed package's

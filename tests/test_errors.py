@@ -8,6 +8,7 @@ import textwrap
 from tkinter import TclError
 
 import pytest
+
 from oskra.tcl.namespace import TclCommand, TempTclCommand
 from oskra.tcl.nestmap import NestMap
 

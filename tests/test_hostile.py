@@ -17,6 +17,7 @@ from collections.abc import Mapping, Sequence
 from tkinter import TclError
 
 import pytest
+
 from oskra.tcl.wordform import tclobj
 
 TESTS_DIR = os.path.dirname(os.path.abspath(__file__))
