@@ -157,22 +157,37 @@ void log_failure(PyObject *cmd_name, PyObject *text, PyObject *exc) {
 }
 
 // The TclError `exc` gets Tcl's error state as attributes.
+// A global variable read through the Tcl layer: getvar (no script to
+// parse) while the value comes back as a str, or a tuple of str words
+// when `words`; else the text through eval, split into words when `words`.
+// Null with no error set when the variable cannot be read.
+PyObject *read_error_var(PyObject *tk, const char *name, bool words) {
+    Ref value = Ref::steal(PyObject_CallMethod(tk, "getvar", "s", name));
+    if (value && PyUnicode_CheckExact(value.get())) {
+        if (!words) return value.release();
+        PyObject *split = split_list(value.get());
+        if (split) return split;
+    }
+    if (value && words && PyTuple_CheckExact(value.get())) {
+        bool all_str = true;
+        for (Py_ssize_t i = 0; all_str && i < PyTuple_GET_SIZE(value.get()); ++i)
+            all_str = PyUnicode_CheckExact(PyTuple_GET_ITEM(value.get(), i));
+        if (all_str) return value.release();
+    }
+    PyErr_Clear();
+    Ref script = Ref::steal(PyUnicode_FromFormat("::set %s", name));
+    Ref text = script ? Ref::steal(PyObject_CallMethod(tk, "eval", "O", script.get())) : Ref();
+    Ref out =
+            text && PyUnicode_Check(text.get()) ? (words ? Ref::steal(split_list(text.get())) : text) : Ref();
+    if (!out) PyErr_Clear();
+    return out.release();
+}
+
 void attach_error_state(PyObject *tk, PyObject *exc, PyObject *info) {
-    Ref text = Ref::borrow(info);
-    if (!text) {
-        text = Ref::steal(PyObject_CallMethod(tk, "eval", "s", "::set ::errorInfo"));
-        if (!text || !PyUnicode_Check(text.get())) {
-            PyErr_Clear();
-            text = Ref::steal(PyUnicode_FromString(""));
-        }
-    }
-    Ref code;
-    Ref code_text = Ref::steal(PyObject_CallMethod(tk, "eval", "s", "::set ::errorCode"));
-    if (code_text && PyUnicode_Check(code_text.get())) code = Ref::steal(split_list(code_text.get()));
-    if (!code) {
-        PyErr_Clear();
-        code = Ref::steal(PyTuple_New(0));
-    }
+    Ref text = info ? Ref::borrow(info) : Ref::steal(read_error_var(tk, "::errorInfo", false));
+    if (!text) text = Ref::steal(PyUnicode_FromString(""));
+    Ref code = Ref::steal(read_error_var(tk, "::errorCode", true));
+    if (!code) code = Ref::steal(PyTuple_New(0));
     if (!text || !code || PyObject_SetAttrString(exc, "errorinfo", text.get()) < 0 ||
         PyObject_SetAttrString(exc, "errorcode", code.get()) < 0)
         PyErr_Clear();
