@@ -16,6 +16,7 @@ MODULES = [
     "oskra.tcl.startup",
     "oskra.tcl.internal",
     "oskra.tcl.console",
+    "oskra.tcl.pytest_plugin",
 ]
 # Docstrings that only come from the bases count as missing.
 BOILERPLATE = {

@@ -25,6 +25,7 @@ _marks = pytest.StashKey[Mapping[Any, Any]]()
 
 
 def pytest_addoption(parser: pytest.Parser) -> None:
+    """Add ``--tcl-history=N``."""
     group = parser.getgroup("oskra.tcl")
     group.addoption(
         "--tcl-history",
@@ -60,6 +61,7 @@ def _last_entry(interp: Any) -> Any:
 
 @pytest.hookimpl(tryfirst=True)
 def pytest_runtest_setup(item: pytest.Item) -> None:
+    """Remember where the record of every live interpreter stands."""
     if item.config.getoption("tcl_history") <= 0:
         return
     marks: weakref.WeakKeyDictionary[Any, Any] = weakref.WeakKeyDictionary()
@@ -109,6 +111,7 @@ def history_section(marks: Mapping[Any, Any], count: int) -> str:
 
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_makereport(item: pytest.Item, call: pytest.CallInfo[None]) -> Generator[None, Any, None]:
+    """Add the "Tcl history" section to the report of a failing test."""
     outcome: Any = yield
     report: pytest.TestReport = outcome.get_result()
     count: int = item.config.getoption("tcl_history")
