@@ -400,8 +400,8 @@ PyMethodDef History_methods[] = {
         {"disable", History_disable, METH_NOARGS, "disable($self, /)\n--\n\nSwitch recording off."},
         {"append", FASTKW(History_append), append_params.doc_with_signature("append", "Record one call.")},
         {"_record", FASTKW(History_record),
-         record_params.doc_with_signature("_record",
-                                          "Record one call and return its entry (None when recording is off).")},
+         record_params.doc_with_signature(
+                 "_record", "Record one call and return its entry (None when recording is off).")},
         {"clear", FASTKW(History_clear),
          clear_params.doc_with_signature("clear",
                                          "Empty the general record, one marker's record, or everything.")},

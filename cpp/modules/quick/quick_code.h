@@ -191,8 +191,9 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
         PyObject *hargs[2] = {history, words};
         // The package's own history hands back the entry (for the same
         // cost); another object is asked to append, as documented.
-        entry = Py_IS_TYPE(history, g_history_type) ? PyObject_VectorcallMethod(names.record_entry, hargs, 2, nullptr)
-                                                    : call_method(names.append, a_append, hargs, 2);
+        entry = Py_IS_TYPE(history, g_history_type)
+                ? PyObject_VectorcallMethod(names.record_entry, hargs, 2, nullptr)
+                : call_method(names.append, a_append, hargs, 2);
         Py_DECREF(history);
         if (!entry) goto done;
     }
