@@ -9,7 +9,7 @@ from tkinter import TclError
 
 import pytest
 
-from oskra.tcl.namespace import TclCommand, TempTclCommand
+from oskra.tcl.namespace import TclCommand, TclVariable, TempTclCommand
 from oskra.tcl.nestmap import NestMap
 
 
@@ -146,6 +146,26 @@ def test_views_raise_tcl_errors_with_their_state(interp):
         interp.vars["::guarded_var"] = 1
     assert info.value.errorinfo.startswith("locked\n")
     assert info.value.errorcode == ("TCL", "WRITE", "VARNAME")
+
+
+@pytest.mark.parametrize(
+    "read",
+    [
+        lambda i: i.vars.get("::watched"),
+        lambda i: i.global_ns.vars["watched"],
+        lambda i: TclVariable("::watched", tcl=i).get_str(),
+    ],
+    ids=["vars.get", "vars[]", "get_str"],
+)
+def test_string_reads_raise_tcl_errors_with_their_state(interp, read):
+    # The view's KeyError keeps the TclError as its cause.
+    interp.eval("set ::watched v; trace add variable ::watched read {error sealed ;#}")
+    with pytest.raises((TclError, KeyError)) as info:
+        read(interp)
+    err = info.value if isinstance(info.value, TclError) else info.value.__cause__
+    assert isinstance(err, TclError)
+    assert err.errorinfo.startswith("sealed\n")
+    assert err.errorcode == ("TCL", "READ", "VARNAME")
 
 
 def test_fresh_interpreter_has_no_stale_error(interp):

@@ -8,6 +8,7 @@
 // Tcl value: reading an object's text runs no script and no trace.
 #include "support/var_text.h"
 
+#include "core/callback_errors.h"
 #include "core/convert.h"
 #include "core/tclconv.h"
 #include "core/tcltext.h"
@@ -45,7 +46,8 @@ PyObject *as_text(PyObject *value) {
     return PyObject_Str(value);
 }
 
-// tk.call(*words)
+// tk.call(*words), as one call of the package: a read can run traces, so a
+// failure is reported as every other Tcl call's (core/callback_errors.h).
 PyObject *tk_call(PyObject *tk, PyObject *const *words, size_t n) {
     constexpr size_t MAX = 5;
     PyObject *stack[MAX + 1] = {tk};
@@ -54,7 +56,7 @@ PyObject *tk_call(PyObject *tk, PyObject *const *words, size_t n) {
         return nullptr;
     }
     for (size_t i = 0; i < n; ++i) stack[i + 1] = words[i];
-    return tk_method(TkMethod::call, stack, n + 1);
+    return run_tcl_call(tk, [&] { return tk_method(TkMethod::call, stack, n + 1); });
 }
 
 // From another thread the interpreter's result cannot be inspected: Tcl
