@@ -13,12 +13,24 @@ from oskra.tcl.internal import GetListFromAny, TclDLL
 E = "\U0001f600"
 
 
+# The text is rebuilt inside Tcl from the bytes tkinter would hand over, with
+# NUL in Tcl's own two-byte form whatever the Python (tkinter before 3.13
+# passes a raw zero byte); the outcome comes back as a list, so that an error
+# message keeps its NUL too.
+SPLIT_IN_TCL = """{hex} {
+    set s [encoding convertfrom identity [binary decode hex $hex]]
+    if {[catch {lrange $s 0 end} r]} {return [list ERR $r]}
+    return [list OK {*}$r]
+}"""
+
+
 def tcl_split(tk, s):
     """Tcl's elements of s, or ("ERR", message)."""
+    if "\x00" in s:
+        # tkinter refuses NUL in splitlist's text; lrange parses it too.
+        status, *rest = tk.call("apply", SPLIT_IN_TCL, s.encode("utf-8").replace(b"\0", b"\xc0\x80").hex())
+        return tuple(rest) if status == "OK" else ("ERR", *rest)
     try:
-        if "\x00" in s:
-            # tkinter refuses NUL in splitlist's text; lrange parses it too.
-            return tuple(tk.call("lrange", s, 0, "end"))
         return tk.splitlist(s)
     except tkinter.TclError as exc:
         return ("ERR", str(exc))

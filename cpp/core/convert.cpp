@@ -8,6 +8,7 @@
 
 #include "core/quote.h"
 #include "support/state.h"
+#include "support/compat.h"
 
 namespace oskra {
 namespace {
@@ -22,11 +23,7 @@ inline PyObject *new_ref(PyObject *o) {
 // getattr(obj, name, None): 1 with a new reference in *out when present,
 // 0 when reading it raised AttributeError, -1 on any other error.
 inline int lookup_attr(PyObject *obj, PyObject *name, PyObject **out) {
-#if PY_VERSION_HEX >= 0x030D0000
-    return PyObject_GetOptionalAttr(obj, name, out);
-#else
-    return _PyObject_LookupAttr(obj, name, out);
-#endif
+    return get_optional_attr(obj, name, out);
 }
 
 // The protocol method `name` of obj, called, when it is present and
@@ -205,20 +202,20 @@ using Finish = PyObject *(*)(ObjVec &);
 
 // finish() of conv(e) for every element e of `iterable`.
 PyObject *convert_sequence(PyObject *iterable, Convert conv, Finish finish) {
-    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    if (!enter_recursion(RECURSION_WHERE)) return nullptr;
     PyObject *r = nullptr;
     {
         ObjVec items;
         if (collect(iterable, conv, items)) r = finish(items);
     }
-    Py_LeaveRecursiveCall();
+    leave_recursion();
     return r;
 }
 
 // finish() of key1, value1, key2, value2, ... of a mapping, each passed
 // through conv (an exact str is its own result under both conversions).
 PyObject *convert_mapping(PyObject *mapping, Convert conv, Finish finish) {
-    if (Py_EnterRecursiveCall(RECURSION_WHERE)) return nullptr;
+    if (!enter_recursion(RECURSION_WHERE)) return nullptr;
     PyObject *r = nullptr;
     {
         ObjVec items;
@@ -236,7 +233,7 @@ PyObject *convert_mapping(PyObject *mapping, Convert conv, Finish finish) {
         }
         if (ok) r = finish(items);
     }
-    Py_LeaveRecursiveCall();
+    leave_recursion();
     return r;
 }
 
@@ -277,12 +274,12 @@ PyObject *wordform(PyObject *obj) {
     found = call_protocol(obj, names.dunder_tclobj, &r);
     if (found < 0) return nullptr;
     if (found) {
-        if (Py_EnterRecursiveCall(RECURSION_WHERE)) {
+        if (!enter_recursion(RECURSION_WHERE)) {
             Py_DECREF(r);
             return nullptr;
         }
         PyObject *w = wordform(r);
-        Py_LeaveRecursiveCall();
+        leave_recursion();
         Py_DECREF(r);
         return w;
     }

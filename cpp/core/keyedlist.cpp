@@ -9,6 +9,7 @@
 #include "core/keyedlist.h"
 
 #include "core/convert.h"
+#include "support/compat.h"
 #include "support/pyref.h"
 #include "support/state.h"
 
@@ -158,9 +159,9 @@ PyObject *all_entries(PyObject *self, bool items) {
         }
         Ref sub;
         if (exact_nestmap(value)) {
-            if (Py_EnterRecursiveCall(" while listing a keyed list")) return nullptr;
+            if (!enter_recursion(" while listing a keyed list")) return nullptr;
             sub = Ref::steal(all_entries(value, items));
-            Py_LeaveRecursiveCall();
+            leave_recursion();
         } else {
             sub = Ref::steal(PyObject_CallMethodNoArgs(value, items ? names.all_items : names.all_keys));
         }
@@ -237,11 +238,11 @@ int init(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwna
         if (is_nestmap(val)) continue;
         Ref sub = Ref::steal(new_nestmap());
         if (!sub) return -1;
-        if (Py_EnterRecursiveCall(" while building a NestMap")) return -1;
+        if (!enter_recursion(" while building a NestMap")) return -1;
         Ref hold = Ref::borrow(val);
         PyObject *sub_args[1] = {val};
         int rc = init(sub.get(), sub_args, 1, nullptr);
-        Py_LeaveRecursiveCall();
+        leave_recursion();
         if (rc < 0) {
             if (PyErr_ExceptionMatches(PyExc_ValueError) || PyErr_ExceptionMatches(PyExc_TypeError)) {
                 PyErr_Clear();
@@ -358,9 +359,9 @@ int delitem(PyObject *self, PyObject *key) {
     if (!sub) return -1;
     int rc;
     if (exact_nestmap(sub.get())) {
-        if (Py_EnterRecursiveCall(" while deleting from a keyed list")) return -1;
+        if (!enter_recursion(" while deleting from a keyed list")) return -1;
         rc = delitem(sub.get(), r.get());
-        Py_LeaveRecursiveCall();
+        leave_recursion();
     } else {
         rc = PyObject_DelItem(sub.get(), r.get());
     }
@@ -441,9 +442,9 @@ int update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
                 return -1;
             }
         }
-        if (Py_EnterRecursiveCall(" while merging keyed lists")) return -1;
+        if (!enter_recursion(" while merging keyed lists")) return -1;
         Ref r = Ref::steal(call_update_one(sub.get(), value));
-        Py_LeaveRecursiveCall();
+        leave_recursion();
         if (!r) return -1;
     }
     return 0;

@@ -9,6 +9,7 @@
 
 #include "core/keyedlist.h"
 #include "core/listsplit.h"
+#include "support/compat.h"
 #include "support/pyref.h"
 #include "support/tclapp.h"
 
@@ -49,9 +50,9 @@ bool nest_values(PyObject *d) {
     PyObject *key, *val;
     while (PyDict_Next(d, &pos, &key, &val)) {
         if (keyed::is_nestmap(val) || is_plain_word(val)) continue;
-        if (Py_EnterRecursiveCall(" while reading a keyed list")) return false;
+        if (!enter_recursion(" while reading a keyed list")) return false;
         PyObject *sub = from_tcl(val, true);
-        Py_LeaveRecursiveCall();
+        leave_recursion();
         if (!sub) {
             if (PyErr_Occurred()) return false;
             continue;

@@ -12,8 +12,9 @@
 //     give U+FFFD;
 //   - a surrogate produced by \u or \U pairs with an adjacent one into the
 //     character beyond U+FFFF, and a lone one comes back as its three
-//     encoded bytes in surrogate-escape form (U+DCxx each);
-//   - a backslash before NUL stays a backslash.
+//     encoded bytes in surrogate-escape form (U+DCxx each).
+// NUL is an ordinary character (Tcl stores it as two bytes, never as a
+// terminator): a backslash before it gives NUL, and messages quote it.
 // The "followed by ... instead of space" messages quote at most 20 bytes of
 // the encoded text, cut the way Tcl cuts it.
 #pragma once
@@ -194,7 +195,6 @@ private:
             *cp = ' ';
             return j - i;
         }
-        case 0: *cp = '\\'; return 1;
         default: break;
         }
         if (c >= '0' && c <= '7') {
@@ -377,7 +377,7 @@ private:
         return false;
     }
 
-    // At most 20 encoded bytes of the text at p, up to a separator or NUL, as
+    // At most 20 encoded bytes of the text at p, up to a separator, as
     // Tcl quotes them: an incomplete character at the cut is dropped, except
     // one beyond U+FFFF, which keeps one byte less than it has there; and a
     // whole one beyond U+FFFF that ends the quoted bytes keeps three.
@@ -387,7 +387,7 @@ private:
         Py_ssize_t q = p;
         for (; q < n_; ++q) {
             Py_UCS4 c = s_[q];
-            if (c == 0 || is_list_space(c)) break;
+            if (is_list_space(c)) break;
             int len = tcl_utf_len(c);
             if (used + len > 20) {
                 int room = 20 - used;

@@ -14,9 +14,10 @@ namespace {
 bool is_bignum(Tcl_Obj *o) { return o->typePtr != nullptr && strcmp(o->typePtr->name, "bignum") == 0; }
 
 // The UTF-8 text of an exact str, as tkinter hands it to Tcl; false (no
-// error set) when tkinter would refuse it or treat it specially.
+// error set) when tkinter would refuse it or treat it specially, or while
+// Tcl's C library cannot be called yet.
 bool str_utf8(PyObject *value, const char **s, Py_ssize_t *n) {
-    if (!PyUnicode_CheckExact(value)) return false;
+    if (!PyUnicode_CheckExact(value) || !tcl_stubs_ready()) return false;
     *s = PyUnicode_AsUTF8AndSize(value, n);
     if (*s == nullptr) {  // lone surrogates
         PyErr_Clear();
@@ -35,7 +36,7 @@ Tcl_Interp *tkapp_interp(PyObject *tkapp) {
 }
 
 bool tclobj_value(PyObject *obj, Tcl_Obj **out) {
-    if ((PyObject *)Py_TYPE(obj) != tcl_obj_type()) return false;
+    if ((PyObject *)Py_TYPE(obj) != tcl_obj_type() || !tcl_stubs_ready()) return false;
     *out = tcl_obj_value(obj);
     return true;
 }

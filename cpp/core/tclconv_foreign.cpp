@@ -114,7 +114,7 @@ PyObject *foreign_conversion(ForeignKind kind, PyObject *tkapp, PyObject *method
     if (PyUnicode_Check(value)) {
         Py_ssize_t n;
         const char *s = PyUnicode_AsUTF8AndSize(value, &n);
-        if (s && n < INT_MAX && std::strlen(s) == (size_t)n) return parse(kind, s, n);
+        if (s && n < INT_MAX && std::strlen(s) == (size_t)n && tcl_stubs_ready()) return parse(kind, s, n);
         PyErr_Clear();
     }
     // tkinter answers these itself (a number, or a refusal: a type it does

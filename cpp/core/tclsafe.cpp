@@ -10,6 +10,7 @@
 
 #include <structmember.h>
 
+#include "support/compat.h"
 #include "support/pyref.h"
 #include "support/state.h"
 #include "support/tclapp.h"
@@ -84,7 +85,7 @@ PyObject *safe(PyObject *value) {
     if (PyUnicode_Check(value)) return check_str(value) < 0 ? nullptr : Py_NewRef(value);
     if (is_native_leaf(value)) return Py_NewRef(value);
     if (PyTuple_Check(value) || PyList_Check(value)) {
-        if (Py_EnterRecursiveCall(" while checking a value for Tcl")) return nullptr;
+        if (!enter_recursion(" while checking a value for Tcl")) return nullptr;
         PyObject *r;
         if (PyTuple_Check(value)) {
             r = safe_tuple(value);
@@ -93,7 +94,7 @@ PyObject *safe(PyObject *value) {
             Ref snapshot = Ref::steal(PyList_AsTuple(value));
             r = snapshot ? safe_tuple(snapshot.get()) : nullptr;
         }
-        Py_LeaveRecursiveCall();
+        leave_recursion();
         return r;
     }
     // tkinter would send str(value) here; do it now, where a failure is caught.

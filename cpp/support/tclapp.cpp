@@ -38,6 +38,34 @@ bool is_tkapp(PyObject *obj) {
             (state->tkapp_type == nullptr && std::strcmp(tp->tp_name, "_tkinter.tkapp") == 0);
 }
 
+bool tcl_stubs_ready() { return tclStubsPtr != nullptr; }
+
+namespace {
+
+// The leading fields every Tcl 8 interpreter keeps in place for extensions:
+// the stub table of the library that created it, which Tcl_InitStubs reads.
+struct InterpHead {
+    char *result;
+    void (*free_proc)(char *);
+    int error_line;
+    const TclStubs *stub_table;
+};
+
+// Before this module is bound, the owner test asks the interpreter's own
+// library (a thread-safe query); on the owner thread it then binds the
+// module with Tcl_InitStubs, which also checks the version (a package
+// require of Tcl, which must run on that thread).
+bool owner_thread_unbound(TkappHead *app) {
+    const TclStubs *table = reinterpret_cast<InterpHead *>(app->interp)->stub_table;
+    if (table == nullptr || table->magic != TCL_STUB_MAGIC) return false;
+    if (app->thread_id != table->tcl_GetCurrentThread()) return false;
+    if (Tcl_InitStubs(app->interp, "8.6", 0) != nullptr) return true;
+    table->tcl_ResetResult(app->interp);  // the failed require's message
+    return false;
+}
+
+}  // namespace
+
 Tcl_Interp *interp_of_tkapp(PyObject *tkapp) {
     if (tkapp) {
         PyTypeObject *tp = Py_TYPE(tkapp);
@@ -55,7 +83,9 @@ Tcl_Interp *interp_of_tkapp(PyObject *tkapp) {
 }
 
 bool tkapp_on_owner_thread(PyObject *tkapp) {
-    return reinterpret_cast<TkappHead *>(tkapp)->thread_id == Tcl_GetCurrentThread();
+    TkappHead *app = reinterpret_cast<TkappHead *>(tkapp);
+    if (tclStubsPtr == nullptr) return owner_thread_unbound(app);
+    return app->thread_id == Tcl_GetCurrentThread();
 }
 
 Tcl_Interp *owned_interp_of_tkapp(PyObject *tkapp) {

@@ -21,7 +21,9 @@ Tcl_Interp *interp_of_tkapp(PyObject *tkapp);
 // Whether the calling thread is the one that created the tkapp's Tcl
 // interpreter (tkinter's own test): Tcl's C library may touch that
 // interpreter, and the values it shares, only from there. `tkapp` must be a
-// _tkinter.tkapp (see interp_of_tkapp).
+// _tkinter.tkapp (see interp_of_tkapp). On the owner thread this also binds
+// this module's direct Tcl calls (tcl_stubs_ready()); false, with no error
+// set, if the interpreter's library is no Tcl 8.6 those calls can use.
 bool tkapp_on_owner_thread(PyObject *tkapp);
 
 // The error tkinter raises for a call from another thread (RuntimeError).
@@ -34,6 +36,13 @@ Tcl_Interp *owned_interp_of_tkapp(PyObject *tkapp);
 // owned_interp_of_tkapp for code with a way round: null, with no error
 // set, off the owner thread or for anything that is no tkapp.
 Tcl_Interp *interp_on_own_thread(PyObject *tkapp);
+// True once direct calls into Tcl's C library are possible in this module.
+// The package links no Tcl library: every call goes through the stub table
+// of the library that _tkinter itself uses (Tcl_InitStubs on the first
+// interpreter seen on its own thread, see tkapp_on_owner_thread). Calls that
+// need no interpreter (the number parsers) check this and otherwise leave
+// the work to tkinter.
+bool tcl_stubs_ready();
 
 // The Tcl_Obj* held by a _tkinter.Tcl_Obj Python object (no new reference).
 Tcl_Obj *tcl_obj_value(PyObject *obj);

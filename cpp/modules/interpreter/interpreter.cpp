@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/callback_errors.h"
+#include "core/tclconv.h"
 #include "support/tclapp.h"
 #include "interp_private.h"
 
@@ -109,6 +110,10 @@ PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, 
         nb::handle self = a[0];
         nb::object tk_cls = module_global("Tk");
         tk_cls.attr("__init__")(self, nb::arg("useTk") = 0);
+        // The casts call Tcl's number parsers directly, through the stub
+        // table of this interpreter's Tcl library: bound here, on its thread.
+        nb::object tk = self.attr("tk");
+        if (tkapp_interp(tk.ptr())) tkapp_on_owner_thread(tk.ptr());
         self.attr("history") = nb::handle(g.History)();
         nb::object quick = nb::handle(g.Quick)(nb::arg("tcl") = self);
         self.attr("Quick") = quick;

@@ -1,6 +1,7 @@
 // Variable readers and writers of the Interpreter: values go through
 // self.vars and come back through the casts.
 #include "interp_private.h"
+#include "support/compat.h"
 
 namespace oskra::interp {
 namespace {
@@ -22,14 +23,14 @@ PyObject *read_var(PyObject *self, PyObject *name) {
 int check_encodable(PyObject *value) {
     if (PyUnicode_Check(value)) return PyUnicode_AsUTF8AndSize(value, nullptr) ? 0 : -1;
     if (!PyTuple_Check(value) && !PyList_Check(value)) return 0;
-    if (Py_EnterRecursiveCall(" while checking a Tcl value")) return -1;
+    if (!enter_recursion(" while checking a Tcl value")) return -1;
     int rc = 0;
     for (Py_ssize_t i = 0; rc == 0 && i < PySequence_Fast_GET_SIZE(value); ++i) {
         PyObject *item = Py_NewRef(PySequence_Fast_GET_ITEM(value, i));
         rc = check_encodable(item);
         Py_DECREF(item);
     }
-    Py_LeaveRecursiveCall();
+    leave_recursion();
     return rc;
 }
 

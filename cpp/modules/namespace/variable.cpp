@@ -65,6 +65,8 @@ int var_init(PyObject *self, PyObject *args, PyObject *kwargs) {
 #define FIELD(self, f) vc::field(self, V(self)->f, #f)
 
 // The Tcl name of the variable, or of its element `index` when given.
+// A word form that is not a str (a __wordform__ may return anything) cannot
+// be joined into the name: TypeError, as the writers' setvar refuses it.
 PyObject *name_of(PyObject *self, PyObject *index) {
     Ref name = FIELD(self, var_name);
     if (!name) return nullptr;
@@ -73,6 +75,11 @@ PyObject *name_of(PyObject *self, PyObject *index) {
     if (!w) return nullptr;
     if (!PyUnicode_Check(name.get())) {
         PyErr_Format(PyExc_TypeError, "var_name must be str, not %.100s", Py_TYPE(name.get())->tp_name);
+        return nullptr;
+    }
+    if (!PyUnicode_Check(w.get())) {
+        PyErr_Format(PyExc_TypeError, "can only concatenate str (not \"%.200s\") to str",
+                     Py_TYPE(w.get())->tp_name);
         return nullptr;
     }
     return PyUnicode_FromFormat("%U(%U)", name.get(), w.get());

@@ -6,6 +6,7 @@
 
 #include "support/state.h"
 #include "core/callback_errors.h"
+#include "support/compat.h"
 #include "support/tclapp.h"
 
 namespace {
@@ -19,13 +20,10 @@ PyTypeObject *QuickType, *CodeType;
 // new reference; ReferenceError once a proxied interpreter is gone.
 PyObject *resolve(PyObject *tcl) {
     if (PyWeakref_CheckProxy(tcl)) {
-        PyObject *target = PyWeakref_GetObject(tcl);
-        if (!target) return nullptr;
-        if (target == Py_None) {
-            PyErr_SetString(PyExc_ReferenceError, "weakly-referenced object no longer exists");
-            return nullptr;
-        }
-        return Py_NewRef(target);
+        PyObject *target;
+        int alive = oskra::weakref_target(tcl, &target);
+        if (alive == 0) PyErr_SetString(PyExc_ReferenceError, "weakly-referenced object no longer exists");
+        return target;
     }
     return Py_NewRef(tcl);
 }

@@ -1,0 +1,67 @@
+// What differs between the supported CPython versions (3.12 and 3.13), and
+// the few CPython internals the package relies on: every version check lives
+// here, so the rest of the code reads the same on every Python.
+#pragma once
+#include <Python.h>
+
+namespace oskra {
+
+// ---------------------------------------------------------------------------
+// Recursion bound for C++ code that recurses over user data (nested
+// containers, protocol methods returning more objects to convert).
+//
+// Py_EnterRecursiveCall alone does not bound it on every version: 3.12
+// counts C recursion against a small fixed limit, 3.13 against a much larger
+// one (about 10000) that a chain of protocol calls overruns the C stack
+// before reaching. So the guard also keeps its own depth per thread, bounded
+// by the interpreter's recursion limit (sys.getrecursionlimit()), and raises
+// the same RecursionError as Python itself.
+
+inline thread_local int t_recursion_depth = 0;
+
+// False with RecursionError set when the bound is reached; otherwise the
+// caller must call leave_recursion() once it is done.
+inline bool enter_recursion(const char *where) {
+    if (t_recursion_depth >= Py_GetRecursionLimit()) {
+        PyErr_Format(PyExc_RecursionError, "maximum recursion depth exceeded%s", where);
+        return false;
+    }
+    if (Py_EnterRecursiveCall(where)) return false;
+    ++t_recursion_depth;
+    return true;
+}
+
+inline void leave_recursion() {
+    --t_recursion_depth;
+    Py_LeaveRecursiveCall();
+}
+
+// ---------------------------------------------------------------------------
+// getattr(obj, name, None) without raising AttributeError: 1 with a new
+// reference in *out when present, 0 when absent (AttributeError swallowed),
+// -1 on any other error.
+inline int get_optional_attr(PyObject *obj, PyObject *name, PyObject **out) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyObject_GetOptionalAttr(obj, name, out);
+#else
+    return _PyObject_LookupAttr(obj, name, out);
+#endif
+}
+
+// The referent of a weak reference or proxy: 1 with a new reference in *out,
+// 0 once it is gone (*out null), -1 on error. (PyWeakref_GetObject, which
+// hands out a borrowed reference, is deprecated from 3.13 on.)
+inline int weakref_target(PyObject *ref, PyObject **out) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyWeakref_GetRef(ref, out);
+#else
+    PyObject *o = PyWeakref_GetObject(ref);
+    *out = nullptr;
+    if (!o) return -1;
+    if (o == Py_None) return 0;
+    *out = Py_NewRef(o);
+    return 1;
+#endif
+}
+
+}  // namespace oskra
