@@ -129,14 +129,9 @@ SafeCallable *SC(PyObject *o) { return reinterpret_cast<SafeCallable *>(o); }
 
 // The table of an owned wrapper, or null (no error) once it is gone.
 Ref table_of(PyObject *self) {
-#if PY_VERSION_HEX >= 0x030D0000
     PyObject *t = nullptr;
-    if (PyWeakref_GetRef(SC(self)->table_ref, &t) < 0) PyErr_Clear();
+    if (weakref_target(SC(self)->table_ref, &t) < 0) PyErr_Clear();
     return Ref::steal(t);
-#else
-    PyObject *t = PyWeakref_GetObject(SC(self)->table_ref);
-    return t && t != Py_None ? Ref::borrow(t) : Ref();
-#endif
 }
 
 PyObject *safe_callable_call(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {

@@ -64,4 +64,29 @@ inline int weakref_target(PyObject *ref, PyObject **out) {
 #endif
 }
 
+// ---------------------------------------------------------------------------
+// Private CPython calls, present with these signatures in 3.12 and 3.13.
+// Each stands for work the public API can only do through slower generic
+// paths (attribute lookups that raise and catch, a fresh allocation).
+
+// The attribute `name` found on the type's MRO, without calling descriptors;
+// borrowed, null when absent (no error set).
+inline PyObject *type_lookup(PyTypeObject *type, PyObject *name) { return _PyType_Lookup(type, name); }
+
+// object.__getattribute__(obj, name) that returns null without raising when
+// the attribute is missing (AttributeError suppressed; other errors set).
+inline PyObject *generic_getattr_or_null(PyObject *obj, PyObject *name) {
+    return _PyObject_GenericGetAttrWithDict(obj, name, nullptr, 1);
+}
+
+// The address of the instance dict slot, or null for a type without one.
+inline PyObject **object_dict_ptr(PyObject *obj) { return _PyObject_GetDictPtr(obj); }
+
+// Raise the pending exception with `exc` (stolen) as its __context__; with
+// nothing pending, raise `exc` itself.
+inline void chain_exception(PyObject *exc) { _PyErr_ChainExceptions1(exc); }
+
+// Bring a freed-list object back to life with a reference count of one.
+inline void revive_object(PyObject *obj) { _Py_NewReference(obj); }
+
 }  // namespace oskra

@@ -1,6 +1,8 @@
 // The method descriptor of fast_method.h.
 #include "support/fast_method.h"
 
+#include "support/compat.h"
+
 #include <cstddef>
 
 namespace oskra {
@@ -28,7 +30,7 @@ PyObject *fm_descr_get(PyObject *self, PyObject *obj, PyObject *) {
 // rest (name, qualname, signature, doc) are the function's.
 PyObject *fm_getattro(PyObject *self, PyObject *name) {
     if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "__doc__") != 0 &&
-        _PyType_Lookup(Py_TYPE(self), name))
+        oskra::type_lookup(Py_TYPE(self), name))
         return PyObject_GenericGetAttr(self, name);
     return PyObject_GetAttr(M(self)->func, name);
 }

@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "support/compat.h"
+
 namespace oskra {
 
 template <int N>
@@ -19,7 +21,7 @@ public:
         if (n_ > 0) {
             PyObject *o = items_[--n_];
             std::memset(reinterpret_cast<char *>(o) + sizeof(PyObject), 0, basicsize - sizeof(PyObject));
-            _Py_NewReference(o);
+            oskra::revive_object(o);
             PyObject_GC_Track(o);
             return o;
         }

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include "support/state.h"
+#include "support/compat.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ int debug_enabled(PyObject *log) {
         Py_XSETREF(g_logger, Py_NewRef(log));
         Py_XSETREF(g_logger_type, Py_NewRef((PyObject *)Py_TYPE(log)));
         Py_CLEAR(g_logger_dict);
-        if (_PyType_Lookup(Py_TYPE(log), names.isEnabledFor) == g_logger_isEnabledFor) {
+        if (oskra::type_lookup(Py_TYPE(log), names.isEnabledFor) == g_logger_isEnabledFor) {
             g_logger_dict = PyObject_GenericGetDict(log, nullptr);
             if (!g_logger_dict) PyErr_Clear();
         }

@@ -11,6 +11,7 @@
 #include <tcl.h>
 
 #include "core/tclconv.h"
+#include "support/compat.h"
 #include "support/tclapp.h"
 #include "interp_private.h"
 
@@ -37,7 +38,7 @@ PyTypeObject *tkapp_type = nullptr;  // the Tcl layer's application type
 PyObject *closed_tk = nullptr;
 
 PyObject *closed_getattro(PyObject *self, PyObject *name) {
-    if (tkapp_type && PyUnicode_Check(name) && _PyType_Lookup(tkapp_type, name)) {
+    if (tkapp_type && PyUnicode_Check(name) && oskra::type_lookup(tkapp_type, name)) {
         PyErr_SetString(PyExc_RuntimeError, CLOSED);
         return nullptr;
     }
@@ -133,20 +134,20 @@ bool delete_python_commands(PyObject *tk) {
 
 // The instance's own `tk` (never forwarded), or null with no error set.
 Ref own_tk(PyObject *self) {
-    PyObject **dict = _PyObject_GetDictPtr(self);
+    PyObject **dict = oskra::object_dict_ptr(self);
     if (!dict || !*dict) return Ref();
     PyObject *tk = PyDict_GetItemWithError(*dict, names.tk);
     return Ref::borrow(tk);
 }
 
 bool set_closed(PyObject *self) {
-    PyObject **dict = _PyObject_GetDictPtr(self);
+    PyObject **dict = oskra::object_dict_ptr(self);
     return dict && *dict && PyDict_SetItem(*dict, names.tk, closed_tk) == 0;
 }
 
 // Forgets a table of callables (create_callback's, the commands').
 bool clear_table(PyObject *self, PyObject *name) {
-    PyObject **dict = _PyObject_GetDictPtr(self);
+    PyObject **dict = oskra::object_dict_ptr(self);
     PyObject *table = dict && *dict ? PyDict_GetItemWithError(*dict, name) : nullptr;
     if (!table) return !PyErr_Occurred();
     Ref held = Ref::borrow(table);

@@ -7,6 +7,7 @@
 #include "core/callback_errors.h"
 #include "core/convert.h"
 #include "support/kept_words.h"
+#include "support/compat.h"
 #include "support/tclapp.h"
 #include "parts.h"
 

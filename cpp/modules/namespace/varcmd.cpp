@@ -3,6 +3,7 @@
 #include "varcmd.h"
 
 #include "core/listsplit.h"
+#include "support/compat.h"
 #include "support/fast_method.h"
 #include "support/tclapp.h"
 #include "parts.h"
@@ -61,10 +62,10 @@ bool plain_lookup(PyTypeObject *tp) {
             PyErr_Clear();
             return false;
         }
-        object_getattribute = Py_XNewRef(_PyType_Lookup(&PyBaseObject_Type, name));
+        object_getattribute = Py_XNewRef(oskra::type_lookup(&PyBaseObject_Type, name));
         if (!object_getattribute) return false;
     }
-    return _PyType_Lookup(tp, name) == object_getattribute;
+    return oskra::type_lookup(tp, name) == object_getattribute;
 }
 
 }  // namespace
@@ -74,9 +75,10 @@ PyObject *tk_of(PyObject *tcl) {
     // lookup, `tk` is read from the interpreter itself: the proxy and the
     // interpreter's __getattr__ hook would only add their own lookups.
     if (PyWeakref_CheckProxy(tcl)) {
-        PyObject *target = PyWeakref_GetObject(tcl);
-        if (target && target != Py_None && plain_lookup(Py_TYPE(target))) {
-            Ref interp = Ref::borrow(target);
+        PyObject *target = nullptr;
+        int alive = oskra::weakref_target(tcl, &target);
+        Ref interp = Ref::steal(target);
+        if (alive > 0 && plain_lookup(Py_TYPE(interp.get()))) {
             PyObject *tk = PyObject_GenericGetAttr(interp.get(), names.tk);
             if (tk || !PyErr_ExceptionMatches(PyExc_AttributeError)) return tk;
         }

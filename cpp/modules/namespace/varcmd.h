@@ -6,6 +6,8 @@
 #include <Python.h>
 #include <structmember.h>
 
+#include "support/bindargs.h"
+#include "support/compat.h"
 #include "support/pyref.h"
 #include "core/tclsafe.h"
 #include "ns_private.h"
@@ -98,7 +100,7 @@ PyObject *instance_method(const char *module, const char *name, void *fn, int fl
 inline bool not_overridden(PyObject *self, PyObject *name, PyObject *own, PyObject *dict) {
     if (dict && PyDict_GetItemWithError(dict, name)) return false;
     if (PyErr_Occurred()) PyErr_Clear();
-    return _PyType_Lookup(Py_TYPE(self), name) == own;
+    return oskra::type_lookup(Py_TYPE(self), name) == own;
 }
 
 }  // namespace oskra::ns::vc

@@ -13,6 +13,7 @@
 
 #include <initializer_list>
 
+#include "support/compat.h"
 #include "support/tclapp.h"
 #include "probe_names.h"
 #include "quick_code.h"
@@ -50,7 +51,7 @@ PyObject *quick_new_code(PyObject *self, PyObject *name) {
 }
 
 PyObject *Quick_getattro(PyObject *self, PyObject *name) {
-    PyObject *r = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+    PyObject *r = oskra::generic_getattr_or_null(self, name);
     if (r || PyErr_Occurred()) return r;
     return quick_new_code(self, name);
 }

@@ -7,6 +7,7 @@
 
 #include "core/convert.h"
 #include "support/kept_words.h"
+#include "support/compat.h"
 #include "support/tclapp.h"
 #include "core/tclsafe.h"
 #include "support/freelist.h"
@@ -117,7 +118,7 @@ PyObject *code_add_segment(PyObject *self, PyObject *name) {
 }
 
 PyObject *Code_getattro(PyObject *self, PyObject *name) {
-    PyObject *r = _PyObject_GenericGetAttrWithDict(self, name, nullptr, 1);
+    PyObject *r = oskra::generic_getattr_or_null(self, name);
     if (r || PyErr_Occurred()) return r;
     return code_add_segment(self, name);
 }

@@ -59,8 +59,8 @@ struct ClassAttr {
 
 void describe(ClassAttr &c, PyTypeObject *tp, PyObject *name) {
     if (c.type == tp && c.version != 0 && tp->tp_version_tag == c.version) return;
-    c.generic = _PyType_Lookup(tp, names.dunder_getattribute) == g_object_getattribute;
-    c.descr = _PyType_Lookup(tp, name);
+    c.generic = oskra::type_lookup(tp, names.dunder_getattribute) == g_object_getattribute;
+    c.descr = oskra::type_lookup(tp, name);
     c.type = tp;
     c.version = tp->tp_version_tag;  // 0 (not cached) when the class has none
 }
@@ -70,7 +70,7 @@ void describe(ClassAttr &c, PyTypeObject *tp, PyObject *name) {
 PyObject *get_attr(PyObject *obj, PyObject *name, ClassAttr &c) {
     describe(c, Py_TYPE(obj), name);
     if (c.generic && !c.descr) {
-        PyObject **dp = _PyObject_GetDictPtr(obj);
+        PyObject **dp = oskra::object_dict_ptr(obj);
         if (dp && *dp) {
             PyObject *v = PyDict_GetItemWithError(*dp, name);
             if (v) return Py_NewRef(v);
@@ -87,7 +87,7 @@ PyObject *call_method(PyObject *name, ClassAttr &c, PyObject *const *args, size_
     describe(c, Py_TYPE(obj), name);
     PyObject *descr = c.descr;
     if (c.generic && descr && PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
-        PyObject **dp = _PyObject_GetDictPtr(obj);
+        PyObject **dp = oskra::object_dict_ptr(obj);
         PyObject *shadow = (dp && *dp) ? PyDict_GetItemWithError(*dp, name) : nullptr;
         if (!shadow) {
             if (PyErr_Occurred()) return nullptr;
