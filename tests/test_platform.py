@@ -10,6 +10,7 @@ import tomllib
 from importlib import import_module
 
 import pytest
+
 from oskra.tcl.namespace import TclVariable
 from oskra.tcl.nestmap import NestMap
 from oskra.tcl.wordform import tclobj, wordform

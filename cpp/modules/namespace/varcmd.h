@@ -6,7 +6,6 @@
 #include <Python.h>
 #include <structmember.h>
 
-#include "support/bindargs.h"
 #include "support/compat.h"
 #include "support/pyref.h"
 #include "core/tclsafe.h"
