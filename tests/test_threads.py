@@ -54,6 +54,11 @@ def test_casts_from_another_thread_match_the_owner_thread(interp, texts):
 SPECIAL = [
     "08",
     " 09 ",
+    "08a",
+    "-089 x",
+    "08.5z",
+    "08e",
+    "07a",
     "-0x1F",
     "0o17",
     "017",

@@ -36,20 +36,18 @@ PyObject *expected_error(const char *what, const char *s, Py_ssize_t n, bool oct
     return nullptr;
 }
 
-// Decimal digits after a leading zero, one of them 8 or 9 (optionally
-// signed, within white space): Tcl reads it as a malformed octal number.
+// Tcl's hint for a text whose reading stopped inside a malformed octal
+// number: after optional white space and sign, a leading zero and a run of
+// decimal digits holding an 8 or 9, ended by the text's end or by anything
+// but a fraction or an exponent (which would make it a decimal float).
 bool bad_octal(const char *s, Py_ssize_t n) {
-    Py_ssize_t i = 0, end = n;
-    while (i < end && tcl_space(s[i])) ++i;
-    while (end > i && tcl_space(s[end - 1])) --end;
-    if (i < end && (s[i] == '+' || s[i] == '-')) ++i;
-    if (end - i < 2 || s[i] != '0') return false;
+    Py_ssize_t i = 0;
+    while (i < n && tcl_space(s[i])) ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    if (i >= n || s[i] != '0') return false;
     bool high = false;
-    for (Py_ssize_t k = i + 1; k < end; ++k) {
-        if (s[k] < '0' || s[k] > '9') return false;
-        high |= s[k] >= '8';
-    }
-    return high;
+    for (++i; i < n && s[i] >= '0' && s[i] <= '9'; ++i) high |= s[i] >= '8';
+    return high && (i == n || (s[i] != '.' && s[i] != 'e' && s[i] != 'E'));
 }
 
 // The int of an integer text that Tcl accepted but that does not fit in
