@@ -131,7 +131,6 @@ PyObject *interp_init(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, 
         gvars["argv"] = nb::tuple();
         gvars["argv0"] = "";
         gvars["tcl_interactive"] = 0;
-        nb::object tk = self.attr("tk");
         drop_callback_errors(tk.ptr());  // left by an interpreter gone from this address
         require_tclx(tk);
         self.attr("_load_entrypoint")();
