@@ -149,7 +149,9 @@ def make_nestmap(cast_list, keyed_list_typename="keyedList"):
             super().__init__()
             dsc = dict(*args, **kwargs)
             for key, value in dsc.items():
-                if not isinstance(value, NestMap):
+                # blank text is a value of its own; only "" is an empty keyed list
+                blank = isinstance(value, str) and value and not value.strip(" \t\n\v\f\r")
+                if not isinstance(value, NestMap) and not blank:
                     try:
                         dsc[key] = NestMap(value)
                     except (ValueError, TypeError):
@@ -161,7 +163,9 @@ def make_nestmap(cast_list, keyed_list_typename="keyedList"):
             pairs = [cast_list(e) for e in cast_list(string)]
             dsc = dict(pairs)
             for key, value in dsc.items():
-                if not isinstance(value, NestMap):
+                # blank text is a value of its own; only "" is an empty keyed list
+                blank = isinstance(value, str) and value and not value.strip(" \t\n\v\f\r")
+                if not isinstance(value, NestMap) and not blank:
                     try:
                         dsc[key] = NestMap.from_tcl(value)
                     except ValueError:

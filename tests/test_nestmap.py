@@ -365,6 +365,38 @@ def test_keylset_lists_read_back(tcl, tree):
         assert sorted(nm.all_items()) == sorted(expected)
 
 
+# Values as TclX stores them: blank text, braces, nested pairs.
+BLANKISH = st.one_of(
+    st.text(alphabet=" \t\nab", max_size=5),
+    st.sampled_from(["", " ", "{}", "{ }", "\\ ", "a b", "{a 1}", "{a 1} {b { }}", "{a {}} {b {{}}}"]),
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.dictionaries(KEY, BLANKISH, min_size=1, max_size=5))
+def test_values_read_as_keylget_sees_them(tcl, values):
+    tcl.eval("unset -nocomplain kl")
+    for key, value in values.items():
+        tcl.call("keylset", "kl", key, value)
+    for source in (tcl.eval("set kl"), tcl.call("set", "kl")):
+        nm = NestMap.from_tcl(source)
+        for path, leaf in nm.all_items():
+            assert leaf == tcl.call("eval", "format %%s [keylget kl %s]" % path)
+        for key, value in values.items():
+            if value == "":  # TclX cannot tell an empty value from an empty keyed list
+                assert nm[key] == NestMap()
+        tcl.call("set", "back", wordform(nm))
+        for path, leaf in nm.all_items():
+            assert leaf == tcl.call("eval", "format %%s [keylget back %s]" % path)
+
+
+def test_blank_values_stay_text(tcl):
+    tcl.eval("unset -nocomplain kl; keylset kl f {} g { } h {\t}")
+    nm = NestMap.from_tcl(tcl.eval("set kl"))
+    assert nm == {"f": NestMap(), "g": " ", "h": "\t"}
+    assert wordform(nm) == "{f {}} {g { }} {h {\t}}"
+
+
 ANY_TEXT = st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=10)
 VALUE_TREE = st.recursive(
     ANY_TEXT, lambda sub: st.dictionaries(KEY, sub, min_size=1, max_size=4), max_leaves=20

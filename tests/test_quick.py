@@ -210,10 +210,10 @@ def test_lone_surrogate_like_tkinter(interp):
     assert interp.history.filter(count=1)[0].api == "set v a\ud800b"  # recorded before the call
 
 
-def test_list_result_without_cast_is_str_of_tuple(interp):
-    # tkinter hands a list-typed result back as a tuple; cast_=False applies str() to it.
-    result = interp.tk.call("list", "a b", "c")
-    assert interp.quick.list("a b", "c", cast_=False) == str(result)
+def test_list_result_without_cast_is_its_tcl_text(interp):
+    # tkinter hands a list-typed result back as a tuple; uncast, the result is Tcl's text of it.
+    assert isinstance(interp.tk.call("list", "a b", "c"), tuple)
+    assert interp.quick.list("a b", "c", cast_=False) == "{a b} c"
 
 
 def test_dead_interpreter_gives_reference_error():

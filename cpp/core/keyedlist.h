@@ -22,7 +22,8 @@ PyObject *keyed_list_from_tcl(PyObject *value);
 
 // The same, for callers that only ask whether value is a keyed list: where
 // keyed_list_from_tcl raises ValueError, this returns null with no error
-// set (and builds no message). Other errors are set as usual.
+// set (and builds no message). Other errors are set as usual. Blank text
+// that is not empty is no keyed list here: as a value it is its own text.
 PyObject *keyed_list_from_tcl_quiet(PyObject *value);
 
 namespace keyed {

@@ -152,7 +152,13 @@ PyObject *from_tcl_str(PyObject *text, bool soft) {
                      "dictionary update sequence element #%zd has length %zd; 2 is required", bad, bad_len);
         return nullptr;
     }
-    if (!klist) return keyed::new_nestmap();
+    if (!klist) {
+        // Blank text is a list of no pairs, but read as a value it is the
+        // text itself: only the empty value stands for an empty keyed list
+        // (as in TclX, which cannot tell the two apart either).
+        if (soft && text_len > 0) return nullptr;
+        return keyed::new_nestmap();
+    }
     if (!nest_values(klist.get())) return nullptr;
     if (!dotted) return klist.release();
     // Dotted keys build nested levels through the path-aware assignment.
@@ -166,7 +172,8 @@ PyObject *from_tcl_str(PyObject *text, bool soft) {
 }
 
 // from_tcl; with `soft`, a ValueError of this level (not of the nested
-// attempts, which are handled here) is reported as null with no error set.
+// attempts, which are handled here) is reported as null with no error set,
+// and so is blank text that is not empty (it stays a value).
 PyObject *from_tcl(PyObject *value, bool soft) {
     if (soft && is_plain_word(value)) return nullptr;
     if (PyUnicode_Check(value)) return from_tcl_str(value, soft);

@@ -107,6 +107,16 @@ ConvResult conv_boolean(PyObject *value, PyObject **out) {
     return CONV_OK;
 }
 
+bool leading_zero_decimal(PyObject *str) {
+    Py_ssize_t n = PyUnicode_GET_LENGTH(str), i = 0;
+    int kind = PyUnicode_KIND(str);
+    const void *data = PyUnicode_DATA(str);
+    auto at = [&](Py_ssize_t k) -> Py_UCS4 { return k < n ? PyUnicode_READ(kind, data, k) : 0; };
+    while (i < n && Py_UNICODE_ISSPACE(at(i))) ++i;
+    if (at(i) == '+' || at(i) == '-') ++i;
+    return at(i) == '0' && at(i + 1) >= '0' && at(i + 1) <= '9';
+}
+
 ConvResult conv_number(PyObject *value, PyObject **out) {
     const char *s;
     Py_ssize_t n;

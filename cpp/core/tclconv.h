@@ -41,4 +41,10 @@ ConvResult conv_number(PyObject *value, PyObject **out);
 enum ForeignKind { FOREIGN_INT, FOREIGN_DOUBLE, FOREIGN_BOOLEAN };
 PyObject *foreign_conversion(ForeignKind kind, PyObject *tkapp, PyObject *method, PyObject *value);
 
+// True for text that reads as a decimal number written with a leading zero
+// ("0150", "-007", "+012", "00", "00.5"; Tcl's whitespace around it
+// allowed): Tcl 8.6 takes such an integer for octal, so a serial number or
+// a postcode would change its value. "0", "0.5" and "0x1F" are not.
+bool leading_zero_decimal(PyObject *str);
+
 }  // namespace oskra

@@ -1,6 +1,11 @@
 // Tcl text to str (see tcltext.h).
 #include "core/tcltext.h"
 
+#include "core/convert.h"
+#include "core/tclconv.h"
+#include "support/pyref.h"
+#include "support/tclapp.h"
+
 namespace oskra {
 
 namespace {
@@ -55,6 +60,65 @@ PyObject *text_of_tcl_obj(Tcl_Obj *obj) {
     int n = 0;
     const char *s = Tcl_GetStringFromObj(obj, &n);
     return text_of_utf(s, n);
+}
+
+PyObject *bytes_text(PyObject *bytes) {
+    return PyUnicode_DecodeLatin1(PyBytes_AS_STRING(bytes), PyBytes_GET_SIZE(bytes), nullptr);
+}
+
+bool holds_bytes(PyObject *value) {
+    if (PyBytes_Check(value)) return true;
+    if (!PyTuple_Check(value)) return false;
+    // A tuple from the Tcl layer is as deep as the Tcl list it came from;
+    // one built in Python may be deeper than the stack allows.
+    if (Py_EnterRecursiveCall(" while reading a Tcl list")) {
+        PyErr_Clear();
+        return true;  // tcl_text then reports the RecursionError itself
+    }
+    bool found = false;
+    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(value); i < n && !found; ++i)
+        found = holds_bytes(PyTuple_GET_ITEM(value, i));
+    Py_LeaveRecursiveCall();
+    return found;
+}
+
+PyObject *element_texts(PyObject *tuple) {
+    Py_ssize_t n = PyTuple_GET_SIZE(tuple);
+    Ref texts = Ref::steal(PyTuple_New(n));
+    if (!texts) return nullptr;
+    if (Py_EnterRecursiveCall(" while reading a Tcl list")) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *t = tcl_text(PyTuple_GET_ITEM(tuple, i));
+        if (!t) {
+            Py_LeaveRecursiveCall();
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(texts.get(), i, t);
+    }
+    Py_LeaveRecursiveCall();
+    return texts.release();
+}
+
+PyObject *tcl_text(PyObject *value) {
+    if (PyUnicode_CheckExact(value)) return Py_NewRef(value);
+    if (PyBytes_Check(value)) return bytes_text(value);
+    if (PyTuple_Check(value) && holds_bytes(value)) {
+        Ref texts = Ref::steal(element_texts(value));
+        return texts ? wordform_from_sequence(texts.get()) : nullptr;
+    }
+    return wordform_text(value);
+}
+
+PyObject *result_text(PyObject *tkapp, PyObject *result) {
+    if (PyUnicode_CheckExact(result)) return Py_NewRef(result);
+    Tcl_Interp *interp = interp_on_own_thread(tkapp);
+    if (!interp) return tcl_text(result);  // not a tkapp, or another thread's
+    Tcl_Obj *obj;
+    if (tclobj_value(result, &obj)) return text_of_tcl_obj(obj);
+    // Converting the result ran no Tcl code: the interpreter's result is
+    // still the value it was converted from, and its string form is the
+    // exact text.
+    return text_of_tcl_obj(Tcl_GetObjResult(interp));
 }
 
 }  // namespace oskra

@@ -39,13 +39,6 @@ const Words *interned() {
     return &w;
 }
 
-// Byte arrays come back as bytes: their text is one character per byte.
-PyObject *as_text(PyObject *value) {
-    if (PyBytes_CheckExact(value))
-        return PyUnicode_DecodeLatin1(PyBytes_AS_STRING(value), PyBytes_GET_SIZE(value), nullptr);
-    return PyObject_Str(value);
-}
-
 // tk.call(*words), as one call of the package: a read can run traces, so a
 // failure is reported as every other Tcl call's (core/callback_errors.h).
 PyObject *tk_call(PyObject *tk, PyObject *const *words, size_t n) {
@@ -72,7 +65,7 @@ PyObject *call_off_thread(PyObject *tk, PyObject *const *words, size_t n) {
     PyObject *subst[2] = {interned()->subst, script.get()};
     Ref r = Ref::steal(tk_call(tk, subst, 2));
     if (!r || PyUnicode_CheckExact(r.get())) return r.release();
-    return as_text(r.get());
+    return tcl_text(r.get());
 }
 
 }  // namespace
@@ -83,11 +76,7 @@ namespace {
 PyObject *text_of_call(PyObject *tk, Tcl_Interp *interp, PyObject *const *words, size_t n) {
     Ref r = Ref::steal(tk_call(tk, words, n));
     if (!r || PyUnicode_CheckExact(r.get()) || !interp) return r.release();
-    Tcl_Obj *obj;
-    if (tclobj_value(r.get(), &obj)) return text_of_tcl_obj(obj);
-    // Converting the result ran no Tcl code: the interpreter's result is
-    // still the value it was converted from.
-    return text_of_tcl_obj(Tcl_GetObjResult(interp));
+    return result_text(tk, r.get());
 }
 
 }  // namespace

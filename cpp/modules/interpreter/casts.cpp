@@ -6,6 +6,7 @@
 #include "core/keyedlist.h"
 #include "core/listsplit.h"
 #include "core/tclconv.h"
+#include "core/tcltext.h"
 #include "support/tclapp.h"
 #include "interp_private.h"
 
@@ -355,6 +356,9 @@ PyObject *cast_list(PyObject *value, PyObject *item_cast) {
 PyObject *cast_any(PyObject *self, PyObject *value) {
     PyTypeObject *t = Py_TYPE(value);
     if (t == &PyTuple_Type) {
+        // Byte arrays in a list are text (wordform() would make each a list
+        // of numbers).
+        if (holds_bytes(value)) return element_texts(value);
         if (exact_interp(self)) return cast_list(value, g.wordform);
         PyObject *fn = PyObject_GetAttrString(self, "cast_list");
         if (!fn) return nullptr;
@@ -367,8 +371,12 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
     }
     if (t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type) return Py_NewRef(value);
     if ((PyObject *)t == g.Tcl_Obj && is_keyed_list_obj(value)) return cast_keyed_list(value, nullptr);
-    PyObject *s = PyObject_Str(value);
+    // A byte array is its text, bytes as the characters U+0000-U+00FF.
+    PyObject *s = PyBytes_Check(value) ? bytes_text(value) : PyObject_Str(value);
     if (!s) return nullptr;
+    // A decimal number with a leading zero stays text: Tcl would read it as
+    // octal, and a serial number or postcode is not a number anyway.
+    if (leading_zero_decimal(s)) return s;
     PyObject *out;
     int got = -2;
     bool braced = false;

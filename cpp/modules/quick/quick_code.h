@@ -10,6 +10,8 @@
 #include "support/compat.h"
 #include "support/tclapp.h"
 #include "core/tclsafe.h"
+#include "core/tclconv.h"
+#include "core/tcltext.h"
 #include "support/freelist.h"
 #include "probe_names.h"
 #include "quick_support.h"
@@ -161,6 +163,7 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     PyObject *interp = nullptr, *result = nullptr, *out = nullptr;
     PyObject *entry = nullptr;  // of this call in the history, to be marked if it fails
     Py_ssize_t i = 0;
+    int want;
     {
         PyObject *name = command_name(self);
         if (!name) goto done;
@@ -198,6 +201,10 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
         Py_DECREF(history);
         if (!entry) goto done;
     }
+    // Whether to cast is known before the call: the truth test may run
+    // Python code, which must not come between the call and its result.
+    want = cast ? PyObject_IsTrue(cast) : 1;
+    if (want < 0) goto done;
     {
         PyObject *tk = get_attr(interp, names.tk, a_tk);
         if (!tk) goto done;
@@ -235,21 +242,29 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
             PyObject *tcl_error = oskra::tcl_error_type();
             if (tcl_error && PyErr_ExceptionMatches(tcl_error)) translate_tcl_error(interp, tk);
         }
-        Py_DECREF(tk);
         if (!result) {
+            Py_DECREF(tk);
             if (ready == n) oskra::mark_failed_entry(entry);
             goto done;
         }
+        // Uncast, the result is its Tcl text, read before anything else
+        // reaches Tcl.
+        if (!want) {
+            out = oskra::result_text(tk, result);
+        } else if (PyLong_CheckExact(result)) {
+            // An integer Tcl read from text with a leading zero ("0150" as
+            // octal) is cast from that text, which stays a string.
+            PyObject *text = oskra::result_text(tk, result);
+            if (text && oskra::leading_zero_decimal(text)) Py_SETREF(result, text);
+            else Py_XDECREF(text);
+            if (!text) want = -1;
+        }
+        Py_DECREF(tk);
+        if (want <= 0) goto done;
     }
     {
-        int want = cast ? PyObject_IsTrue(cast) : 1;
-        if (want < 0) goto done;
-        if (want) {
-            PyObject *cargs[2] = {interp, result};
-            out = call_method(names.cast_any, a_cast_any, cargs, 2);
-        } else {
-            out = PyObject_Str(result);
-        }
+        PyObject *cargs[2] = {interp, result};
+        out = call_method(names.cast_any, a_cast_any, cargs, 2);
     }
 done:
     // Unfilled slots of a partly built list are null, which list dealloc skips.
