@@ -1,6 +1,7 @@
 """Results read as text are Tcl's text, whatever type the Tcl layer converted them to."""
 
 import pytest
+
 from oskra.tcl.interpreter import Interpreter
 from oskra.tcl.wordform import wordform
 

@@ -58,7 +58,7 @@
     X(errorInfo_abs, "::errorInfo") X(info_cmd, "::info")                         \
     X(namespace_, "namespace") X(namespace_cmd, "::namespace") X(names_, "names") \
     X(opt_clear, "-clear") X(opt_command, "-command") X(opt_force, "-force")      \
-    X(opt_variable, "-variable") X(rename_cmd, "::rename") X(size, "size")        \
+    X(opt_variable, "-variable") X(rename_cmd, "::rename") X(set_cmd, "::set") X(size, "size") \
     X(true_, "true") X(false_, "false")                                           \
     /* pieces of text */                                                          \
     X(empty, "") X(colons, "::") X(dash, "-") X(dot, ".") X(space, " ")           \

@@ -213,10 +213,11 @@ PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 
 // --- inspection and management ----------------------------------------------
 
-// tk.call((w0, w1, cmd_name[, extra])). The two fixed words (a command and
-// its subcommand) are passed as kept Tcl values, which keep Tcl's lookup of
-// both between calls.
-PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr) {
+// tk.call((w0, w1, cmd_name[, extra])), or the Tcl text of its result. The
+// two fixed words (a command and its subcommand) are passed as kept Tcl
+// values, which keep Tcl's lookup of both between calls.
+PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr,
+                    bool text = false) {
     Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref cmd = Ref::steal(command_word(tk.get(), w0));
@@ -224,7 +225,7 @@ PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra 
     Ref words = Ref::steal(extra ? PyTuple_Pack(4, cmd.get(), sub.get(), name.get(), extra)
                                  : PyTuple_Pack(3, cmd.get(), sub.get(), name.get()));
     if (!words) return nullptr;
-    return call_words(tk.get(), words.get());
+    return text ? call_words_text(tk.get(), words.get()) : call_words(tk.get(), words.get());
 }
 
 PyObject *truth_of(PyObject *result) {
@@ -303,7 +304,8 @@ PyObject *cmd_origin(PyObject *self, PyObject *) {
 PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, names.info_cmd, names.body); }
 
 PyObject *cmd_proc_args(PyObject *self, PyObject *) {
-    Ref r = Ref::steal(info_call(self, names.info_cmd, names.args));
+    // The names as Tcl's text, whatever Tcl's internal type for the list.
+    Ref r = Ref::steal(info_call(self, names.info_cmd, names.args, nullptr, true));
     if (!r) return nullptr;
     Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
@@ -311,7 +313,7 @@ PyObject *cmd_proc_args(PyObject *self, PyObject *) {
 }
 
 // The body of proc_arg_default: Tcl stores the default of arg_name, if
-// there is one, into the variable var; it is read back uncast.
+// there is one, into the variable var; it is read back as text.
 PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, PyObject *var) {
     Ref tk = Ref::steal(vc::tk_of(tcl));
     if (!tk) return nullptr;
@@ -328,7 +330,9 @@ PyObject *arg_default_into(PyObject *self, PyObject *tcl, PyObject *arg_name, Py
     int t = PyObject_IsTrue(has.get());
     if (t < 0) return nullptr;
     if (!t) Py_RETURN_NONE;
-    return PyObject_CallMethodNoArgs(var, names.get);
+    // The default's text: once the procedure has run, Tcl may hold it as a
+    // number (a default of 010 would read as 8).
+    return PyObject_CallMethodNoArgs(var, names.get_str);
 }
 
 PyObject *cmd_proc_arg_default(PyObject *self, PyObject *arg_name) {

@@ -7,6 +7,7 @@
 #include "support/fast_method.h"
 #include "core/callback_errors.h"
 #include "core/tclsafe.h"
+#include "core/tcltext.h"
 #include "ns_private.h"
 #include "parts.h"
 
@@ -168,6 +169,12 @@ PyObject *call_words(PyObject *tk, PyObject *words) {
     Ref safe = Ref::steal(tcl_safe_value(words));
     if (!safe) return nullptr;
     return run_tcl_call(tk, [&] { return call_method1(tk, names.call, safe.get()); });
+}
+
+PyObject *call_words_text(PyObject *tk, PyObject *words) {
+    Ref result = Ref::steal(call_words(tk, words));
+    if (!result) return nullptr;
+    return result_text(tk, result.get());
 }
 
 PyObject *tk_call(PyObject *self, PyObject *arg) {

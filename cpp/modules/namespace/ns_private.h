@@ -103,6 +103,10 @@ inline PyObject *call_method2(PyObject *self, PyObject *name, PyObject *a, PyObj
 // core/tclsafe.h).
 PyObject *call_words(PyObject *tk, PyObject *words);
 
+// call_words, returning the result's Tcl text (core/tcltext.h): names read
+// from Tcl are the text Tcl has for them, whatever their internal type.
+PyObject *call_words_text(PyObject *tk, PyObject *words);
+
 // self.tcl.tk
 PyObject *tk_of(PyObject *self);
 // self.tcl.tk.call(arg) / self.tcl.tk.eval(arg)

@@ -17,20 +17,25 @@ constexpr const char *QUAL = "TclNamespace";
 // Constant leading words.
 struct Words {
     PyObject *children, *code, *current, *delete_, *exists, *export_, *forget, *import_, *origin, *parent,
-            *which, *eval;  // each: ("namespace", <sub>)
+            *which, *eval, *inscope;  // each: ("::namespace", <sub>)
+    PyObject *if_, *export_query;  // "::if", "::namespace export"
 } w;
 
 bool init_words() {
+    Ref inscope = Ref::steal(PyUnicode_InternFromString("inscope"));
+    if (!inscope) return false;
     struct {
         PyObject **slot;
         PyObject *sub;
     } t[] = {{&w.children, names.children}, {&w.code, names.code},       {&w.current, names.current},
              {&w.delete_, names.delete_},   {&w.exists, names.exists},   {&w.export_, names.export_},
              {&w.forget, names.forget},     {&w.import_, names.import_}, {&w.origin, names.origin},
-             {&w.parent, names.parent},     {&w.which, names.which},     {&w.eval, names.eval}};
+             {&w.parent, names.parent},     {&w.which, names.which},     {&w.eval, names.eval},
+             {&w.inscope, inscope.get()}};
     for (auto &e : t)
-        if (!(*e.slot = tuple_of({names.namespace_, e.sub}))) return false;
-    return true;
+        if (!(*e.slot = tuple_of({names.namespace_cmd, e.sub}))) return false;
+    return (w.if_ = PyUnicode_InternFromString("::if")) &&
+            (w.export_query = PyUnicode_InternFromString("::namespace export"));
 }
 
 // prefix + items, as a new tuple.
@@ -96,18 +101,57 @@ PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
 
 PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra);
 
+// The text of `words` run where the caller stands, but only when the
+// namespace `ns` exists: a listing of a missing namespace is empty, and
+// asking creates nothing.
+PyObject *if_exists_text(PyObject *self, PyObject *ns, PyObject *words) {
+    Ref test = Ref::steal(words_of(w.exists, {ns}));
+    Ref test_text = test ? Ref::steal(wf_str(test.get(), "if_exists")) : Ref();
+    Ref expr = test_text ? Ref::steal(PyUnicode_FromFormat("[%U]", test_text.get())) : Ref();
+    Ref body = expr ? Ref::steal(wf_str(words, "if_exists")) : Ref();
+    Ref guarded = body ? Ref::steal(tuple_of({w.if_, expr.get(), body.get()})) : Ref();
+    Ref tk = guarded ? Ref::steal(tk_of(self)) : Ref();
+    return tk ? call_words_text(tk.get(), guarded.get()) : nullptr;
+}
+
+// `words` run inside the namespace without creating it: Tcl's own "namespace
+// ... not found" error for a missing one. The empty name runs them as they
+// are.
+PyObject *ns_read_call(PyObject *self, PyObject *words) {
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int wrapped = PyObject_IsTrue(ns.get());
+    if (wrapped < 0) return nullptr;
+    Ref cmd = wrapped ? Ref::steal(words_of(w.inscope, {ns.get(), words})) : Ref::borrow(words);
+    if (!cmd) return nullptr;
+    Ref obj = Ref::steal(oskra::tclobj(cmd.get()));
+    if (!obj) return nullptr;
+    return tk_call(self, obj.get());
+}
+
 PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     static const char *const kw[] = {"pattern"};
     PyObject *pattern;
     if (!parse_method("children", kw, 1, 0, args, nargs, kwnames, &pattern)) return nullptr;
     PyObject *self = args[0];
+    Ref ns = Ref::steal(self_ns(self));
+    if (!ns) return nullptr;
+    int named = PyObject_IsTrue(ns.get());
+    if (named < 0) return nullptr;
+    Ref p;
+    if (pattern && pattern != Py_None && !(p = Ref::steal(wf(pattern)))) return nullptr;
     Ref result;
-    if (pattern && pattern != Py_None) {
+    if (named) {
+        // `namespace children N ?pattern?`, asked from where the caller
+        // stands: a missing namespace has no children.
+        Ref words =
+                Ref::steal(p ? words_of(w.children, {ns.get(), p.get()}) : words_of(w.children, {ns.get()}));
+        if (!words) return nullptr;
+        result = Ref::steal(if_exists_text(self, ns.get(), words.get()));
+    } else if (p) {
         // `namespace children` reads a single argument as a namespace name,
-        // not as a pattern: name this namespace explicitly, as Tcl sees it
-        // from inside, and give the pattern as the second argument.
-        Ref p = Ref::steal(wf(pattern));
-        if (!p) return nullptr;
+        // not as a pattern: name the current namespace explicitly and give
+        // the pattern as the second argument.
         Ref one = Ref::steal(PyTuple_Pack(1, p.get()));
         if (!one) return nullptr;
         Ref quoted = Ref::steal(wf(one.get()));
@@ -115,8 +159,8 @@ PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject
             if (quoted) PyErr_SetString(PyExc_TypeError, "children: pattern is not a word");
             return nullptr;
         }
-        Ref script =
-                Ref::steal(PyUnicode_FromFormat("namespace children [namespace current] %U", quoted.get()));
+        Ref script = Ref::steal(
+                PyUnicode_FromFormat("::namespace children [::namespace current] %U", quoted.get()));
         if (!script) return nullptr;
         result = Ref::steal(eval_impl(self, script.get(), nullptr, 0));
     } else {
@@ -132,7 +176,7 @@ PyObject *code(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
     if (!parse_method("code", kw, 1, 1, args, nargs, kwnames, &script)) return nullptr;
     Ref words = Ref::steal(words_of(w.code, {script}));
     if (!words) return nullptr;
-    return ns_call(args[0], words.get());
+    return ns_read_call(args[0], words.get());
 }
 
 PyObject *current_impl(PyObject *self) { return tk_call(self, w.current); }
@@ -250,9 +294,25 @@ PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     int clear_true;
     Ref words = Ref::steal(flagged(w.export_, clear, names.opt_clear, patterns.get(), &clear_true));
     if (!words) return nullptr;
+    if (!clear_true && PyTuple_GET_SIZE(patterns.get()) == 0) {
+        // Only a question: the export list of a missing namespace is empty.
+        Ref ns = Ref::steal(self_ns(self));
+        if (!ns) return nullptr;
+        int named = PyObject_IsTrue(ns.get());
+        if (named < 0) return nullptr;
+        Ref r;
+        if (named) {
+            Ref inside = Ref::steal(words_of(w.eval, {ns.get(), w.export_query}));
+            if (!inside) return nullptr;
+            r = Ref::steal(if_exists_text(self, ns.get(), inside.get()));
+        } else {
+            r = Ref::steal(ns_call(self, words.get()));
+        }
+        if (!r) return nullptr;
+        return cast_list_of(self, r.get());
+    }
     Ref r = Ref::steal(ns_call(self, words.get()));
     if (!r) return nullptr;
-    if (!clear_true && PyTuple_GET_SIZE(patterns.get()) == 0) return cast_list_of(self, r.get());
     Py_RETURN_NONE;
 }
 
@@ -285,7 +345,7 @@ PyObject *origin(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
     if (!parse_method("origin", kw, 1, 1, args, nargs, kwnames, &command)) return nullptr;
     Ref words = Ref::steal(words_of(w.origin, {command}));
     if (!words) return nullptr;
-    return ns_call(args[0], words.get());
+    return ns_read_call(args[0], words.get());
 }
 
 // is_absolute / is_relative: the empty name itself when it is false.
@@ -359,7 +419,7 @@ PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *k
     else if (v) words = Ref::steal(words_of(w.which, {names.opt_variable, a[0]}));
     else words = Ref::steal(words_of(w.which, {a[0]}));
     if (!words) return nullptr;
-    return ns_call(args[0], words.get());
+    return ns_read_call(args[0], words.get());
 }
 
 PyObject *is_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {

@@ -18,7 +18,7 @@ PyObject *absolute_name(PyObject *tcl, PyObject *name) {
         return Py_NewRef(name);
     Ref tk = Ref::steal(tk_of(tcl));
     if (!tk) return nullptr;
-    Ref current = Ref::steal(call_method2(tk.get(), names.call, names.namespace_, names.current));
+    Ref current = Ref::steal(call_method2(tk.get(), names.call, names.namespace_cmd, names.current));
     if (!current) return nullptr;
     PyObject *pair[2] = {current.get(), name};
     return ns_join_raw(pair, 2);

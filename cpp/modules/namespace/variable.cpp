@@ -4,6 +4,8 @@
 
 #include "core/callback_errors.h"
 #include "core/convert.h"
+#include "core/listsplit.h"
+#include "core/tcltext.h"
 #include "support/tclapp.h"
 #include "support/var_text.h"
 #include "parts.h"
@@ -117,8 +119,25 @@ PyObject *element_call(PyObject *self, TkMethod method, PyObject *index, PyObjec
     return tk_element_call(tk.get(), method, name.get(), index, value);
 }
 
+// An `array get` result with its names (the even elements) taken from its
+// text: the Tcl layer converts each by its internal type (a tuple, an int).
+PyObject *names_as_text(PyObject *tk, PyObject *result) {
+    Ref r = Ref::steal(result);
+    if (!r || !PyTuple_CheckExact(r.get())) return r.release();
+    Ref text = Ref::steal(result_text(tk, r.get()));
+    Ref texts = text ? Ref::steal(split_list(text.get())) : Ref();
+    if (!texts) return nullptr;
+    Py_ssize_t n = PyTuple_GET_SIZE(r.get());
+    if (PyTuple_GET_SIZE(texts.get()) != n) return r.release();
+    for (Py_ssize_t i = 1; i < n; i += 2) {
+        PyObject *value = PyTuple_GET_ITEM(r.get(), i);
+        Py_SETREF(PyTuple_GET_ITEM(texts.get(), i), Py_NewRef(value));
+    }
+    return texts.release();
+}
+
 // tk.call(("::array", sub, var_name[, wordform(pattern)])).
-PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
+PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern, Reply reply) {
     Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     bool with = pattern && pattern != Py_None;
@@ -132,6 +151,8 @@ PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern) {
         if (!p) return nullptr;
         PyTuple_SET_ITEM(words.get(), 3, p);
     }
+    if (reply == Reply::text) return call_words_text(tk.get(), words.get());
+    if (reply == Reply::names_as_text) return names_as_text(tk.get(), call_words(tk.get(), words.get()));
     return call_words(tk.get(), words.get());
 }
 
@@ -251,7 +272,7 @@ int one_pattern(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyOb
 PyObject *var_array_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
     if (one_pattern("array_get_obj", args, nargs, kwnames, &pattern)) return nullptr;
-    return tcl_cast(self, names.cast_array, array_call(self, names.get, pattern));
+    return tcl_cast(self, names.cast_array, array_call(self, names.get, pattern, Reply::names_as_text));
 }
 
 PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -301,7 +322,7 @@ PyObject *var_array_size(PyObject *self, PyObject *const *args, Py_ssize_t nargs
 PyObject *var_array_names(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
     if (one_pattern("array_names", args, nargs, kwnames, &pattern)) return nullptr;
-    return tcl_cast(self, names.cast_list, array_call(self, names.names_, pattern));
+    return tcl_cast(self, names.cast_list, array_call(self, names.names_, pattern, Reply::text));
 }
 
 PyObject *var_is_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {

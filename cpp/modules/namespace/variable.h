@@ -36,7 +36,11 @@ PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index);
 PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain);
 PyObject *exists_impl(PyObject *self, PyObject *index);
 // tk.call(("::array", sub, var_name[, wordform(pattern)])).
-PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern);
+// What array_call gives back: the result as the Tcl layer converted it, its
+// Tcl text, or (for `array get`) that result with each element name as its
+// text. Names are text whatever Tcl's internal type for them.
+enum class Reply { value, text, names_as_text };
+PyObject *array_call(PyObject *self, PyObject *sub, PyObject *pattern, Reply reply = Reply::value);
 PyObject *array_unset_impl(PyObject *self, PyObject *pattern);
 PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
 

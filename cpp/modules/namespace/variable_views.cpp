@@ -85,10 +85,34 @@ PyObject *lean_or(PyObject *self, PyObject *key, Lean lean, Slow slow) {
     return slow();
 }
 
+// A read that failed with a TclError, of a variable that may be an array
+// (which has no value of its own): as a string the array reads as the text
+// of `array get`, typed as an Array. Anything else keeps the error.
+PyObject *read_array(PyObject *self, PyObject *name, bool typed) {
+    PyObject *failure = PyErr_GetRaisedException();
+    Ref var = Ref::steal(var_of(self, name));
+    Ref is = var ? Ref::steal(call_method0(var.get(), names.is_array)) : Ref();
+    int array = is ? PyObject_IsTrue(is.get()) : -1;
+    if (array <= 0) {
+        if (array < 0) PyErr_Clear();
+        PyErr_SetRaisedException(failure);
+        return nullptr;
+    }
+    Py_DECREF(failure);
+    if (typed) return call_method0(var.get(), names.array_get_obj);
+    Ref full = Ref::steal(joined(self, name));
+    Ref words = full ? Ref::steal(tuple_of({names.array_cmd, names.get, full.get()})) : Ref();
+    Ref tk = words ? Ref::steal(tk_of(var.get())) : Ref();
+    return tk ? call_words_text(tk.get(), words.get()) : nullptr;
+}
+
 PyObject *vv_get_impl(PyObject *self, PyObject *name) {
+    PyObject *r;
     if (!is_type(self, views.VariablesView) && !is_type(self, views.ObjectsView))
-        return on(var_of(self, name), names.get_str, {});
-    return lean_or(self, name, read_var_text, [&] { return on(var_of(self, name), names.get_str, {}); });
+        r = on(var_of(self, name), names.get_str, {});
+    else r = lean_or(self, name, read_var_text, [&] { return on(var_of(self, name), names.get_str, {}); });
+    if (r || !error_is_tcl()) return r;
+    return read_array(self, name, false);
 }
 
 METHOD(vv_get) {
@@ -166,12 +190,13 @@ METHOD(vv_exists) {
 
 PyObject *ov_get_impl(PyObject *self, PyObject *name, PyObject *index) {
     auto slow = [&] { return on(var_of(self, name), names.get_obj, {or_none(index)}, k.kw_array_index); };
-    if (!is_type(self, views.ObjectsView)) return slow();
     // A fresh TclVariable has no cast: its get_obj is the Tcl layer's getvar.
     auto lean = [&](PyObject *tk, PyObject *full) {
         return var::tk_element_call(tk, TkMethod::getvar, full, index);
     };
-    return lean_or(self, name, lean, slow);
+    PyObject *r = is_type(self, views.ObjectsView) ? lean_or(self, name, lean, slow) : slow();
+    if (r || (index && index != Py_None) || !error_is_tcl()) return r;
+    return read_array(self, name, true);
 }
 
 METHOD(ov_get) {

@@ -17,14 +17,29 @@ Consts k;
 
 namespace {
 
+// The variable listing: the variables `::info vars` lists that exist (it
+// also lists variables that are only declared), run as a lambda so that
+// its own variable touches nothing of the caller, which it reaches through
+// uplevel. The one optional argument is the pattern.
+constexpr const char *VARS_LAMBDA =
+        "args {::lmap v [::uplevel 1 [::list ::info vars {*}$args]] "
+        "{::if {[::uplevel 1 [::list ::info exists $v]]} {::set v} else ::continue}}";
+
 bool init_consts() {
+    Ref apply = Ref::steal(PyUnicode_InternFromString("::apply"));
+    Ref lambda = Ref::steal(PyUnicode_FromString(VARS_LAMBDA));
+    Ref all = Ref::steal(PyUnicode_InternFromString("::*"));
+    if (!apply || !lambda || !all) return false;
     k.kw_tcl = tuple_of({names.tcl});
     k.kw_array_index = tuple_of({names.array_index});
     k.kw_pattern = tuple_of({names.pattern});
     k.kw_unset = tuple_of({names.array_index, names.nocomplain});
-    k.info_vars = tuple_of({names.info_cmd, names.vars});
+    k.info_vars = tuple_of({apply.get(), lambda.get()});
     k.info_commands = tuple_of({names.info_cmd, names.commands});
     k.info_procs = tuple_of({names.info_cmd, names.procs});
+    k.all_below = all.release();
+    k.stand_in = PyUnicode_InternFromString("x");
+    if (!k.stand_in) return false;
     return k.kw_tcl && k.kw_array_index && k.kw_pattern && k.kw_unset && k.info_vars && k.info_commands &&
             k.info_procs;
 }
@@ -36,50 +51,98 @@ PyObject *view_tcl(PyObject *self) {
     return PyObject_GetAttr(ns.get(), names.tcl);
 }
 
-// self.ns.tcl.cast_list(self.ns.call(words))
+// The pattern for everything directly in the namespace `name` (non-empty):
+// the name without its trailing separators, then "::*". Tcl takes the
+// namespace part of a pattern literally.
+PyObject *all_below(PyObject *name) {
+    Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    while (n > 0 && PyUnicode_READ_CHAR(name, n - 1) == ':') --n;
+    Ref head = Ref::steal(PyUnicode_Substring(name, 0, n));
+    if (!head) return nullptr;
+    return PyUnicode_Concat(head.get(), k.all_below);
+}
+
+// What follows the last "::" of a qualified name (all of it if none).
+PyObject *name_tail(PyObject *name) {
+    Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    Py_ssize_t at = PyUnicode_Find(name, names.colons, 0, n, -1);
+    if (at == -2) return nullptr;
+    if (at < 0) return Py_NewRef(name);
+    return PyUnicode_Substring(name, at + 2, n);
+}
+
+// The names a listing gives: words + the namespace's pattern, issued where
+// the caller stands (a listing never creates the namespace, and a missing
+// one lists nothing), split by self.ns.tcl.cast_list; each name is the text
+// after the namespace part. The namespace with the empty name lists what
+// the command sees where it runs, as it is.
 PyObject *list_names(PyObject *view, PyObject *words) {
     Ref ns = Ref::steal(PyObject_GetAttr(view, names.ns));
     if (!ns) return nullptr;
-    Ref result;
-    if (is_type(ns.get(), classes.TclNamespace.ptr()) || is_type(ns.get(), classes.TempTclNamespace.ptr()))
-        // The same command in the same namespace; asked for as one string,
-        // the names come back as one list text instead of one Tcl object
-        // wrapper per name, which would then each need converting.
-        result = Ref::steal(ns_eval_words(ns.get(), words));
-    else result = Ref::steal(call_method1(ns.get(), names.call, words));
-    if (!result) return nullptr;
+    Ref name = Ref::steal(wf_str(ns.get(), "listing"));
+    if (!name) return nullptr;
     Ref tcl = Ref::steal(PyObject_GetAttr(ns.get(), names.tcl));
     if (!tcl) return nullptr;
-    Ref list = Ref::steal(call_method1(tcl.get(), names.cast_list, result.get()));
+    Ref tk = Ref::steal(PyObject_GetAttr(tcl.get(), names.tk));
+    if (!tk) return nullptr;
+    bool qualified = PyUnicode_GET_LENGTH(name.get()) > 0;
+    Ref cmd = Ref::borrow(words);
+    if (qualified) {
+        Ref pattern = Ref::steal(all_below(name.get()));
+        if (!pattern) return nullptr;
+        Ref one = Ref::steal(PyTuple_Pack(1, pattern.get()));
+        if (!one) return nullptr;
+        cmd = Ref::steal(PySequence_Concat(words, one.get()));
+        if (!cmd) return nullptr;
+    }
+    Ref text = Ref::steal(call_words_text(tk.get(), cmd.get()));
+    if (!text) return nullptr;
+    Ref list = Ref::steal(call_method1(tcl.get(), names.cast_list, text.get()));
     if (!list) return nullptr;
     Ref items = Ref::steal(PySequence_Tuple(list.get()));
     if (!items) return nullptr;
-    // The Tcl layer hands some names back as Tcl objects (a variable name
-    // has its own Tcl type): the names are yielded as strings.
     Py_ssize_t n = PyTuple_GET_SIZE(items.get());
-    Py_ssize_t first = 0;
-    while (first < n && PyUnicode_CheckExact(PyTuple_GET_ITEM(items.get(), first))) first++;
-    if (first == n) return items.release();
     Ref out = Ref::steal(PyTuple_New(n));
     if (!out) return nullptr;
     for (Py_ssize_t i = 0; i < n; i++) {
-        PyObject *e = PyTuple_GET_ITEM(items.get(), i);
-        PyObject *s = PyUnicode_CheckExact(e) ? Py_NewRef(e) : PyObject_Str(e);
-        if (!s) return nullptr;
-        PyTuple_SET_ITEM(out.get(), i, s);
+        // A cast_list of our own gives str; any other is asked for text.
+        Ref item = Ref::steal(wf_str(PyTuple_GET_ITEM(items.get(), i), "listing"));
+        if (!item) return nullptr;
+        PyObject *key = qualified ? name_tail(item.get()) : item.release();
+        if (!key) return nullptr;
+        PyTuple_SET_ITEM(out.get(), i, key);
     }
-    items = out;
-    return items.release();
+    return out.release();
 }
 
 }  // namespace
 
 // TclNamespace.join(self.ns, name)
+// A key that is one simple name with a single ":" in it ("file:counter") is
+// a valid Tcl variable or command name, though no valid namespace name: it
+// is placed under the namespace as it is, so that every name a listing
+// gives can be read back.
+bool colon_in_simple_name(PyObject *name) {
+    if (!PyUnicode_CheckExact(name)) return false;
+    Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    if (n == 0 || PyUnicode_READ_CHAR(name, 0) == ':') return false;
+    return PyUnicode_FindChar(name, ':', 0, n, 1) >= 0 && PyUnicode_Find(name, names.colons, 0, n, 1) == -1;
+}
+
 PyObject *joined(PyObject *self, PyObject *name) {
     Ref ns = Ref::steal(PyObject_GetAttr(self, names.ns));
     if (!ns) return nullptr;
-    PyObject *pair[2] = {ns.get(), name};
-    return ns_join_raw(pair, 2);
+    if (!colon_in_simple_name(name)) {
+        PyObject *pair[2] = {ns.get(), name};
+        return ns_join_raw(pair, 2);
+    }
+    // The namespace joined with a one-letter stand-in, which is then
+    // replaced by the name.
+    PyObject *pair[2] = {ns.get(), k.stand_in};
+    Ref placed = Ref::steal(ns_join_raw(pair, 2));
+    if (!placed) return nullptr;
+    Ref head = Ref::steal(PyUnicode_Substring(placed.get(), 0, PyUnicode_GET_LENGTH(placed.get()) - 1));
+    return head ? PyUnicode_Concat(head.get(), name) : nullptr;
 }
 
 // cls(first, *extra, tcl=self.ns.tcl, **kwargs); kwargs may be null and
