@@ -62,11 +62,10 @@ METHOD(vv_array_byref) {
 // when the view must build the variable after all: an interpreter reference
 // that is false stands for the package's default interpreter.
 bool target(PyObject *self, PyObject *key, Ref &tk, Ref &name) {
+    name = Ref::steal(joined(self, key));
+    if (!name) return false;
     Ref ns = Ref::steal(PyObject_GetAttr(self, names.ns));
     if (!ns) return false;
-    PyObject *pair[2] = {ns.get(), key};
-    name = Ref::steal(ns_join_raw(pair, 2));
-    if (!name) return false;
     Ref tcl = Ref::steal(PyObject_GetAttr(ns.get(), names.tcl));
     if (!tcl) return false;
     int t = vc::truthy(tcl.get());
