@@ -9,6 +9,7 @@
 #include "core/quote.h"
 #include "support/state.h"
 #include "support/compat.h"
+#include "support/pyref.h"
 
 namespace oskra {
 namespace {
@@ -29,16 +30,13 @@ inline int lookup_attr(PyObject *obj, PyObject *name, PyObject **out) {
 // The protocol method `name` of obj, called, when it is present and
 // truthy: 1 with the result in *out, 0 when absent or falsy, -1 on error.
 int call_protocol(PyObject *obj, PyObject *name, PyObject **out) {
-    PyObject *method = nullptr;
-    int found = lookup_attr(obj, name, &method);
+    PyObject *found_method = nullptr;
+    int found = lookup_attr(obj, name, &found_method);
+    Ref method = Ref::steal(found_method);
     if (found <= 0) return found;
-    int truthy = PyObject_IsTrue(method);
-    if (truthy <= 0) {
-        Py_DECREF(method);
-        return truthy;
-    }
-    *out = PyObject_CallNoArgs(method);
-    Py_DECREF(method);
+    int truthy = PyObject_IsTrue(method.get());
+    if (truthy <= 0) return truthy;
+    *out = PyObject_CallNoArgs(method.get());
     return *out ? 1 : -1;
 }
 
@@ -65,7 +63,9 @@ public:
     }
     Py_ssize_t size() const { return n_; }
     PyObject **data() { return p_; }
-    PyObject *&operator[](Py_ssize_t i) { return p_[i]; }
+    PyObject *operator[](Py_ssize_t i) const { return p_[i]; }
+    // Puts the new reference `o` in place i (whose reference is dropped).
+    void replace(Py_ssize_t i, PyObject *o) { Py_SETREF(p_[i], o); }
     // Moves the references into a new tuple.
     PyObject *to_tuple() {
         PyObject *t = PyTuple_New(n_);
@@ -107,33 +107,25 @@ bool collect(PyObject *iterable, Convert conv, ObjVec &out) {
     if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
         bool is_list = PyList_CheckExact(iterable);
         for (Py_ssize_t i = 0;; ++i) {
-            PyObject *item;
+            Ref item;
             if (is_list) {
                 if (i >= PyList_GET_SIZE(iterable)) break;
-                item = PyList_GET_ITEM(iterable, i);
+                item = Ref::borrow(PyList_GET_ITEM(iterable, i));
             } else {
                 if (i >= PyTuple_GET_SIZE(iterable)) break;
-                item = PyTuple_GET_ITEM(iterable, i);
+                item = Ref::borrow(PyTuple_GET_ITEM(iterable, i));
             }
-            Py_INCREF(item);
-            PyObject *r = conv(item);
-            Py_DECREF(item);
+            PyObject *r = conv(item.get());
             if (!r || !out.push(r)) return false;
         }
         return true;
     }
-    PyObject *it = PyObject_GetIter(iterable);
+    Ref it = Ref::steal(PyObject_GetIter(iterable));
     if (!it) return false;
-    PyObject *item;
-    while ((item = PyIter_Next(it))) {
-        PyObject *r = conv(item);
-        Py_DECREF(item);
-        if (!r || !out.push(r)) {
-            Py_DECREF(it);
-            return false;
-        }
+    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+        PyObject *r = conv(item.get());
+        if (!r || !out.push(r)) return false;
     }
-    Py_DECREF(it);
     return !PyErr_Occurred();
 }
 
@@ -148,37 +140,21 @@ bool collect_pairs(PyObject *mapping, ObjVec &out) {
         }
         return true;
     }
-    PyObject *it = PyObject_GetIter(mapping);
+    Ref it = Ref::steal(PyObject_GetIter(mapping));
     if (!it) return false;
-    PyObject *key;
-    while ((key = PyIter_Next(it))) {
-        PyObject *value = PyObject_GetItem(mapping, key);
-        if (!value) {
-            Py_DECREF(key);
-            Py_DECREF(it);
-            return false;
-        }
-        if (!out.push(key)) {
-            Py_DECREF(value);
-            Py_DECREF(it);
-            return false;
-        }
-        if (!out.push(value)) {
-            Py_DECREF(it);
-            return false;
-        }
+    while (Ref key = Ref::steal(PyIter_Next(it.get()))) {
+        Ref value = Ref::steal(PyObject_GetItem(mapping, key.get()));
+        if (!value || !out.push(key.release()) || !out.push(value.release())) return false;
     }
-    Py_DECREF(it);
     return !PyErr_Occurred();
 }
 
 // The Tcl form of an object that a __wordform__ method returned instead of
 // a str: converted once more, and it must then be a str.
 PyObject *second_pass(PyObject *w) {
-    PyObject *w2 = wordform(w);
-    if (!w2 || PyUnicode_Check(w2)) return w2;
-    PyErr_Format(PyExc_TypeError, "Tcl word form must be str, not %.200s", Py_TYPE(w2)->tp_name);
-    Py_DECREF(w2);
+    Ref w2 = Ref::steal(wordform(w));
+    if (!w2 || PyUnicode_Check(w2.get())) return w2.release();
+    PyErr_Format(PyExc_TypeError, "Tcl word form must be str, not %.200s", Py_TYPE(w2.get())->tp_name);
     return nullptr;
 }
 
@@ -186,12 +162,10 @@ PyObject *second_pass(PyObject *w) {
 // once more).
 PyObject *list_text(ObjVec &items) {
     for (Py_ssize_t i = 0; i < items.size(); ++i) {
-        PyObject *o = items[i];
-        if (PyUnicode_Check(o)) continue;
-        PyObject *s = second_pass(o);
+        if (PyUnicode_Check(items[i])) continue;
+        PyObject *s = second_pass(items[i]);
         if (!s) return nullptr;
-        items[i] = s;
-        Py_DECREF(o);
+        items.replace(i, s);
     }
     return quote::build_list(items.data(), items.size());
 }
@@ -221,15 +195,10 @@ PyObject *convert_mapping(PyObject *mapping, Convert conv, Finish finish) {
         ObjVec items;
         bool ok = collect_pairs(mapping, items);
         for (Py_ssize_t i = 0; ok && i < items.size(); ++i) {
-            PyObject *o = items[i];
-            if (PyUnicode_CheckExact(o)) continue;
-            PyObject *c = conv(o);
-            if (!c) {
-                ok = false;
-            } else {
-                items[i] = c;
-                Py_DECREF(o);
-            }
+            if (PyUnicode_CheckExact(items[i])) continue;
+            PyObject *c = conv(items[i]);
+            if (!c) ok = false;
+            else items.replace(i, c);
         }
         if (ok) r = finish(items);
     }
@@ -252,11 +221,9 @@ inline bool exact_builtin_sequence(PyObject *obj) {
 }  // namespace
 
 PyObject *wordform_text(PyObject *obj) {
-    PyObject *w = wordform(obj);
-    if (!w || PyUnicode_Check(w)) return w;
-    PyObject *s = second_pass(w);
-    Py_DECREF(w);
-    return s;
+    Ref w = Ref::steal(wordform(obj));
+    if (!w || PyUnicode_Check(w.get())) return w.release();
+    return second_pass(w.get());
 }
 
 PyObject *wordform(PyObject *obj) {
@@ -274,13 +241,10 @@ PyObject *wordform(PyObject *obj) {
     found = call_protocol(obj, names.dunder_tclobj, &r);
     if (found < 0) return nullptr;
     if (found) {
-        if (!enter_recursion(RECURSION_WHERE)) {
-            Py_DECREF(r);
-            return nullptr;
-        }
-        PyObject *w = wordform(r);
+        Ref result = Ref::steal(r);
+        if (!enter_recursion(RECURSION_WHERE)) return nullptr;
+        PyObject *w = wordform(result.get());
         leave_recursion();
-        Py_DECREF(r);
         return w;
     }
     if (PyUnicode_Check(obj)) return PyObject_Str(obj);

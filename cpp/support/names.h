@@ -19,7 +19,8 @@
     X(call, "call") X(cast_, "cast_") X(cast_any, "cast_any")                     \
     X(cast_array, "cast_array") X(cast_boolean, "cast_boolean")                   \
     X(cast_double, "cast_double") X(cast_int, "cast_int")                         \
-    X(cast_list, "cast_list") X(clear, "clear") X(cls, "cls") X(cmds, "cmds")     \
+    X(cast_keyed_list, "cast_keyed_list") X(cast_list, "cast_list")                \
+    X(clear, "clear") X(cls, "cls") X(cmds, "cmds")                              \
     X(compile, "compile") X(create, "create") X(createcommand, "createcommand")   \
     X(current, "current") X(debug, "debug") X(delete_, "delete")                  \
     X(disabled, "disabled") X(enable, "enable") X(eval, "eval")                   \

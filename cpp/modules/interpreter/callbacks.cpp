@@ -12,6 +12,12 @@ nb::str backup_name(nb::handle cmd_name) {
     return nb::str(nb::str(BACKUP_PREFIX) + nb::str(bare));
 }
 
+// The TclCommand of that place. A one-word command line: the backup name
+// is a name, never parsed as a list.
+nb::object backup_command(nb::handle self, nb::handle cmd_name) {
+    return nb::handle(g.TclCommand)(nb::make_tuple(backup_name(cmd_name)), nb::arg("tcl") = self);
+}
+
 // getattr(obj, name, fallback)
 nb::object attr_or(nb::handle obj, PyObject *name, nb::object fallback) {
     PyObject *v = PyObject_GetAttr(obj.ptr(), name);
@@ -69,8 +75,13 @@ PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
                 PyErr_SetObject(PyExc_ValueError, msg.ptr());
                 throw nb::python_error();
             }
-            // A second object for the name: tclcmd keeps naming cmd_name.
-            global_cmds(self)[cmd_name].attr("rename")(backup_name(cmd_name));
+            // One backup per name: when it is taken (a forced registration
+            // on a forced registration), it keeps the command displaced
+            // first and the current one is simply replaced.
+            if (!nb::bool_(backup_command(self, cmd_name).attr("exists")())) {
+                // A second object for the name: tclcmd keeps naming cmd_name.
+                global_cmds(self)[cmd_name].attr("rename")(backup_name(cmd_name));
+            }
         }
         tclcmd.attr("createcommand")(callback);
         self.attr("__callbacks__")[cmd_name] = callback;
@@ -104,9 +115,7 @@ PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         }
         tclcmd.attr("delete")();
         table.attr("__delitem__")(cmd_name);
-        // A one-word command line: the backup name is a name, never parsed as a list.
-        nb::object bkupcmd =
-                nb::handle(g.TclCommand)(nb::make_tuple(backup_name(cmd_name)), nb::arg("tcl") = self);
+        nb::object bkupcmd = backup_command(self, cmd_name);
         if (nb::bool_(bkupcmd.attr("exists")())) bkupcmd.attr("rename")(cmd_name);
         return nb::none();
     });

@@ -15,9 +15,9 @@ namespace {
 
 // While handling `context`, the new pending exception gets it as its
 // __context__, as a raise inside an except block would.
-void chain_context(PyObject *context) {
+void chain_context(Ref context) {
     PyObject *exc = PyErr_GetRaisedException();
-    PyException_SetContext(exc, context);  // steals context
+    PyException_SetContext(exc, context.release());  // steals context
     PyErr_SetRaisedException(exc);
 }
 
@@ -49,10 +49,10 @@ PyObject *convert_once(PyObject *obj, PyObject *method, PyObject *value) {
     PyObject *r = foreign_conversion(kind, tk.get(), method, value);
     if (!r && kind != FOREIGN_BOOLEAN && PyErr_ExceptionMatches(g.TclError)) {
         // As tkinter's Misc.getint: raise ValueError(str(exc)) inside the handler.
-        PyObject *exc = PyErr_GetRaisedException();
-        Ref text = Ref::steal(PyObject_Str(exc));
+        Ref exc = Ref::steal(PyErr_GetRaisedException());
+        Ref text = Ref::steal(PyObject_Str(exc.get()));
         if (text) PyErr_SetObject(PyExc_ValueError, text.get());
-        chain_context(exc);
+        chain_context(std::move(exc));
     }
     return r;
 }
@@ -70,17 +70,10 @@ int direct_ok(PyObject *self, PyObject *value) {
 PyObject *tk_number(PyObject *self, PyObject *method, PyObject *value) {
     PyObject *r = convert_once(self, method, value);
     if (r || !PyErr_ExceptionMatches(PyExc_TypeError)) return r;
-    PyObject *type_error = PyErr_GetRaisedException();
-    PyObject *text = wordform(value);
-    if (text) {
-        r = convert_once(self, method, text);
-        Py_DECREF(text);
-    }
-    if (!r) {
-        chain_context(type_error);
-        return nullptr;
-    }
-    Py_DECREF(type_error);
+    Ref type_error = Ref::steal(PyErr_GetRaisedException());
+    Ref text = Ref::steal(wordform(value));
+    if (text) r = convert_once(self, method, text.get());
+    if (!r) chain_context(std::move(type_error));
     return r;
 }
 
@@ -133,39 +126,33 @@ int quiet_number(PyObject *self, PyObject *value, Conv conv, PyObject *method, P
 bool reset_result(PyObject *self) {
     Ref tk = Ref::steal(tkapp_of(self));
     if (!tk) return false;
-    Tcl_Interp *interp = tkapp_interp(tk.get());
-    if (interp) {
+    if (Tcl_Interp *interp = tkapp_interp(tk.get())) {
         // Another thread's interpreter may be running a script: its result
         // is not ours to reset.
         if (tkapp_on_owner_thread(tk.get())) Tcl_ResetResult(interp);
         return true;
     }
     // Not a _tkinter application object: the low-level binding decides.
-    PyObject *dll = PyObject_GetAttrString(g.module, "TclDLL");
+    Ref dll = Ref::steal(PyObject_GetAttrString(g.module, "TclDLL"));
     if (!dll) return false;
-    PyObject *r = PyObject_CallMethod(dll, "Tcl_ResetResult", "O", self);
-    Py_DECREF(dll);
-    Py_XDECREF(r);
-    return r != nullptr;
+    return bool(Ref::steal(PyObject_CallMethod(dll.get(), "Tcl_ResetResult", "O", self)));
 }
 
 // bool(self.tk.getboolean(value)), retried with wordform(value) on TypeError.
 PyObject *tk_boolean(PyObject *self, PyObject *value) {
-    PyObject *tk = tkapp_of(self);
+    Ref tk = Ref::steal(tkapp_of(self));
     if (!tk) return nullptr;
-    PyObject *r = tk_number(tk, names.getboolean, value);
-    Py_DECREF(tk);
+    Ref r = Ref::steal(tk_number(tk.get(), names.getboolean, value));
     if (!r) return nullptr;
-    int truth = PyObject_IsTrue(r);
-    Py_DECREF(r);
+    int truth = PyObject_IsTrue(r.get());
     if (truth < 0) return nullptr;
     return PyBool_FromLong(truth);
 }
 
+// number != zero, stealing number.
 PyObject *compare_nonzero(PyObject *number, PyObject *zero) {
-    PyObject *r = PyObject_RichCompare(number, zero, Py_NE);
-    Py_DECREF(number);
-    return r;
+    Ref n = Ref::steal(number);
+    return PyObject_RichCompare(n.get(), zero, Py_NE);
 }
 
 // The full cast_boolean after the result reset: Tcl's boolean, else a
@@ -173,25 +160,19 @@ PyObject *compare_nonzero(PyObject *number, PyObject *zero) {
 PyObject *boolean_full(PyObject *self, PyObject *value) {
     PyObject *r = tk_boolean(self, value);
     if (r || !PyErr_ExceptionMatches(g.TclError)) return r;
-    PyObject *exc = PyErr_GetRaisedException();
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
     PyObject *n;
     int got = quiet_number(self, value, conv_int, names.cast_int, names.getint, false, &n);
-    if (got == 1) {
-        Py_DECREF(exc);
-        return compare_nonzero(n, g.zero_int);
-    }
+    if (got == 1) return compare_nonzero(n, g.zero_int);
     if (got == 0) {
         got = quiet_number(self, value, conv_double, names.cast_double, names.getdouble, false, &n);
-        if (got == 1) {
-            Py_DECREF(exc);
-            return compare_nonzero(n, g.zero_float);
-        }
+        if (got == 1) return compare_nonzero(n, g.zero_float);
     }
     if (got < 0) {
-        chain_context(exc);
+        chain_context(std::move(exc));
         return nullptr;
     }
-    PyErr_SetRaisedException(exc);
+    PyErr_SetRaisedException(exc.release());
     reraise_as_value_error();
     return nullptr;
 }
@@ -228,56 +209,47 @@ int quiet_boolean(PyObject *self, PyObject *value, PyObject **out) {
         if (r == CONV_NO) return 0;
         *out = boolean_full(self, value);
     } else {
-        *out = PyObject_CallMethod(self, "cast_boolean", "O", value);
+        *out = call_method1(self, names.cast_boolean, value);
     }
     return *out ? 1 : swallow();
 }
 
-// item_cast applied to every value of a mapping built by from_tcl.
+// item_cast applied to every value of a mapping built by from_tcl; steals
+// `result`. The pairs are read into a list of our own first: the casts run
+// Python code, which may change the mapping.
 PyObject *cast_items(PyObject *result, PyObject *items_method, PyObject *item_cast) {
-    if (item_cast == nullptr || item_cast == Py_None) return result;
-    PyObject *items = PyObject_CallMethodNoArgs(result, items_method);
-    PyObject *list = items ? PySequence_List(items) : nullptr;
-    Py_XDECREF(items);
-    if (!list) {
-        Py_DECREF(result);
-        return nullptr;
-    }
-    for (Py_ssize_t i = 0, n = PyList_GET_SIZE(list); i < n; ++i) {
-        Ref pair = Ref::steal(PySequence_Tuple(PyList_GET_ITEM(list, i)));
-        if (!pair) goto fail;
-        if (PyTuple_GET_SIZE(pair.get()) != 2) {
-            Py_ssize_t got = PyTuple_GET_SIZE(pair.get());
+    Ref res = Ref::steal(result);
+    if (!res || item_cast == nullptr || item_cast == Py_None) return res.release();
+    Ref items = Ref::steal(PyObject_CallMethodNoArgs(res.get(), items_method));
+    if (!items) return nullptr;
+    Ref list = Ref::steal(PySequence_List(items.get()));
+    if (!list) return nullptr;
+    for (Py_ssize_t i = 0, n = PyList_GET_SIZE(list.get()); i < n; ++i) {
+        Ref pair = Ref::steal(PySequence_Tuple(PyList_GET_ITEM(list.get(), i)));
+        if (!pair) return nullptr;
+        Py_ssize_t got = PyTuple_GET_SIZE(pair.get());
+        if (got != 2) {
             if (got < 2)
                 PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", got);
             else PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-            goto fail;
+            return nullptr;
         }
-        {
-            Ref item = Ref::steal(PyObject_CallOneArg(item_cast, PyTuple_GET_ITEM(pair.get(), 1)));
-            if (!item || PyObject_SetItem(result, PyTuple_GET_ITEM(pair.get(), 0), item.get()) < 0) goto fail;
-        }
+        Ref item = Ref::steal(PyObject_CallOneArg(item_cast, PyTuple_GET_ITEM(pair.get(), 1)));
+        if (!item || PyObject_SetItem(res.get(), PyTuple_GET_ITEM(pair.get(), 0), item.get()) < 0)
+            return nullptr;
     }
-    Py_DECREF(list);
-    return result;
-fail:
-    Py_DECREF(list);
-    Py_DECREF(result);
-    return nullptr;
+    return res.release();
 }
 
 PyObject *from_tcl(PyObject *cls, PyObject *value, PyObject *items_method, PyObject *item_cast) {
-    PyObject *result = call_method1(cls, names.from_tcl, value);
-    if (!result) return nullptr;
-    return cast_items(result, items_method, item_cast);
+    return cast_items(call_method1(cls, names.from_tcl, value), items_method, item_cast);
 }
 
 }  // namespace
 
 PyObject *cast_keyed_list(PyObject *value, PyObject *item_cast) {
-    PyObject *result = keyed_list_from_tcl(value);  // NestMap.from_tcl, in C++
-    if (!result) return nullptr;
-    return cast_items(result, names.all_items, item_cast);
+    // NestMap.from_tcl, in C++
+    return cast_items(keyed_list_from_tcl(value), names.all_items, item_cast);
 }
 
 PyObject *cast_int(PyObject *self, PyObject *value) {
@@ -329,28 +301,20 @@ METHOD(m_cast_any) {
 }  // namespace
 
 PyObject *cast_list(PyObject *value, PyObject *item_cast) {
-    PyObject *result = split_list(value);
+    Ref result = Ref::steal(split_list(value));
     if (!result) return list_error_as_value_error();
-    if (item_cast == nullptr || item_cast == Py_None) return result;
-    Py_ssize_t n = PyTuple_GET_SIZE(result);
-    PyObject *out = PyTuple_New(n);
-    if (!out) {
-        Py_DECREF(result);
-        return nullptr;
-    }
+    if (item_cast == nullptr || item_cast == Py_None) return result.release();
+    Py_ssize_t n = PyTuple_GET_SIZE(result.get());
+    Ref out = Ref::steal(PyTuple_New(n));
+    if (!out) return nullptr;
     bool native = item_cast == g.wordform;  // the module's own wordform: call it directly
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject *item = PyTuple_GET_ITEM(result, i);
+        PyObject *item = PyTuple_GET_ITEM(result.get(), i);  // a tuple of our own
         PyObject *cast = native ? wordform(item) : PyObject_CallOneArg(item_cast, item);
-        if (!cast) {
-            Py_DECREF(out);
-            Py_DECREF(result);
-            return nullptr;
-        }
-        PyTuple_SET_ITEM(out, i, cast);
+        if (!cast) return nullptr;
+        PyTuple_SET_ITEM(out.get(), i, cast);
     }
-    Py_DECREF(result);
-    return out;
+    return out.release();
 }
 
 PyObject *cast_any(PyObject *self, PyObject *value) {
@@ -360,23 +324,21 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
         // of numbers).
         if (holds_bytes(value)) return element_texts(value);
         if (exact_interp(self)) return cast_list(value, g.wordform);
-        PyObject *fn = PyObject_GetAttrString(self, "cast_list");
+        Ref fn = Ref::steal(PyObject_GetAttr(self, names.cast_list));
         if (!fn) return nullptr;
-        PyObject *kw = PyTuple_Pack(1, names.item_cast);
+        Ref kw = Ref::steal(PyTuple_Pack(1, names.item_cast));
         PyObject *all[2] = {value, g.wordform};
-        PyObject *r = kw ? PyObject_Vectorcall(fn, all, 1, kw) : nullptr;
-        Py_XDECREF(kw);
-        Py_DECREF(fn);
-        return r;
+        return kw ? PyObject_Vectorcall(fn.get(), all, 1, kw.get()) : nullptr;
     }
     if (t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type) return Py_NewRef(value);
     if ((PyObject *)t == g.Tcl_Obj && is_keyed_list_obj(value)) return cast_keyed_list(value, nullptr);
     // A byte array is its text, bytes as the characters U+0000-U+00FF.
-    PyObject *s = PyBytes_Check(value) ? bytes_text(value) : PyObject_Str(value);
-    if (!s) return nullptr;
+    Ref text = Ref::steal(PyBytes_Check(value) ? bytes_text(value) : PyObject_Str(value));
+    if (!text) return nullptr;
+    PyObject *s = text.get();
     // A decimal number with a leading zero stays text: Tcl would read it as
     // octal, and a serial number or postcode is not a number anyway.
-    if (leading_zero_decimal(s)) return s;
+    if (leading_zero_decimal(s)) return text.release();
     PyObject *out;
     int got = -2;
     bool braced = false;
@@ -403,11 +365,8 @@ PyObject *cast_any(PyObject *self, PyObject *value) {
         out = keyed_list_from_tcl_quiet(s);
         got = out ? 1 : PyErr_Occurred() ? swallow() : 0;
     }
-    if (got != 0) {
-        Py_DECREF(s);
-        return got > 0 ? out : nullptr;
-    }
-    return s;
+    if (got != 0) return got > 0 ? out : nullptr;
+    return text.release();
 }
 
 void add_cast_methods(ClassBuilder &cb) {

@@ -44,24 +44,18 @@ PyObject *write_var(PyObject *self, PyObject *name, PyObject *value) {
     Py_RETURN_NONE;
 }
 
-// Applies a cast (C++ for the class itself, the method for a subclass).
+// Applies a cast to `value` (stolen): C++ for the class itself, the method
+// for a subclass, so that an override applies.
 using CastFn = PyObject *(*)(PyObject *, PyObject *);
-PyObject *apply(PyObject *self, CastFn fn, const char *method, PyObject *value) {
-    if (!value) return nullptr;
-    PyObject *r = exact_interp(self) ? fn(self, value) : PyObject_CallMethod(self, method, "O", value);
-    Py_DECREF(value);
-    return r;
+PyObject *apply(PyObject *self, CastFn fn, PyObject *method, PyObject *value) {
+    Ref v = Ref::steal(value);
+    if (!v) return nullptr;
+    return exact_interp(self) ? fn(self, v.get()) : call_method1(self, method, v.get());
 }
 
-// A variable's value through one of the static casts (no item cast).
-using ValueCast = PyObject *(*)(PyObject *value, PyObject *item_cast);
-PyObject *read_cast(PyObject *self, PyObject *name, ValueCast cast) {
-    PyObject *v = read_var(self, name);
-    if (!v) return nullptr;
-    PyObject *r = cast(v, nullptr);
-    Py_DECREF(v);
-    return r;
-}
+// The static list casts, without an item cast.
+PyObject *list_of(PyObject *, PyObject *value) { return cast_list(value, nullptr); }
+PyObject *keyed_list_of(PyObject *, PyObject *value) { return cast_keyed_list(value, nullptr); }
 
 const Params m_get_array_params{"Interpreter.get_array", SelfArg::separate, {{"name"}}};
 METHOD(m_get_array) {
@@ -75,27 +69,27 @@ METHOD(m_get_array) {
 const Params m_get_list_params{"Interpreter.get_list", SelfArg::separate, {{"name"}}};
 METHOD(m_get_list) {
     BIND(m_get_list_params);
-    return read_cast(a[0], a[1], cast_list);
+    return apply(a[0], list_of, names.cast_list, read_var(a[0], a[1]));
 }
 const Params m_get_keyed_list_params{"Interpreter.get_keyed_list", SelfArg::separate, {{"name"}}};
 METHOD(m_get_keyed_list) {
     BIND(m_get_keyed_list_params);
-    return read_cast(a[0], a[1], cast_keyed_list);
+    return apply(a[0], keyed_list_of, names.cast_keyed_list, read_var(a[0], a[1]));
 }
 const Params m_get_int_params{"Interpreter.get_int", SelfArg::separate, {{"name"}}};
 METHOD(m_get_int) {
     BIND(m_get_int_params);
-    return apply(a[0], cast_int, "cast_int", read_var(a[0], a[1]));
+    return apply(a[0], cast_int, names.cast_int, read_var(a[0], a[1]));
 }
 const Params m_get_boolean_params{"Interpreter.get_boolean", SelfArg::separate, {{"name"}}};
 METHOD(m_get_boolean) {
     BIND(m_get_boolean_params);
-    return apply(a[0], cast_boolean, "cast_boolean", read_var(a[0], a[1]));
+    return apply(a[0], cast_boolean, names.cast_boolean, read_var(a[0], a[1]));
 }
 const Params m_get_double_params{"Interpreter.get_double", SelfArg::separate, {{"name"}}};
 METHOD(m_get_double) {
     BIND(m_get_double_params);
-    return apply(a[0], cast_double, "cast_double", read_var(a[0], a[1]));
+    return apply(a[0], cast_double, names.cast_double, read_var(a[0], a[1]));
 }
 const Params m_get_var_params{"Interpreter.get_var", SelfArg::separate, {{"name"}}};
 METHOD(m_get_var) {
