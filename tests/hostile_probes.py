@@ -1,0 +1,247 @@
+"""Hostile behaviour probes, run in a child interpreter by test_hostile_behaviour.
+
+Each probe calls one public method with an argument (or a field) whose
+protocol method -- the one the C++ calls while it works -- changes the
+receiver: it assigns every field a fresh object (so that the old one is
+freed unless the caller owns it), clears the container being read, or
+replaces the cast and the logger. A probe passes when the call returns or
+raises an ordinary exception; a crash ends the child and fails the rest.
+
+Run as a script, it runs the probes named on the command line and prints
+"ok <name>" after each.
+"""
+
+import sys
+
+# --------------------------------------------------------------------------
+# Values whose protocol methods run an action first
+
+
+class Tclobj:
+    """__tclobj__ runs the action, then gives a plain word."""
+
+    def __init__(self, action, value="x"):
+        self.action, self.value = action, value
+
+    def __tclobj__(self):
+        self.action()
+        return self.value
+
+
+class Wordform:
+    """__wordform__ runs the action, then gives a plain word (or `value`)."""
+
+    def __init__(self, action, value="x"):
+        self.action, self.value = action, value
+
+    def __wordform__(self):
+        self.action()
+        return self.value
+
+
+class Word(str):
+    """A str whose str(), containment test, comparison and hash run the action."""
+
+    action = staticmethod(lambda: None)
+
+    def __new__(cls, text, action):
+        self = super().__new__(cls, text)
+        self.action = action
+        return self
+
+    def __str__(self):
+        self.action()
+        return str.__str__(self)
+
+    def __contains__(self, item):
+        self.action()
+        return str.__contains__(self, item)
+
+    def __eq__(self, other):
+        self.action()
+        return str.__eq__(self, other)
+
+    def __hash__(self):
+        self.action()
+        return str.__hash__(self)
+
+
+class Truthy:
+    """A cast and a logger whose truth test runs the action."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __bool__(self):
+        self.action()
+        return True
+
+    def __call__(self, value):
+        return value
+
+    def info(self, msg):
+        pass
+
+
+def fresh(text):
+    """A str object that only its new holder references."""
+    return "".join([text, ""]) + str(len(text))
+
+
+# --------------------------------------------------------------------------
+# What the actions change: every field of the receiver
+
+
+def replace_command_fields(cmd):
+    def action():
+        cmd.cmd_name = fresh("::rec")
+        cmd.args = (fresh("a"),)
+        cmd.keywords.clear()
+        cmd.keywords = {fresh("k"): fresh("v")}
+        cmd.cast = None
+        cmd.logger = None
+
+    return action
+
+
+def replace_variable_fields(var):
+    def action():
+        var.var_name = fresh("::other")
+        var.cast = None
+
+    return action
+
+
+def setup():
+    from oskra.tcl.interpreter import Interpreter
+
+    interp = Interpreter()
+    interp.eval("proc ::rec {args} {return $args}")
+    interp.eval("proc ::dflt {{a 1}} {return $a}")
+    interp.eval("array set ::arr {k 1 l 2}")
+    return interp
+
+
+def command(interp, name="::rec"):
+    from oskra.tcl.namespace import TclCommand
+
+    cmd = TclCommand(fresh(name), (fresh("a"),), {fresh("o"): fresh("v")}, tcl=interp)
+    return cmd
+
+
+def variable(interp, name="::arr"):
+    from oskra.tcl.namespace import TclVariable
+
+    return TclVariable(fresh(name)[:-1], tcl=interp, cast=Truthy(lambda: None))
+
+
+def command_probes():
+    """TclCommand: every method that converts a value, and its fields' own checks."""
+    calls = {
+        "call": lambda c, v: c.call(v),
+        "call_kw": lambda c, v: c.call(o=v),
+        "eval": lambda c, v: c.eval(v),
+        "build_tclcmd": lambda c, v: c.build_tclcmd(v, z=v),
+        "rename": lambda c, v: c.rename(v),
+        "proc_arg_default": lambda c, v: c.proc_arg_default(v),
+        "str": lambda c, v: (c.__init__(c.cmd_name, (v,), tcl=c.tcl), str(c)),
+        "init_keywords": lambda c, v: c.__init__("::rec", keywords={"a": v, "b": v}, tcl=c.tcl),
+        "init_args": lambda c, v: c.__init__("::rec", [v, v], tcl=c.tcl),
+    }
+    probes = {}
+    for method, run in calls.items():
+        for kind in ("tclobj", "wordform"):
+
+            def probe(run=run, kind=kind, method=method):
+                interp = setup()
+                cmd = command(interp, "::dflt" if method == "proc_arg_default" else "::rec")
+                act = replace_command_fields(cmd)
+                run(cmd, Tclobj(act) if kind == "tclobj" else Wordform(act, fresh("a")[:1]))
+
+            probes[f"TclCommand.{method}[{kind}]"] = probe
+
+    def option_key_eq():
+        interp = setup()
+        cmd = command(interp)
+        cmd.keywords = {Word(fresh("o")[:-1], replace_command_fields(cmd)): "v", fresh("p"): "w"}
+        cmd.call(o=1)
+
+    def truth(field):
+        def probe():
+            interp = setup()
+            cmd = command(interp)
+            setattr(cmd, field, Truthy(replace_command_fields(cmd)))
+            cmd.call("x")
+            setattr(cmd, field, Truthy(replace_command_fields(cmd)))
+            cmd.eval("x")
+            setattr(cmd, field, Truthy(replace_command_fields(cmd)))
+            repr(cmd)
+
+        return probe
+
+    probes["TclCommand.call[option key __eq__]"] = option_key_eq
+    probes["TclCommand.call[cast __bool__]"] = truth("cast")
+    probes["TclCommand.call[logger __bool__]"] = truth("logger")
+    return probes
+
+
+def variable_probes():
+    """TclVariable and TclArrayVariable: every method that converts a value."""
+    calls = {
+        "set": lambda v, x: v.set(x),
+        "set_index": lambda v, x: v.set("1", array_index=x),
+        "get_index": lambda v, x: v.get(array_index=x),
+        "get_str_index": lambda v, x: v.get_str(x),
+        "exists_index": lambda v, x: v.exists(x),
+        "unset_index": lambda v, x: v.unset(x, nocomplain=True),
+        "array_set": lambda v, x: v.array_set(x),
+        "array_get": lambda v, x: v.array_get(x),
+        "array_get_str": lambda v, x: v.array_get_str(x),
+        "array_names": lambda v, x: v.array_names(x),
+        "array_unset": lambda v, x: v.array_unset(x),
+        "array_item_byref": lambda v, x: v.array_item_byref(x).get(),
+        "init_index": lambda v, x: v.__init__("::arr", x, tcl=v.tcl),
+        "mapping_setitem": lambda v, x: v.tcl.arrays["::arr"].__setitem__(x, x),
+    }
+    probes = {}
+    for method, run in calls.items():
+        for kind in ("tclobj", "wordform"):
+
+            def probe(run=run, kind=kind):
+                interp = setup()
+                var = variable(interp)
+                act = replace_variable_fields(var)
+                value = ("k", "v") if method == "array_set" else "k"
+                run(var, Tclobj(act, value) if kind == "tclobj" else Wordform(act, "k"))
+
+            probes[f"TclVariable.{method}[{kind}]"] = probe
+
+    def cast_truth():
+        interp = setup()
+        var = variable(interp)
+        var.cast = Truthy(replace_variable_fields(var))
+        var.get("k")
+
+    probes["TclVariable.get[cast __bool__]"] = cast_truth
+    return probes
+
+
+def all_probes():
+    probes = {}
+    for group in (command_probes, variable_probes):
+        probes.update(group())
+    return probes
+
+
+def main(names):
+    probes = all_probes()
+    for name in names:
+        try:
+            probes[name]()
+        except Exception as exc:  # an ordinary error is a pass: no crash
+            print(f"raised {name}: {type(exc).__name__}", flush=True)
+        print(f"ok {name}", flush=True)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
