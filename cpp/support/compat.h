@@ -37,6 +37,12 @@ inline void leave_recursion() {
 }
 
 // ---------------------------------------------------------------------------
+// From 3.13 on, Python's own message for an unknown keyword argument names
+// the closest parameter ("... 'flag'. Did you mean 'flags'?"); the binder
+// does the same where Python does.
+inline constexpr bool keyword_suggestions = PY_VERSION_HEX >= 0x030D0000;
+
+// ---------------------------------------------------------------------------
 // getattr(obj, name, None) without raising AttributeError: 1 with a new
 // reference in *out when present, 0 when absent (AttributeError swallowed),
 // -1 on any other error.
@@ -61,6 +67,15 @@ inline int weakref_target(PyObject *ref, PyObject **out) {
     if (o == Py_None) return 0;
     *out = Py_NewRef(o);
     return 1;
+#endif
+}
+
+// Whether the interpreter is shutting down (public from 3.13 on).
+inline bool python_is_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing();
+#else
+    return _Py_IsFinalizing();
 #endif
 }
 

@@ -1,7 +1,11 @@
 #include "support/params.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
+
+#include "support/compat.h"
 
 namespace oskra {
 
@@ -25,6 +29,62 @@ int index_of(const Params &p, int n, PyObject *key) {
     for (int i = 0; i < n; ++i)
         if (PyUnicode_CompareWithASCIIString(key, p.params[i].name) == 0) return i;
     return -1;
+}
+
+// Python's edit distance for "Did you mean" suggestions: moves cost 2, a
+// change of case 1; above `max_cost` the exact figure does not matter.
+constexpr size_t MOVE_COST = 2, CASE_COST = 1, MAX_NAME = 40;
+
+size_t substitution_cost(char a, char b) {
+    if ((a & 31) != (b & 31)) return MOVE_COST;
+    if (a == b) return 0;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
+    return lower(a) == lower(b) ? CASE_COST : MOVE_COST;
+}
+
+size_t edit_distance(const char *a, size_t na, const char *b, size_t nb, size_t max_cost) {
+    while (na && nb && a[0] == b[0]) ++a, ++b, --na, --nb;
+    while (na && nb && a[na - 1] == b[nb - 1]) --na, --nb;
+    if (!na || !nb) return (na + nb) * MOVE_COST;
+    if (na > MAX_NAME || nb > MAX_NAME) return max_cost + 1;
+    if (nb < na) std::swap(a, b), std::swap(na, nb);
+    if ((nb - na) * MOVE_COST > max_cost) return max_cost + 1;
+    size_t row[MAX_NAME];
+    for (size_t i = 0; i < na; ++i) row[i] = (i + 1) * MOVE_COST;
+    size_t result = 0;
+    for (size_t j = 0; j < nb; ++j) {
+        size_t diagonal = result = j * MOVE_COST, minimum = SIZE_MAX;
+        for (size_t i = 0; i < na; ++i) {
+            size_t substitute = diagonal + substitution_cost(b[j], a[i]);
+            diagonal = row[i];
+            result = std::min(std::min(result, diagonal) + MOVE_COST, substitute);
+            row[i] = result;
+            minimum = std::min(minimum, result);
+        }
+        if (minimum > max_cost) return max_cost + 1;
+    }
+    return result;
+}
+
+// The parameter closest to the unknown keyword `key`, as Python picks it
+// (no more than a third of the characters changed), or null.
+const char *closest_param(const Params &p, int n, PyObject *key) {
+    Py_ssize_t nkey;
+    const char *k = PyUnicode_AsUTF8AndSize(key, &nkey);
+    if (!k) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    const char *best = nullptr;
+    size_t best_distance = SIZE_MAX;
+    for (int i = 0; i < n; ++i) {
+        const char *name = p.params[i].name;
+        size_t len = std::strlen(name);
+        size_t max_cost = std::min(((size_t)nkey + len + 3) * MOVE_COST / 6, best_distance - 1);
+        size_t d = edit_distance(k, (size_t)nkey, name, len, max_cost);
+        if (d <= max_cost) best = name, best_distance = d;
+    }
+    return best;
 }
 
 // The binding proper, for positionals args[0, nargs) and the keywords
@@ -53,7 +113,12 @@ bool bind_named(const Params &p, int nself, PyObject *const *args, Py_ssize_t na
         PyObject *key = PyTuple_GET_ITEM(kwnames, k);
         int i = index_of(p, n, key);
         if (i < 0) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname, key);
+            const char *hint = keyword_suggestions ? closest_param(p, n, key) : nullptr;
+            if (hint)
+                PyErr_Format(PyExc_TypeError,
+                             "%s() got an unexpected keyword argument '%U'. Did you mean '%s'?", fname, key,
+                             hint);
+            else PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname, key);
             return false;
         }
         if (out[i]) {

@@ -20,14 +20,6 @@ namespace {
 
 constexpr const char *CLOSED = "interpreter is closed";
 
-bool python_is_finalizing() {
-#if PY_VERSION_HEX >= 0x030D0000
-    return Py_IsFinalizing();
-#else
-    return _Py_IsFinalizing();
-#endif
-}
-
 // --- the application object of a closed interpreter --------------------------
 
 // What `tk` holds once the interpreter is closed: every operation of the Tcl
