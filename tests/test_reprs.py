@@ -26,6 +26,12 @@ def test_interpreter_repr_tells_history_and_callbacks(interp):
     assert repr(_global_interpreter).startswith("<Interpreter (shared): ")
 
 
+def test_interpreter_repr_after_close(interp):
+    interp.close()
+    assert repr(interp) == "<Interpreter (closed): 0 of 9999 calls in history (recording), 0 callbacks>"
+    assert repr(interp.quick) == "<tcl.Quick magic of %r>" % (interp,)
+
+
 def test_interpreter_repr_of_an_unstarted_instance():
     assert repr(Interpreter.__new__(Interpreter)) == "<Interpreter>"
 

@@ -67,6 +67,9 @@ def check(interp: Interpreter) -> None:
     with TempTclCommand(str.upper, tcl=interp) as cmd:
         assert_type(cmd, TempTclCommand)
     assert_type(TclNamespace.split("::a::b"), list[str])
+    with Interpreter() as fresh:
+        assert_type(fresh, Interpreter)
+    fresh.close()
 
     # refused
     interp.eval(42)  # type: ignore[call-overload]

@@ -55,6 +55,8 @@ void add_callback_methods(ClassBuilder &cb);
 void add_variable_methods(ClassBuilder &cb);
 void add_cast_methods(ClassBuilder &cb);
 void add_lifecycle_methods(ClassBuilder &cb);  // lifecycle.cpp
+// Whether close() ran on the interpreter (lifecycle.cpp).
+bool interpreter_closed(PyObject *self);
 
 // self.<name> for an attribute the instance holds (tk, history, vars, ...).
 // On the class itself the lookup skips the __getattr__ hook: these are

@@ -333,6 +333,7 @@ PyObject *interp_repr(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, 
         Ref shared = Ref::steal(PyObject_GetAttrString(g.module, "_global_interpreter"));
         PyErr_Clear();
         std::string text = shared.get() == self ? "<Interpreter (shared)" : "<Interpreter";
+        if (interpreter_closed(self)) text += " (closed)";
         Ref history = Ref::steal(PyObject_GetAttr(self, names.history));
         Ref record = history ? Ref::steal(PyObject_GetAttrString(history.get(), "__history__")) : Ref();
         Ref maxlen = record ? Ref::steal(PyObject_GetAttrString(record.get(), "maxlen")) : Ref();

@@ -215,6 +215,12 @@ METHOD(m_del) {
 
 }  // namespace
 
+bool interpreter_closed(PyObject *self) {
+    Ref tk = own_tk(self);
+    PyErr_Clear();
+    return closed_tk && tk.get() == closed_tk;
+}
+
 void add_lifecycle_methods(ClassBuilder &cb) {
     closed_type = (PyTypeObject *)PyType_FromSpec(&closed_spec);
     if (!closed_type) throw nb::python_error();
