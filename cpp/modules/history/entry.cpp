@@ -1,6 +1,6 @@
-// Private to the history module (included once, by history.cpp): the
-// Entry type, one recorded call with its timestamp.
-#pragma once
+// Entry: one recorded call, its text and when it was recorded. The clock is
+// read in C; the date-time object is built only when `timestamp` is first
+// read, with the value `get_time()` would have returned at that moment.
 #include <Python.h>
 #include <datetime.h>
 #include <structmember.h>
@@ -12,8 +12,9 @@
 #include <ctime>
 
 #include "support/freelist.h"
-#include "history_state.h"
+#include "history_private.h"
 
+namespace oskra::history {
 namespace {
 
 struct EntryObject {
@@ -73,17 +74,15 @@ int capture_clock(EntryObject *e) {
 // same second, as datetime.now() computes it.
 PyObject *build_timestamp(EntryObject *e) {
     int fold = 0;
-    PyObject *args = Py_BuildValue("(L)", (long long)e->epoch);
+    Ref args = Ref::steal(Py_BuildValue("(L)", (long long)e->epoch));
     if (!args) return nullptr;
-    PyObject *probe =
-            PyDateTimeAPI->DateTime_FromTimestamp((PyObject *)PyDateTimeAPI->DateTimeType, args, nullptr);
-    Py_DECREF(args);
-    if (probe) {
+    Ref ts = Ref::steal(PyDateTimeAPI->DateTime_FromTimestamp((PyObject *)PyDateTimeAPI->DateTimeType,
+                                                              args.get(), nullptr));
+    if (PyObject *probe = ts.get()) {
         if (PyDateTime_GET_YEAR(probe) == e->year && PyDateTime_GET_MONTH(probe) == e->month &&
             PyDateTime_GET_DAY(probe) == e->day && PyDateTime_DATE_GET_HOUR(probe) == e->hour &&
             PyDateTime_DATE_GET_MINUTE(probe) == e->minute && PyDateTime_DATE_GET_SECOND(probe) == e->second)
             fold = PyDateTime_DATE_GET_FOLD(probe);
-        Py_DECREF(probe);
     } else {
         PyErr_Clear();
     }
@@ -131,11 +130,11 @@ Py_ssize_t copy_into(int kind, void *data, Py_ssize_t pos, PyObject *w) {
 // The call's text: a string as it is, otherwise the words joined by single
 // spaces, a word holding a space wrapped in braces (no other quoting).
 PyObject *join_words(PyObject *api) {
-    PyObject *seq;
-    if (PyList_CheckExact(api) || PyTuple_CheckExact(api)) seq = Py_NewRef(api);
-    else if (!(seq = PySequence_List(api))) return nullptr;
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
-    PyObject **items = PySequence_Fast_ITEMS(seq);
+    Ref seq = PyList_CheckExact(api) || PyTuple_CheckExact(api) ? Ref::borrow(api)
+                                                                : Ref::steal(PySequence_Tuple(api));
+    if (!seq) return nullptr;
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    PyObject **items = PySequence_Fast_ITEMS(seq.get());
     // Exact strings are joined directly into a buffer of the right kind;
     // anything else takes the general route below.
     Py_ssize_t total = n > 0 ? n - 1 : 0;
@@ -156,90 +155,69 @@ PyObject *join_words(PyObject *api) {
     }
     if (plain) {
         PyObject *res = PyUnicode_New(total, maxchar);
-        if (res) {
-            int kind = PyUnicode_KIND(res);
-            void *data = PyUnicode_DATA(res);
-            Py_ssize_t pos = 0;
-            for (Py_ssize_t i = 0; i < n; ++i) {
-                PyObject *w = items[i];
-                bool brace = i < 64 ? (braced >> i) & 1 : has_space(w);
-                if (i) PyUnicode_WRITE(kind, data, pos++, ' ');
-                if (brace) PyUnicode_WRITE(kind, data, pos++, '{');
-                pos = copy_into(kind, data, pos, w);
-                if (brace) PyUnicode_WRITE(kind, data, pos++, '}');
-            }
+        if (!res) return nullptr;
+        int kind = PyUnicode_KIND(res);
+        void *data = PyUnicode_DATA(res);
+        Py_ssize_t pos = 0;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject *w = items[i];
+            bool brace = i < 64 ? (braced >> i) & 1 : has_space(w);
+            if (i) PyUnicode_WRITE(kind, data, pos++, ' ');
+            if (brace) PyUnicode_WRITE(kind, data, pos++, '{');
+            pos = copy_into(kind, data, pos, w);
+            if (brace) PyUnicode_WRITE(kind, data, pos++, '}');
         }
-        Py_DECREF(seq);
         return res;
     }
-    PyObject *res = nullptr;
     // General route: `" " in word` and `"{%s}" % word`, then str.join, so
-    // non-string words fail with the TypeError of those operations.
-    PyObject *pieces = PyList_New(n);
-    if (!pieces) {
-        Py_DECREF(seq);
-        return nullptr;
+    // non-string words fail with the TypeError of those operations. It runs
+    // Python code (a str subclass's __contains__), which may change a list:
+    // the words are read from a snapshot.
+    if (PyList_CheckExact(seq.get())) {
+        seq = Ref::steal(PyList_AsTuple(seq.get()));
+        if (!seq) return nullptr;
+        n = PyTuple_GET_SIZE(seq.get());
+        items = PySequence_Fast_ITEMS(seq.get());
     }
+    Ref pieces = Ref::steal(PyList_New(n));
+    if (!pieces) return nullptr;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *w = items[i];
         int has = PySequence_Contains(w, names.space);
-        if (has < 0) goto fail;
+        if (has < 0) return nullptr;
         PyObject *piece = has ? PyUnicode_Format(names.brace_fmt, w) : Py_NewRef(w);
-        if (!piece) goto fail;
-        PyList_SET_ITEM(pieces, i, piece);
+        if (!piece) return nullptr;
+        PyList_SET_ITEM(pieces.get(), i, piece);
     }
-    res = PyUnicode_Join(names.space, pieces);
-fail:
-    Py_DECREF(pieces);
-    Py_DECREF(seq);
-    return res;
+    return PyUnicode_Join(names.space, pieces.get());
 }
 
 // Entry.__init__ proper: text, then timestamp, then store.
 int entry_fill(EntryObject *self, PyObject *api) {
-    PyObject *text = PyUnicode_Check(api) ? Py_NewRef(api) : join_words(api);
+    Ref text = PyUnicode_Check(api) ? Ref::borrow(api) : Ref::steal(join_words(api));
     if (!text) return -1;
-    bool fast = g_valid && g_clock_fast;
-    PyObject *gt = nullptr;
+    bool fast = clock_is_fast();
+    Ref gt;
     if (!fast) {
         gt = global(names.get_time);
-        if (!gt) {
-            Py_DECREF(text);
-            return -1;
-        }
-        fast = gt == g_get_time;
+        if (!gt) return -1;
+        fast = gt.get() == g_get_time;
     }
     if (fast) {
-        if (capture_clock(self) < 0) {
-            Py_DECREF(text);
-            return -1;
-        }
+        if (capture_clock(self) < 0) return -1;
     } else {
         // get_time was replaced: honour the replacement.
-        PyObject *ts = PyObject_CallNoArgs(gt);
-        if (!ts) {
-            Py_DECREF(text);
-            return -1;
-        }
+        PyObject *ts = PyObject_CallNoArgs(gt.get());
+        if (!ts) return -1;
         Py_XSETREF(self->timestamp, ts);
         self->pending = false;
     }
-    Py_XSETREF(self->api, text);
+    Py_XSETREF(self->api, text.release());
     return 0;
 }
 
 // Entries dropped from a full history are reused for the next ones.
 oskra::FreeList<64> entry_freelist;
-
-PyObject *entry_create(PyObject *api) {
-    PyObject *o = entry_freelist.alloc(EntryType, sizeof(EntryObject));
-    if (!o) return nullptr;
-    if (entry_fill(E(o), api) < 0) {
-        Py_DECREF(o);
-        return nullptr;
-    }
-    return o;
-}
 
 int Entry_init(PyObject *self, PyObject *args, PyObject *kwds) {
     static const char *kwlist[] = {"api", nullptr};
@@ -275,27 +253,27 @@ void Entry_dealloc(PyObject *self) {
     Py_DECREF(tp);
 }
 
+PyObject *missing(PyObject *self, const char *name) {
+    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%s'", Py_TYPE(self)->tp_name, name);
+    return nullptr;
+}
+
 PyObject *Entry_get_timestamp(PyObject *self, void *) {
     EntryObject *e = E(self);
     if (e->pending) {
         PyObject *ts = build_timestamp(e);
         if (!ts) return nullptr;
-        e->timestamp = ts;
+        Py_XSETREF(e->timestamp, ts);
         e->pending = false;
     }
-    if (!e->timestamp) {
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute 'timestamp'",
-                     Py_TYPE(self)->tp_name);
-        return nullptr;
-    }
+    if (!e->timestamp) return missing(self, "timestamp");
     return Py_NewRef(e->timestamp);
 }
 
 int Entry_set_timestamp(PyObject *self, PyObject *value, void *) {
     EntryObject *e = E(self);
     if (!value && !e->pending && !e->timestamp) {
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute 'timestamp'",
-                     Py_TYPE(self)->tp_name);
+        missing(self, "timestamp");
         return -1;
     }
     e->pending = false;
@@ -305,40 +283,33 @@ int Entry_set_timestamp(PyObject *self, PyObject *value, void *) {
 
 PyObject *Entry_str(PyObject *self) {
     EntryObject *e = E(self);
-    PyObject *when;
+    Ref when;
     if (e->pending && e->year >= 1000 && e->year <= 9999) {
         // Same text as strftime("%Y-%m-%dT%H:%M:%S.%f") of the pending value.
         char buf[40];
         snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%06d", (int)e->year, e->month, e->day,
                  e->hour, e->minute, e->second, (int)e->usec);
-        when = PyUnicode_FromString(buf);
+        when = Ref::steal(PyUnicode_FromString(buf));
     } else {
-        PyObject *ts = Entry_get_timestamp(self, nullptr);
+        Ref ts = Ref::steal(Entry_get_timestamp(self, nullptr));
         if (!ts) return nullptr;
-        when = PyObject_CallMethodOneArg(ts, names.strftime, names.timestamp_fmt);
-        Py_DECREF(ts);
+        when = Ref::steal(PyObject_CallMethodOneArg(ts.get(), names.strftime, names.timestamp_fmt));
     }
     if (!when) return nullptr;
-    if (!e->api) {
-        Py_DECREF(when);
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute 'api'", Py_TYPE(self)->tp_name);
-        return nullptr;
-    }
-    PyObject *api = PyObject_Str(e->api);
-    PyObject *head = api ? PyNumber_Add(when, names.colon_space) : nullptr;
-    PyObject *res = head ? PyNumber_Add(head, api) : nullptr;
-    Py_XDECREF(head);
-    Py_XDECREF(api);
-    Py_DECREF(when);
-    return res;
+    // Read after strftime, which may have run Python code; owned while str()
+    // of it runs.
+    Ref api = Ref::borrow(e->api);
+    if (!api) return missing(self, "api");
+    Ref text = Ref::steal(PyObject_Str(api.get()));
+    if (!text) return nullptr;
+    Ref head = Ref::steal(PyNumber_Add(when.get(), names.colon_space));
+    return head ? PyNumber_Add(head.get(), text.get()) : nullptr;
 }
 
 PyObject *Entry_repr(PyObject *self) {
-    PyObject *s = PyObject_Str(self);
+    Ref s = Ref::steal(PyObject_Str(self));
     if (!s) return nullptr;
-    PyObject *r = PyUnicode_FromFormat("<Entry '%U' at 0x%llx>", s, (unsigned long long)(uintptr_t)self);
-    Py_DECREF(s);
-    return r;
+    return PyUnicode_FromFormat("<Entry '%U' at 0x%llx>", s.get(), (unsigned long long)(uintptr_t)self);
 }
 
 PyMemberDef Entry_members[] = {
@@ -353,7 +324,7 @@ PyMemberDef Entry_members[] = {
 const char *const entry_attrs[] = {"api", "timestamp", "error"};
 
 PyObject *Entry_getstate(PyObject *self, PyObject *) {
-    return attrs_state(self, entry_attrs, 3, E(self)->dict);
+    return attrs_state(self, entry_attrs, 3, &E(self)->dict);
 }
 
 PyMethodDef Entry_methods[] = {
@@ -385,6 +356,8 @@ PyType_Slot Entry_slots[] = {
         {0, nullptr},
 };
 
+}  // namespace
+
 PyType_Spec Entry_spec = {
         "oskra.tcl.history.Entry",
         sizeof(EntryObject),
@@ -393,4 +366,16 @@ PyType_Spec Entry_spec = {
         Entry_slots,
 };
 
-}  // namespace
+bool import_datetime() {
+    // The C API of datetime is bound per source file.
+    PyDateTime_IMPORT;
+    return PyDateTimeAPI != nullptr;
+}
+
+PyObject *entry_create(PyObject *api) {
+    Ref o = Ref::steal(entry_freelist.alloc(EntryType, sizeof(EntryObject)));
+    if (!o || entry_fill(E(o.get()), api) < 0) return nullptr;
+    return o.release();
+}
+
+}  // namespace oskra::history
