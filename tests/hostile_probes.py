@@ -112,6 +112,23 @@ def replace_variable_fields(var):
     return action
 
 
+def replace_history_fields(hist):
+    def action():
+        for name in ("__history__", "__markers__", "__activeMarkers__"):
+            old = getattr(hist, name)
+            old.clear()
+        hist.__history__ = type(hist.__history__)(maxlen=3)
+        hist.__markers__ = {fresh("m"): type(hist.__history__)()}
+        hist.__activeMarkers__ = [fresh("m")]
+        hist.enabled = fresh("on")
+
+    return action
+
+
+# --------------------------------------------------------------------------
+# The probes: class x method x the protocol method that mutates
+
+
 def setup():
     from oskra.tcl.interpreter import Interpreter
 
@@ -226,9 +243,111 @@ def variable_probes():
     return probes
 
 
+def history_probes():
+    """History and Entry: words, markers and the switch."""
+    from oskra.tcl.history import Entry, History
+
+    def words(make):
+        lst = []
+        lst.extend([Word(fresh("a b"), lst.clear), Word(fresh("c"), lst.clear), fresh("d")])
+        make(lst)
+
+    def marker(method):
+        def probe():
+            hist = History()
+            hist.start_marker(fresh("m"))
+            key = Word(fresh("m")[:-1], replace_history_fields(hist))
+            try:
+                method(hist, key)
+            except (KeyError, ValueError, Exception):
+                pass
+            hist.append("x")
+
+        return probe
+
+    def switch():
+        hist = History()
+        hist.enabled = Truthy(replace_history_fields(hist))
+        hist.append(["a", "b"])
+        str(hist), repr(hist), hist.filter()
+
+    def entry_api():
+        e = Entry("x")
+        e.api = Word(fresh("api"), lambda: setattr(e, "api", fresh("new")))
+        str(e), repr(e)
+
+    def setstate():
+        hist = History()
+        state = hist.__getstate__()
+        state["extra"] = Tclobj(lambda: None)
+        hist.__setstate__(state)
+
+    return {
+        "Entry.__init__[word __contains__]": lambda: words(Entry),
+        "History.append[word __contains__]": lambda: words(History().append),
+        "History.start_marker[key __eq__]": marker(History.start_marker),
+        "History.clear[key __eq__]": marker(lambda h, k: h.clear(marker=k)),
+        "History.filter[key __eq__]": marker(lambda h, k: h.filter(marker=k)),
+        "History.end_marker[key __eq__]": marker(History.end_marker),
+        "History.append[enabled __bool__]": switch,
+        "Entry.__str__[api __str__]": entry_api,
+        "History.__setstate__[state]": setstate,
+    }
+
+
+def quick_probes():
+    """Quick calls: the words the history holds, the name and the interpreter."""
+    from oskra.tcl.history import History
+
+    class Keeping(History):
+        def append(self, item):
+            self.words = item
+            return super().append(item)
+
+    def clear_words(interp):
+        return lambda: getattr(interp.history, "words", []).clear()
+
+    def held_words(kind):
+        def probe():
+            interp = setup()
+            interp.history = Keeping()
+            act = clear_words(interp)
+            word = Word(fresh("a b"), act)
+            arg = Wordform(lambda: None, word) if kind == "wordform" else word
+            interp.quick.rec(arg, arg, opt=arg)
+            interp.history.disable()
+            interp.quick.rec(arg, arg, opt=arg)
+
+        return probe
+
+    def code_fields():
+        interp = setup()
+        code = interp.quick.rec
+
+        def act():
+            code.cmd = [fresh("rec")]
+            code.tcl = interp
+
+        code(Wordform(act), x=Tclobj(act))
+
+    def tuple_word():
+        interp = setup()
+        arg = Wordform(lambda: None, ("a b", "c"))
+        recorded = interp.quick.rec(arg, cast_=False)
+        interp.history.disable()
+        assert interp.quick.rec(arg, cast_=False) == recorded
+
+    return {
+        "Quick_Code.__call__[word __str__]": held_words("str"),
+        "Quick_Code.__call__[__wordform__ returns such a word]": held_words("wordform"),
+        "Quick_Code.__call__[fields]": code_fields,
+        "Quick_Code.__call__[__wordform__ returns a tuple]": tuple_word,
+    }
+
+
 def all_probes():
     probes = {}
-    for group in (command_probes, variable_probes):
+    for group in (command_probes, variable_probes, history_probes, quick_probes):
         probes.update(group())
     return probes
 

@@ -109,8 +109,31 @@ def test_variable_uses_the_name_read_before_the_conversion(interp, method):
     assert interp.eval("info exists ::elsewhere") == "0"
 
 
+@pytest.mark.parametrize("make", ["Entry", "append"])
+def test_words_cleared_by_their_containment_test_are_recorded_as_given(make):
+    from oskra.tcl.history import Entry, History
+
+    words = []
+    words.extend([Word("a b", words.clear), "c"])
+    if make == "Entry":
+        assert Entry(words).api == "{a b} c"
+    else:
+        hist = History()
+        hist.append(words)
+        assert hist.__history__[-1].api == "{a b} c"
+
+
 # --------------------------------------------------------------------------
 # Consistency faults found on the way
+
+
+def test_quick_word_from_a_tuple_is_the_same_with_and_without_history(interp):
+    interp.eval("proc ::first {a args} {return [list $a [lindex $args end]]}")
+    arg = Wordform(lambda: None, ("a b", "c"))
+    recorded = interp.quick.first(arg, opt=arg)
+    assert interp.history.filter(count=1)[0].api == "first {{a b} c} -opt {{a b} c}"
+    interp.history.disable()
+    assert interp.quick.first(arg, opt=arg) == recorded == ("{a b} c", "{a b} c")
 
 
 @pytest.mark.parametrize(
