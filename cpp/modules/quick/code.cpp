@@ -171,35 +171,39 @@ PyObject *call_words(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
 }
 
 // tk.call(*words): the words as separate arguments of one command, in
-// one Tcl call of the package. `sent` is a tuple of our own, so the values
-// are owned while the guard of the Tcl layer converts them (which may run
-// Python code). `*made` tells whether the call was made (a word the guard
-// refuses stops it before).
-PyObject *tk_call(PyObject *tk, PyObject *sent, bool *made) {
-    Py_ssize_t n = PyTuple_GET_SIZE(sent);
+// one Tcl call of the package. The history may have kept and changed the
+// list: what it holds now is what is sent, read once into owned references
+// before anything runs Python code (the guard of the Tcl layer may: a str()
+// of a nested value). `*made` tells whether the call was made (a word the
+// guard refuses stops it before).
+PyObject *tk_call(PyObject *tk, PyObject *words, bool *made) {
+    *made = false;
+    Py_ssize_t n = PyList_GET_SIZE(words);
     PyObject *small[16];
     PyObject **argv = n < 16 ? small : (PyObject **)PyMem_Malloc((size_t)(n + 1) * sizeof(PyObject *));
-    *made = false;
     if (!argv) return PyErr_NoMemory();
     argv[0] = tk;
+    for (Py_ssize_t i = 0; i < n; ++i) argv[i + 1] = Py_NewRef(PyList_GET_ITEM(words, i));
     // A word that is not a str (what the history put in the list) passes
     // the guard: the Tcl layer converts nested values without checking
-    // (core/tclsafe.h).
-    Py_ssize_t ready = 0;
-    for (; ready < n; ++ready) {
-        PyObject *word = PyTuple_GET_ITEM(sent, ready);
-        // The command name as a kept Tcl value: Tcl keeps its lookup.
-        if (ready == 0 && PyUnicode_CheckExact(word)) argv[1] = oskra::command_word(tk, word);
-        else argv[ready + 1] = PyUnicode_CheckExact(word) ? Py_NewRef(word) : oskra::tcl_safe_value(word);
-        if (!argv[ready + 1]) break;
+    // (core/tclsafe.h). The command name goes as a kept Tcl value, whose
+    // command lookup Tcl keeps.
+    bool ready = true;
+    for (Py_ssize_t i = 1; i <= n && ready; ++i) {
+        PyObject *word = argv[i];
+        if (i == 1 && PyUnicode_CheckExact(word)) argv[i] = oskra::command_word(tk, word);
+        else if (!PyUnicode_CheckExact(word)) argv[i] = oskra::tcl_safe_value(word);
+        else continue;
+        Py_DECREF(word);
+        if (!argv[i]) ready = false;
     }
     PyObject *result = nullptr;
-    if (ready == n) {
+    if (ready) {
         *made = true;
         oskra::TclCallScope scope;
         result = PyObject_VectorcallMethod(names.call, argv, (size_t)(n + 1), nullptr);
     }
-    for (Py_ssize_t j = 0; j < ready; ++j) Py_DECREF(argv[j + 1]);
+    for (Py_ssize_t i = 1; i <= n; ++i) Py_XDECREF(argv[i]);
     if (argv != small) PyMem_Free(argv);
     return result;
 }
@@ -242,15 +246,10 @@ PyObject *Code_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, 
     // Python code, which must not come between the call and its result.
     int want = cast ? PyObject_IsTrue(cast) : 1;
     if (want < 0) return nullptr;
-    // The history may keep and change the list: what it holds after the
-    // record is what is sent, read once into a tuple of our own.
-    Ref sent = Ref::steal(PyList_AsTuple(words.get()));
-    if (!sent) return nullptr;
-    words = Ref();
     Ref tk = Ref::steal(get_attr(interp.get(), names.tk, a_tk));
     if (!tk) return nullptr;
     bool made;
-    Ref result = Ref::steal(tk_call(tk.get(), sent.get(), &made));
+    Ref result = Ref::steal(tk_call(tk.get(), words.get(), &made));
     if (result) {
         result = Ref::steal(oskra::tcl_call_done(tk.get(), result.release()));
     } else if (made) {
