@@ -152,3 +152,45 @@ def test_reads_from_another_thread_keep_the_text():
 def test_eval_keeps_nul(shared):
     shared.set_var("::hostile_nul", "a\0b")
     assert shared.eval("set ::hostile_nul") == "a\0b"
+
+
+def outcome(call):
+    try:
+        return ("ok", call())
+    except Exception as e:
+        return (type(e), str(e), type(e.__cause__))
+
+
+# Names heavy in what the namespace join treats specially: colons, the
+# array-element parentheses, Tcl's quoting characters.
+NAME = st.text(st.sampled_from(":a( )\\{\0\U0001f600"), max_size=8)
+
+
+@settings(max_examples=200, deadline=None)
+@given(name=NAME, value=TEXT)
+def test_interpreter_reads_and_writes_as_its_view_does(shared, name, value):
+    """get_var and set_var reach Tcl without the view when they can: the
+    outcome is the view's, whatever the name."""
+    shared.tk.eval("foreach v [info vars ::*] {if {[string match *a* $v]} {unset -nocomplain $v}}")
+    shared.tk.eval("array set ::a(r {k 1}")  # an array, read as its `array get` text
+    assert outcome(lambda: shared.set_var(name, value)) == outcome(
+        lambda: shared.vars.__setitem__(name, value)
+    )
+    assert outcome(lambda: shared.get_var(name)) == outcome(lambda: shared.vars[name])
+
+
+def test_a_view_replaced_or_retargeted_is_honoured():
+    interp = Interpreter()
+    interp.tk.setvar("::v", "tcl")
+
+    class Loud(type(interp.vars)):
+        def __getitem__(self, name):
+            return "view:" + super().__getitem__(name)
+
+    interp.vars = Loud(interp.local_ns)
+    assert interp.get_var("::v") == "view:tcl"
+    interp.tk.eval("namespace eval ::ns_elsewhere {}")
+    interp.vars = TclNamespace("::ns_elsewhere", tcl=interp).vars
+    interp.set_var("v", "there")
+    assert interp.tk.getvar("::ns_elsewhere::v") == "there"
+    assert interp.get_var("v") == "there"

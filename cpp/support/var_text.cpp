@@ -21,7 +21,7 @@ namespace oskra {
 namespace {
 
 struct Words {
-    PyObject *set, *subst;
+    PyObject *set, *subst, *array, *exists, *get;
 };
 
 // Interned for the life of the process.
@@ -30,9 +30,11 @@ const Words *interned() {
     if (!w.set) {
         w.set = PyUnicode_InternFromString("::set");
         w.subst = PyUnicode_InternFromString("::subst");
-        if (!w.set || !w.subst) {
-            Py_CLEAR(w.set);
-            Py_CLEAR(w.subst);
+        w.array = PyUnicode_InternFromString("::array");
+        w.exists = PyUnicode_InternFromString("exists");
+        w.get = PyUnicode_InternFromString("get");
+        if (!w.set || !w.subst || !w.array || !w.exists || !w.get) {
+            for (PyObject **p : {&w.set, &w.subst, &w.array, &w.exists, &w.get}) Py_CLEAR(*p);
             return nullptr;
         }
     }
@@ -99,6 +101,28 @@ PyObject *read_var_text(PyObject *tk, PyObject *name) {
     Ref set = Ref::steal(command_word(tk, w->set));
     command[0] = set.get();
     return text_of_call(tk, interp, command, 2);
+}
+
+PyObject *read_var_or_array_text(PyObject *tk, PyObject *name) {
+    PyObject *r = read_var_text(tk, name);
+    if (r || !PyErr_ExceptionMatches(tcl_error_type())) return r;
+    Ref failure = Ref::steal(PyErr_GetRaisedException());
+    const Words *w = interned();
+    PyObject *exists[3] = {w->array, w->exists, name};
+    Ref is = Ref::steal(tk_call(tk, exists, 3));
+    // `array exists` answers with a Tcl integer (text if Tcl's result was
+    // shared as a string).
+    int array = -1;
+    if (is)
+        array = PyUnicode_Check(is.get()) ? PyUnicode_CompareWithASCIIString(is.get(), "1") == 0
+                                          : PyObject_IsTrue(is.get());
+    if (array <= 0) {
+        if (array < 0) PyErr_Clear();
+        PyErr_SetRaisedException(failure.release());
+        return nullptr;
+    }
+    PyObject *get[3] = {w->array, w->get, name};
+    return call_text(tk, get, 3);
 }
 
 }  // namespace oskra

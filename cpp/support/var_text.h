@@ -14,6 +14,11 @@ namespace oskra {
 // Tcl layer's error set (a TclError for a missing variable).
 PyObject *read_var_text(PyObject *tk, PyObject *name);
 
+// read_var_text, where an array (which has no value of its own) reads as
+// the text of `array get`: the string read of a variable by name. A failed
+// read of anything else keeps its error.
+PyObject *read_var_or_array_text(PyObject *tk, PyObject *name);
+
 // The text of the result of the Tcl command made of the `n` words (each a
 // str), run once with tk.call, kept whole in the same way.
 PyObject *call_text(PyObject *tk, PyObject *const *words, size_t n);

@@ -32,6 +32,7 @@ struct Globals {
     PyObject *tclobj_from_sequence = nullptr;
     PyObject *GetListFromAny = nullptr;
     PyObject *TclNamespace = nullptr;
+    PyObject *VariablesView = nullptr;  // TclNamespace.VariablesView
     PyObject *TclCommand = nullptr;
     PyObject *wordform = nullptr;
     PyObject *Quick = nullptr;

@@ -405,6 +405,7 @@ NB_MODULE(_interpreter_body, m) {
     g.GetListFromAny = keep("GetListFromAny", pick("oskra.tcl.internal", "GetListFromAny"));
     keep("TclDLL", pick("oskra.tcl.internal", "TclDLL"));
     g.TclNamespace = keep("TclNamespace", pick("oskra.tcl.namespace", "TclNamespace"));
+    g.VariablesView = nb::handle(g.TclNamespace).attr("VariablesView").inc_ref().ptr();
     g.TclCommand = keep("TclCommand", pick("oskra.tcl.namespace", "TclCommand"));
     g.wordform = keep("wordform", pick("oskra.tcl.wordform", "wordform"));
     g.Quick = keep("Quick", pick("oskra.tcl.quick", "Quick"));

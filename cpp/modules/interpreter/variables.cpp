@@ -1,15 +1,93 @@
 // Variable readers and writers of the Interpreter: values go through
-// self.vars and come back through the casts.
+// self.vars and come back through the casts. The interpreter's own view,
+// untouched, is short-cut: its read or write of a variable by name is one
+// call of the Tcl layer, made here directly.
+#include "core/callback_errors.h"
+#include "core/convert.h"
+#include "core/tclsafe.h"
 #include "interp_private.h"
 #include "support/compat.h"
+#include "support/tclapp.h"
+#include "support/var_text.h"
 
 namespace oskra::interp {
 namespace {
 
+// Whether the local namespace's join gives `name` back as it is: a str
+// whose colons all come in pairs, none at its end ("a", "::a::b",
+// "a(x y)"). Other names are left to the view.
+bool joins_as_itself(PyObject *name) {
+    if (!PyUnicode_CheckExact(name)) return false;
+    const int kind = PyUnicode_KIND(name);
+    const void *data = PyUnicode_DATA(name);
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    for (Py_ssize_t i = 0; i < n;) {
+        if (PyUnicode_READ(kind, data, i) != ':') {
+            ++i;
+            continue;
+        }
+        Py_ssize_t run = 0;
+        for (; i < n && PyUnicode_READ(kind, data, i) == ':'; ++i) ++run;
+        if (run != 2 || i == n) return false;
+    }
+    return true;
+}
+
+// obj.<attr> by the generic lookup, when obj's type is exactly `type`.
+Ref plain_attr(PyObject *obj, PyObject *attr, PyObject *type) {
+    if ((PyObject *)Py_TYPE(obj) != type) return Ref();
+    return Ref::steal(PyObject_GenericGetAttr(obj, attr));
+}
+
+// self.tk when self.vars is the interpreter's own view of its local
+// variables as __init__ made it (a VariablesView of the namespace '' of
+// self) and the view would use `name` as it is: reading or writing the
+// variable is then the one Tcl-layer call the view would make. Null, with
+// no error set, when the view must do the job.
+PyObject *own_view_tk(PyObject *self, PyObject *name) {
+    if (!exact_interp(self) || !joins_as_itself(name)) return nullptr;
+    Ref vars = Ref::steal(PyObject_GenericGetAttr(self, names.vars));
+    Ref ns = vars ? plain_attr(vars.get(), names.ns, g.VariablesView) : Ref();
+    Ref path = ns ? plain_attr(ns.get(), names.ns, g.TclNamespace) : Ref();
+    Ref tcl = path ? Ref::steal(PyObject_GenericGetAttr(ns.get(), names.tcl)) : Ref();
+    if (!tcl || !PyUnicode_CheckExact(path.get()) || PyUnicode_GET_LENGTH(path.get()) != 0) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    if (PyWeakref_CheckProxy(tcl.get())) {
+        PyObject *target = nullptr;
+        if (weakref_target(tcl.get(), &target) < 0) PyErr_Clear();
+        tcl = Ref::steal(target);
+    }
+    if (tcl.get() != self) return nullptr;
+    PyObject *tk = PyObject_GenericGetAttr(self, names.tk);
+    if (!tk) PyErr_Clear();
+    return tk;
+}
+
+// Replaces the exception being raised by KeyError(exc), raised from exc,
+// as the view's item access does.
+PyObject *key_error_from_current() {
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    PyObject *ke = PyObject_CallOneArg(PyExc_KeyError, exc.get());
+    if (!ke) return nullptr;
+    PyException_SetContext(ke, Py_NewRef(exc.get()));
+    PyException_SetCause(ke, exc.release());
+    PyErr_SetRaisedException(ke);
+    return nullptr;
+}
+
 // self.vars
 PyObject *vars_of(PyObject *self) { return own_attr(self, names.vars); }
 
+// self.vars[name]
 PyObject *read_var(PyObject *self, PyObject *name) {
+    Ref tk = Ref::steal(own_view_tk(self, name));
+    if (tk) {
+        PyObject *r = read_var_or_array_text(tk.get(), name);
+        if (r || !(PyErr_ExceptionMatches(g.TclError) || PyErr_ExceptionMatches(PyExc_ValueError))) return r;
+        return key_error_from_current();
+    }
     PyObject *vars = vars_of(self);
     if (!vars) return nullptr;
     PyObject *r = PyObject_GetItem(vars, name);
@@ -34,8 +112,19 @@ int check_encodable(PyObject *value) {
     return rc;
 }
 
+// self.vars[name] = value
 PyObject *write_var(PyObject *self, PyObject *name, PyObject *value) {
     if (check_encodable(value) < 0) return nullptr;
+    Ref tk = Ref::steal(own_view_tk(self, name));
+    if (tk) {
+        Ref v = Ref::steal(tclobj(value));
+        if (v) v = Ref::steal(tcl_safe_value(v.get()));
+        if (!v) return nullptr;
+        PyObject *stack[3] = {tk.get(), name, v.get()};
+        Ref r = Ref::steal(run_tcl_call(tk.get(), [&] { return tk_method(TkMethod::setvar, stack, 3); }));
+        if (!r) return nullptr;
+        Py_RETURN_NONE;
+    }
     PyObject *vars = vars_of(self);
     if (!vars) return nullptr;
     int rc = PyObject_SetItem(vars, name, value);
