@@ -103,6 +103,23 @@ PyObject *read_var_text(PyObject *tk, PyObject *name) {
     return text_of_call(tk, interp, command, 2);
 }
 
+bool joins_as_itself_locally(PyObject *name) {
+    if (!PyUnicode_CheckExact(name)) return false;
+    const int kind = PyUnicode_KIND(name);
+    const void *data = PyUnicode_DATA(name);
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    for (Py_ssize_t i = 0; i < n;) {
+        if (PyUnicode_READ(kind, data, i) != ':') {
+            ++i;
+            continue;
+        }
+        Py_ssize_t run = 0;
+        for (; i < n && PyUnicode_READ(kind, data, i) == ':'; ++i) ++run;
+        if (run != 2 || i == n) return false;
+    }
+    return true;
+}
+
 PyObject *read_var_or_array_text(PyObject *tk, PyObject *name) {
     PyObject *r = read_var_text(tk, name);
     if (r || !PyErr_ExceptionMatches(tcl_error_type())) return r;

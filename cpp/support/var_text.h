@@ -19,6 +19,12 @@ PyObject *read_var_text(PyObject *tk, PyObject *name);
 // read of anything else keeps its error.
 PyObject *read_var_or_array_text(PyObject *tk, PyObject *name);
 
+// Whether joining `name` onto the local namespace ('') gives it back as it
+// is: a str whose colons all come in pairs, none at its end ("a",
+// "::a::b", "a(x y)"). A view of that namespace may then use the name
+// without the join.
+bool joins_as_itself_locally(PyObject *name);
+
 // The text of the result of the Tcl command made of the `n` words (each a
 // str), run once with tk.call, kept whole in the same way.
 PyObject *call_text(PyObject *tk, PyObject *const *words, size_t n);

@@ -13,26 +13,6 @@
 namespace oskra::interp {
 namespace {
 
-// Whether the local namespace's join gives `name` back as it is: a str
-// whose colons all come in pairs, none at its end ("a", "::a::b",
-// "a(x y)"). Other names are left to the view.
-bool joins_as_itself(PyObject *name) {
-    if (!PyUnicode_CheckExact(name)) return false;
-    const int kind = PyUnicode_KIND(name);
-    const void *data = PyUnicode_DATA(name);
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
-    for (Py_ssize_t i = 0; i < n;) {
-        if (PyUnicode_READ(kind, data, i) != ':') {
-            ++i;
-            continue;
-        }
-        Py_ssize_t run = 0;
-        for (; i < n && PyUnicode_READ(kind, data, i) == ':'; ++i) ++run;
-        if (run != 2 || i == n) return false;
-    }
-    return true;
-}
-
 // obj.<attr> by the generic lookup, when obj's type is exactly `type`.
 Ref plain_attr(PyObject *obj, PyObject *attr, PyObject *type) {
     if ((PyObject *)Py_TYPE(obj) != type) return Ref();
@@ -45,7 +25,7 @@ Ref plain_attr(PyObject *obj, PyObject *attr, PyObject *type) {
 // variable is then the one Tcl-layer call the view would make. Null, with
 // no error set, when the view must do the job.
 PyObject *own_view_tk(PyObject *self, PyObject *name) {
-    if (!exact_interp(self) || !joins_as_itself(name)) return nullptr;
+    if (!exact_interp(self) || !joins_as_itself_locally(name)) return nullptr;
     Ref vars = Ref::steal(PyObject_GenericGetAttr(self, names.vars));
     Ref ns = vars ? plain_attr(vars.get(), names.ns, g.VariablesView) : Ref();
     Ref path = ns ? plain_attr(ns.get(), names.ns, g.TclNamespace) : Ref();

@@ -6,6 +6,7 @@
 
 #include "core/callback_errors.h"
 #include "core/convert.h"
+#include "core/tcltext.h"
 #include "support/kept_words.h"
 #include "support/compat.h"
 #include "support/tclapp.h"
@@ -213,8 +214,18 @@ PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 
 // --- inspection and management ----------------------------------------------
 
-// tk.call((w0, w1, cmd_name[, extra])), or the Tcl text of its result. The
-// two fixed words (a command and its subcommand) are passed as kept Tcl
+// Whether a result the Tcl layer converted is a tuple of str: each element
+// is then the text Tcl holds for it.
+bool is_text_tuple(PyObject *r) {
+    if (!PyTuple_CheckExact(r)) return false;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(r); ++i)
+        if (!PyUnicode_CheckExact(PyTuple_GET_ITEM(r, i))) return false;
+    return true;
+}
+
+// tk.call((w0, w1, cmd_name[, extra])), or with `text` the Tcl text of its
+// result (a tuple of str, which is its list of texts, as it is). The two
+// fixed words (a command and its subcommand) are passed as kept Tcl
 // values, which keep Tcl's lookup of both between calls.
 PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra = nullptr,
                     bool text = false) {
@@ -225,7 +236,9 @@ PyObject *info_call(PyObject *self, PyObject *w0, PyObject *w1, PyObject *extra 
     Ref words = Ref::steal(extra ? PyTuple_Pack(4, cmd.get(), sub.get(), name.get(), extra)
                                  : PyTuple_Pack(3, cmd.get(), sub.get(), name.get()));
     if (!words) return nullptr;
-    return text ? call_words_text(tk.get(), words.get()) : call_words(tk.get(), words.get());
+    Ref r = Ref::steal(call_words(tk.get(), words.get()));
+    if (!r || !text || PyUnicode_CheckExact(r.get()) || is_text_tuple(r.get())) return r.release();
+    return result_text(tk.get(), r.get());
 }
 
 PyObject *truth_of(PyObject *result) {
@@ -304,7 +317,8 @@ PyObject *cmd_origin(PyObject *self, PyObject *) {
 PyObject *cmd_proc_body(PyObject *self, PyObject *) { return info_call(self, names.info_cmd, names.body); }
 
 PyObject *cmd_proc_args(PyObject *self, PyObject *) {
-    // The names as Tcl's text, whatever Tcl's internal type for the list.
+    // The names as Tcl's text, whatever Tcl's internal type for the list
+    // (split from its text unless they came as their own texts).
     Ref r = Ref::steal(info_call(self, names.info_cmd, names.args, nullptr, true));
     if (!r) return nullptr;
     Ref tcl = FIELD(self, tcl);

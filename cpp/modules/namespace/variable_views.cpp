@@ -61,11 +61,22 @@ METHOD(vv_array_byref) {
 // the same result and errors, without the object. False (no error set)
 // when the view must build the variable after all: an interpreter reference
 // that is false stands for the package's default interpreter.
+// The name of the key in the namespace `ns`: the key itself where the
+// join would give it back (the local namespace's common case), else joined.
+PyObject *full_name(PyObject *self, PyObject *ns, PyObject *key) {
+    if (Py_TYPE(ns) == (PyTypeObject *)classes.TclNamespace.ptr() && joins_as_itself_locally(key)) {
+        Ref path = Ref::steal(PyObject_GenericGetAttr(ns, names.ns));
+        if (!path) return nullptr;
+        if (PyUnicode_CheckExact(path.get()) && PyUnicode_GET_LENGTH(path.get()) == 0) return Py_NewRef(key);
+    }
+    return joined(self, key);
+}
+
 bool target(PyObject *self, PyObject *key, Ref &tk, Ref &name) {
-    name = Ref::steal(joined(self, key));
-    if (!name) return false;
     Ref ns = Ref::steal(PyObject_GetAttr(self, names.ns));
     if (!ns) return false;
+    name = Ref::steal(full_name(self, ns.get(), key));
+    if (!name) return false;
     Ref tcl = Ref::steal(PyObject_GetAttr(ns.get(), names.tcl));
     if (!tcl) return false;
     int t = vc::truthy(tcl.get());
