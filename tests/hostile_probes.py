@@ -66,6 +66,44 @@ class Word(str):
         return str.__hash__(self)
 
 
+class SameHash(str):
+    """A key that collides with `name` in a dict: a lookup of `name` compares
+    with it, and that comparison runs the action (once)."""
+
+    def __new__(cls, name, action):
+        self = super().__new__(cls, fresh(name))
+        self.target, self.action = name, action
+        return self
+
+    def __hash__(self):
+        return hash(self.target)
+
+    def __eq__(self, other):
+        action, self.action = self.action, lambda: None
+        action()
+        return str.__eq__(self, other)
+
+
+def replace_instance_dict(obj, name):
+    """Puts a key colliding with `name` in obj.__dict__ that, when a lookup
+    compares with it, gives obj a fresh copy of its dict (without that key)
+    and so frees the dict being searched."""
+
+    def action():
+        obj.__dict__ = {k: v for k, v in obj.__dict__.items() if type(k) is str}
+
+    # The key goes in first, so that a lookup of `name` meets it first.
+    old = obj.__dict__
+    absent = object()
+    value = old.pop(name, absent)
+    key = SameHash(name, lambda: None)
+    old[key] = None
+    if value is not absent:
+        old[name] = value
+    key.action = action  # armed once in place
+    del old
+
+
 class Truthy:
     """A cast and a logger whose truth test runs the action."""
 
@@ -196,7 +234,18 @@ def command_probes():
 
         return probe
 
+    def instance_dict(name, run):
+        def probe():
+            interp = setup()
+            cmd = command(interp)
+            replace_instance_dict(cmd, name)
+            run(cmd)
+
+        return probe
+
     probes["TclCommand.call[option key __eq__]"] = option_key_eq
+    probes["TclCommand.__call__[cmd.__dict__ key __eq__]"] = instance_dict("call", lambda c: c("x"))
+    probes["TclCommand.call[cmd.__dict__ key __eq__]"] = instance_dict("build_tclcmd", lambda c: c.call("x"))
     probes["TclCommand.call[cast __bool__]"] = truth("cast")
     probes["TclCommand.call[logger __bool__]"] = truth("logger")
     return probes
@@ -337,7 +386,17 @@ def quick_probes():
         interp.history.disable()
         assert interp.quick.rec(arg, cast_=False) == recorded
 
+    def instance_dict(name):
+        def probe():
+            interp = setup()
+            replace_instance_dict(interp, name)
+            interp.quick.rec("a", opt="b")
+
+        return probe
+
     return {
+        "Quick_Code.__call__[interp.__dict__ key __eq__, history]": instance_dict("history"),
+        "Quick_Code.__call__[interp.__dict__ key __eq__, tk]": instance_dict("tk"),
         "Quick_Code.__call__[word __str__]": held_words("str"),
         "Quick_Code.__call__[__wordform__ returns such a word]": held_words("wordform"),
         "Quick_Code.__call__[fields]": code_fields,
@@ -345,9 +404,28 @@ def quick_probes():
     }
 
 
+def interpreter_probes():
+    """Interpreter methods that read the instance dict directly."""
+
+    def close(name):
+        def probe():
+            interp = setup()
+            interp.create_callback(lambda: None, "::cb")
+            interp.global_ns.cmds["cmd"] = len
+            replace_instance_dict(interp, name)
+            interp.close()
+
+        return probe
+
+    return {
+        f"Interpreter.close[interp.__dict__ key __eq__, {name}]": close(name)
+        for name in ("tk", "__callbacks__", "__commands__")
+    }
+
+
 def all_probes():
     probes = {}
-    for group in (command_probes, variable_probes, history_probes, quick_probes):
+    for group in (command_probes, variable_probes, history_probes, quick_probes, interpreter_probes):
         probes.update(group())
     return probes
 

@@ -92,11 +92,14 @@ int refresh_state() {
     Ref gt = global(names.get_time);
     if (!gt) return -1;
     bool watched = false;
-    if (g_watcher >= 0 && g_logger_dict && PyDict_CheckExact(g_logger_dict)) {
-        PyObject *cache = PyDict_GetItemWithError(g_logger_dict, names.cache_);
-        if (cache && PyDict_CheckExact(cache)) {
-            watched =
-                    watch(&g_watched_logger_dict, g_logger_dict) == 0 && watch(&g_watched_cache, cache) == 0;
+    // Held: the lookup may run a key's __eq__, which may log and so replace
+    // the cached logger dict.
+    Ref logger_dict = Ref::borrow(g_logger_dict);
+    if (g_watcher >= 0 && logger_dict && PyDict_CheckExact(logger_dict.get())) {
+        Ref cache = Ref::borrow(PyDict_GetItemWithError(logger_dict.get(), names.cache_));
+        if (cache && PyDict_CheckExact(cache.get())) {
+            watched = watch(&g_watched_logger_dict, logger_dict.get()) == 0 &&
+                    watch(&g_watched_cache, cache.get()) == 0;
         }
         if (!watched) PyErr_Clear();
     }

@@ -124,25 +124,29 @@ bool delete_python_commands(PyObject *tk) {
 
 // --- close -------------------------------------------------------------------
 
+// The instance dict, owned: a lookup or a store in it may run a key's
+// __eq__, which may replace the instance's dict.
+Ref instance_dict(PyObject *self) {
+    PyObject **dict = oskra::object_dict_ptr(self);
+    return Ref::borrow(dict ? *dict : nullptr);
+}
+
 // The instance's own `tk` (never forwarded), or null with no error set.
 Ref own_tk(PyObject *self) {
-    PyObject **dict = oskra::object_dict_ptr(self);
-    if (!dict || !*dict) return Ref();
-    PyObject *tk = PyDict_GetItemWithError(*dict, names.tk);
-    return Ref::borrow(tk);
+    Ref dict = instance_dict(self);
+    return dict ? Ref::borrow(PyDict_GetItemWithError(dict.get(), names.tk)) : Ref();
 }
 
 bool set_closed(PyObject *self) {
-    PyObject **dict = oskra::object_dict_ptr(self);
-    return dict && *dict && PyDict_SetItem(*dict, names.tk, closed_tk) == 0;
+    Ref dict = instance_dict(self);
+    return dict && PyDict_SetItem(dict.get(), names.tk, closed_tk) == 0;
 }
 
 // Forgets a table of callables (create_callback's, the commands').
 bool clear_table(PyObject *self, PyObject *name) {
-    PyObject **dict = oskra::object_dict_ptr(self);
-    PyObject *table = dict && *dict ? PyDict_GetItemWithError(*dict, name) : nullptr;
-    if (!table) return !PyErr_Occurred();
-    Ref held = Ref::borrow(table);
+    Ref dict = instance_dict(self);
+    Ref held = dict ? Ref::borrow(PyDict_GetItemWithError(dict.get(), name)) : Ref();
+    if (!held) return !PyErr_Occurred();
     if (PyDict_Check(held.get())) PyDict_Clear(held.get());
     return true;
 }

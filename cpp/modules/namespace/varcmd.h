@@ -97,7 +97,9 @@ PyObject *instance_method(const char *module, const char *name, void *fn, int fl
 // Whether `self.<name>` would find `own` (the member of our native type),
 // that is, neither a subclass nor the instance dict overrides it.
 inline bool not_overridden(PyObject *self, PyObject *name, PyObject *own, PyObject *dict) {
-    if (dict && PyDict_GetItemWithError(dict, name)) return false;
+    // Held: the lookup may run a key's __eq__, which may replace the dict.
+    Ref held = Ref::borrow(dict);
+    if (held && PyDict_GetItemWithError(held.get(), name)) return false;
     if (PyErr_Occurred()) PyErr_Clear();
     return oskra::type_lookup(Py_TYPE(self), name) == own;
 }

@@ -71,13 +71,22 @@ PyObject *probe_miss(PyObject *self, PyObject *name) {
     return nullptr;
 }
 
+namespace {
+
+// obj.__dict__, owned: a lookup in it may run a key's __eq__, which may
+// replace the dict (as object.__getattribute__ does, it is held meanwhile).
+Ref instance_dict(PyObject *obj) {
+    PyObject **dp = oskra::object_dict_ptr(obj);
+    return Ref::borrow(dp ? *dp : nullptr);
+}
+
+}  // namespace
+
 PyObject *get_attr(PyObject *obj, PyObject *name, ClassAttr &c) {
     describe(c, Py_TYPE(obj), name);
     if (c.generic && !c.descr) {
-        PyObject **dp = oskra::object_dict_ptr(obj);
-        if (dp && *dp) {
-            // A plain dict lookup of an exact str key: no Python code runs.
-            PyObject *v = PyDict_GetItemWithError(*dp, name);
+        if (Ref dict = instance_dict(obj)) {
+            PyObject *v = PyDict_GetItemWithError(dict.get(), name);
             if (v) return Py_NewRef(v);
             if (PyErr_Occurred()) return nullptr;
         }
@@ -89,12 +98,13 @@ PyObject *call_method(PyObject *name, ClassAttr &c, PyObject *const *args, size_
     PyObject *obj = args[0];
     describe(c, Py_TYPE(obj), name);
     if (c.generic && c.descr && PyType_HasFeature(Py_TYPE(c.descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
-        PyObject **dp = oskra::object_dict_ptr(obj);
-        PyObject *shadow = (dp && *dp) ? PyDict_GetItemWithError(*dp, name) : nullptr;
-        if (!shadow) {
+        // Owned: the lookup and the call may change the class and so drop
+        // the descriptor.
+        Ref descr = Ref::borrow(c.descr);
+        Ref dict = instance_dict(obj);
+        bool shadowed = dict && PyDict_GetItemWithError(dict.get(), name);
+        if (!shadowed) {
             if (PyErr_Occurred()) return nullptr;
-            // Owned: the call may change the class and so drop the descriptor.
-            Ref descr = Ref::borrow(c.descr);
             return PyObject_Vectorcall(descr.get(), args, nargs, nullptr);
         }
     }
