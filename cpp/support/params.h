@@ -63,4 +63,19 @@ struct Params {
     const char *doc_with_signature(const char *name, const char *doc) const;
 };
 
+// A METH_FASTCALL function (with or without keywords) in the PyCFunction
+// slot of a PyMethodDef, which the flags then describe.
+template <typename F>
+PyCFunction c_function(F *f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+}
+
+// The PyMethodDef of a METH_FASTCALL | METH_KEYWORDS function, its doc led
+// by the text signature of `params` (a table without self makes it static).
+template <typename F>
+PyMethodDef fast_kw_def(const char *name, F *f, const Params &params, const char *doc) {
+    int flags = METH_FASTCALL | METH_KEYWORDS | (params.self == SelfArg::none ? METH_STATIC : 0);
+    return {name, c_function(f), flags, params.doc_with_signature(name, doc)};
+}
+
 }  // namespace oskra

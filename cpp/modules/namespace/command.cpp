@@ -439,7 +439,11 @@ PyObject *cmd_descr_get(PyObject *self, PyObject *instance, PyObject *) {
     return PyMethod_New(self, instance);
 }
 
-#define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+// Their words are the call's own: the tables only give the signatures.
+const Params build_tclcmd_params{"build_tclcmd", SelfArg::separate, {}, "args", "kwargs"};
+const Params kwargs_to_dashed_args_params{"kwargs_to_dashed_args", SelfArg::none, {}, nullptr, "kwargs"};
+const Params call_params{"call", SelfArg::separate, {}, "args", "kwargs"};
+const Params eval_params{"eval", SelfArg::separate, {}, "args", "kwargs"};
 
 PyMethodDef cmd_methods[] = {
         {"createcommand", cmd_createcommand, METH_O,
@@ -460,14 +464,13 @@ PyMethodDef cmd_methods[] = {
          "proc_args($self, /)\n--\n\nThe procedure's argument names."},
         {"proc_arg_default", cmd_proc_arg_default, METH_O,
          "proc_arg_default($self, arg_name, /)\n--\n\nThe default of a procedure argument, or None."},
-        {"build_tclcmd", FASTKW(cmd_build_tclcmd), METH_FASTCALL | METH_KEYWORDS,
-         "build_tclcmd($self, /, *args, **kwargs)\n--\n\nThe word tuple of a call with these arguments."},
-        {"kwargs_to_dashed_args", FASTKW(kwargs_to_dashed_args), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-         "kwargs_to_dashed_args(**kwargs)\n--\n\nThe pairs (\"-\" + key, value) in order, values untouched."},
-        {"call", FASTKW(cmd_call), METH_FASTCALL | METH_KEYWORDS,
-         "call($self, /, *args, **kwargs)\n--\n\nRun the command; keyword arguments become dashed options."},
-        {"eval", FASTKW(cmd_eval), METH_FASTCALL | METH_KEYWORDS,
-         "eval($self, /, *args, **kwargs)\n--\n\nRun the command line as a Tcl script (words as text)."},
+        fast_kw_def("build_tclcmd", cmd_build_tclcmd, build_tclcmd_params,
+                    "The word tuple of a call with these arguments."),
+        fast_kw_def("kwargs_to_dashed_args", kwargs_to_dashed_args, kwargs_to_dashed_args_params,
+                    "The pairs (\"-\" + key, value) in order, values untouched."),
+        fast_kw_def("call", cmd_call, call_params,
+                    "Run the command; keyword arguments become dashed options."),
+        fast_kw_def("eval", cmd_eval, eval_params, "Run the command line as a Tcl script (words as text)."),
         {"absolute", cmd_absolute, METH_NOARGS,
          "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
         {"make_absolute", cmd_make_absolute, METH_NOARGS,

@@ -8,11 +8,11 @@ namespace {
 
 METHOD(cv_init) { return view_init(views.CommandsView, args, nargs, kwnames); }
 
+const Params cv_byref_params{"byref", SelfArg::first, {{"cmd_name"}}, "args", "kwargs"};
 METHOD(cv_byref) {
-    static const char *const kw[] = {"cmd_name"};
     PyObject *cmd_name;
     Ref extra, kwargs;
-    if (!parse_method("byref", kw, 1, 1, args, nargs, kwnames, &cmd_name, &extra, &kwargs)) return nullptr;
+    if (!cv_byref_params.bind(args, nargs, kwnames, &cmd_name, &extra, &kwargs)) return nullptr;
     PyObject *self = args[0];
     Ref n = Ref::steal(joined(self, cmd_name));
     if (!n) return nullptr;
@@ -30,27 +30,35 @@ PyObject *cv_delete_impl(PyObject *self, PyObject *name) {
     return on(cmd_of(self, name), names.delete_, {}, nullptr, true);
 }
 
+const Params cv_exists_params{"exists", SelfArg::first, {{"cmd_name"}}};
 METHOD(cv_exists) {
-    constexpr int NREQ = 1;
-    ARGS("exists", "cmd_name");
+    PyObject *a[1];
+    if (!cv_exists_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return cv_exists_impl(self, a[0]);
 }
 
+const Params cv_createcommand_params{"createcommand", SelfArg::first, {{"cmd_name"}, {"func"}}};
 METHOD(cv_createcommand) {
-    constexpr int NREQ = 2;
-    ARGS("createcommand", "cmd_name", "func");
+    PyObject *a[2];
+    if (!cv_createcommand_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return cv_create_impl(self, a[0], a[1]);
 }
 
+const Params cv_delete_params{"delete", SelfArg::first, {{"cmd_name"}}};
 METHOD(cv_delete) {
-    constexpr int NREQ = 1;
-    ARGS("delete", "cmd_name");
+    PyObject *a[1];
+    if (!cv_delete_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return cv_delete_impl(self, a[0]);
 }
 
+const Params cv_rename_params{"rename", SelfArg::first, {{"cmd_name"}, {"new_name"}}};
 METHOD(cv_rename) {
-    constexpr int NREQ = 2;
-    ARGS("rename", "cmd_name", "new_name");
+    PyObject *a[2];
+    if (!cv_rename_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     Ref cmd = Ref::steal(cmd_of(self, a[0]));
     if (!cmd) return nullptr;
     Ref n = Ref::steal(joined(self, a[1]));
@@ -58,27 +66,35 @@ METHOD(cv_rename) {
     return on(cmd.release(), names.rename, {n.get()}, nullptr, true);
 }
 
+const Params cv_origin_params{"origin", SelfArg::first, {{"cmd_name"}}};
 METHOD(cv_origin) {
-    constexpr int NREQ = 1;
-    ARGS("origin", "cmd_name");
+    PyObject *a[1];
+    if (!cv_origin_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(cmd_of(self, a[0]), names.origin, {});
 }
 
+const Params cv_proc_body_params{"proc_body", SelfArg::first, {{"cmd_name"}}};
 METHOD(cv_proc_body) {
-    constexpr int NREQ = 1;
-    ARGS("proc_body", "cmd_name");
+    PyObject *a[1];
+    if (!cv_proc_body_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(cmd_of(self, a[0]), names.proc_body, {});
 }
 
+const Params cv_proc_args_params{"proc_args", SelfArg::first, {{"cmd_name"}}};
 METHOD(cv_proc_args) {
-    constexpr int NREQ = 1;
-    ARGS("proc_args", "cmd_name");
+    PyObject *a[1];
+    if (!cv_proc_args_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(cmd_of(self, a[0]), names.proc_args, {});
 }
 
+const Params cv_proc_arg_default_params{"proc_arg_default", SelfArg::first, {{"cmd_name"}, {"arg_name"}}};
 METHOD(cv_proc_arg_default) {
-    constexpr int NREQ = 2;
-    ARGS("proc_arg_default", "cmd_name", "arg_name");
+    PyObject *a[2];
+    if (!cv_proc_arg_default_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(cmd_of(self, a[0]), names.proc_arg_default, {a[1]});
 }
 
@@ -86,24 +102,30 @@ inline bool own_cmd_view(PyObject *self) {
     return is_type(self, views.CommandsView) || is_type(self, views.ProcsView);
 }
 
+const Params cv_getitem_params{"__getitem__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
 METHOD(cv_getitem) {
-    constexpr int NREQ = 1;
-    ARGS("__getitem__", "name");
+    PyObject *a[1];
+    if (!cv_getitem_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     if (own_cmd_view(self)) return cmd_of(self, a[0]);
     return call_method1(self, names.byref, a[0]);
 }
 
+const Params cv_contains_params{"__contains__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
 METHOD(cv_contains) {
-    constexpr int NREQ = 1;
-    ARGS("__contains__", "name");
+    PyObject *a[1];
+    if (!cv_contains_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     if (is_type(self, views.CommandsView)) return cv_exists_impl(self, a[0]);
     if (is_type(self, views.ProcsView)) return pv_exists_impl(self, a[0]);
     return call_method1(self, names.exists, a[0]);
 }
 
+const Params cv_setitem_params{"__setitem__", SelfArg::first, {{"name"}, {"value"}}, nullptr, nullptr, true};
 METHOD(cv_setitem) {
-    constexpr int NREQ = 2;
-    ARGS("__setitem__", "name", "value");
+    PyObject *a[2];
+    if (!cv_setitem_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     if (own_cmd_view(self)) return cv_create_impl(self, a[0], a[1]);
     PyObject *pair[2] = {a[0], a[1]};
     Ref r = Ref::steal(call_method(self, names.createcommand, pair, 2));
@@ -111,9 +133,11 @@ METHOD(cv_setitem) {
     Py_RETURN_NONE;
 }
 
+const Params cv_delitem_params{"__delitem__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
 METHOD(cv_delitem) {
-    constexpr int NREQ = 1;
-    ARGS("__delitem__", "name");
+    PyObject *a[1];
+    if (!cv_delitem_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     Ref r = Ref::steal(own_cmd_view(self) ? cv_delete_impl(self, a[0])
                                           : call_method1(self, names.delete_, a[0]));
     if (r) Py_RETURN_NONE;
@@ -121,9 +145,11 @@ METHOD(cv_delitem) {
     return nullptr;
 }
 
+const Params pv_exists_params{"exists", SelfArg::first, {{"cmd_name"}}};
 METHOD(pv_exists) {
-    constexpr int NREQ = 1;
-    ARGS("exists", "cmd_name");
+    PyObject *a[1];
+    if (!pv_exists_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return pv_exists_impl(self, a[0]);
 }
 
@@ -133,36 +159,34 @@ bool make_command_views() {
     views.CommandsView = make_class(
             "CommandsView", "TclNamespace.CommandsView",
             "The commands of a namespace as a mapping: name -> TclCommand.", {classes.MutableMapping.ptr()},
-            {{"__init__", cv_init, "($self, ns)"},
-             {"byref", cv_byref, "($self, cmd_name, *args, **kwargs)", false,
+            {{"__init__", cv_init, view_init_params},
+             {"byref", cv_byref, cv_byref_params,
               "A TclCommand for the name joined onto the namespace (further arguments as TclCommand's)."},
-             {"exists", cv_exists, "($self, cmd_name)", false, "Whether a command of that name exists."},
-             {"createcommand", cv_createcommand, "($self, cmd_name, func)", false,
+             {"exists", cv_exists, cv_exists_params, "Whether a command of that name exists."},
+             {"createcommand", cv_createcommand, cv_createcommand_params,
               "Register the Python callable `func` as the Tcl command of that name."},
-             {"delete", cv_delete, "($self, cmd_name)", false, "Delete the command."},
-             {"rename", cv_rename, "($self, cmd_name, new_name)", false,
+             {"delete", cv_delete, cv_delete_params, "Delete the command."},
+             {"rename", cv_rename, cv_rename_params,
               "Rename the command; a relative new name is taken inside the namespace."},
-             {"origin", cv_origin, "($self, cmd_name)", false,
-              "The command's origin (``namespace origin``)."},
-             {"proc_body", cv_proc_body, "($self, cmd_name)", false, "The procedure's body."},
-             {"proc_args", cv_proc_args, "($self, cmd_name)", false,
-              "The procedure's argument names as a tuple."},
-             {"proc_arg_default", cv_proc_arg_default, "($self, cmd_name, arg_name)", false,
+             {"origin", cv_origin, cv_origin_params, "The command's origin (``namespace origin``)."},
+             {"proc_body", cv_proc_body, cv_proc_body_params, "The procedure's body."},
+             {"proc_args", cv_proc_args, cv_proc_args_params, "The procedure's argument names as a tuple."},
+             {"proc_arg_default", cv_proc_arg_default, cv_proc_arg_default_params,
               "The default of a procedure argument, or None."},
-             {"__getitem__", cv_getitem, "($self, name, /)"},
-             {"__contains__", cv_contains, "($self, name, /)"},
-             {"__setitem__", cv_setitem, "($self, name, value, /)"},
-             {"__delitem__", cv_delitem, "($self, name, /)"},
-             {"__len__", view_len, "($self, /)"},
-             {"__repr__", view_repr, "($self, /)"},
-             {"__iter__", names_iter<&Consts::info_commands>, "($self, /)"}});
+             {"__getitem__", cv_getitem, cv_getitem_params},
+             {"__contains__", cv_contains, cv_contains_params},
+             {"__setitem__", cv_setitem, cv_setitem_params},
+             {"__delitem__", cv_delitem, cv_delitem_params},
+             {"__len__", view_len, view_len_params},
+             {"__repr__", view_repr, view_repr_params},
+             {"__iter__", names_iter<&Consts::info_commands>, names_iter_params}});
     if (!views.CommandsView) return false;
     views.ProcsView = make_class(
             "ProcsView", "TclNamespace.ProcsView",
             "The procedures of a namespace as a mapping: name -> TclCommand.", {views.CommandsView},
-            {{"exists", pv_exists, "($self, cmd_name)", false,
+            {{"exists", pv_exists, pv_exists_params,
               "Whether a procedure of that name exists (built-in commands do not count)."},
-             {"__iter__", names_iter<&Consts::info_procs>, "($self, /)"}});
+             {"__iter__", names_iter<&Consts::info_procs>, names_iter_params}});
     return views.ProcsView != nullptr;
 }
 

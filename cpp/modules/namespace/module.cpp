@@ -23,63 +23,15 @@ static const char MODULE_DOC[] = "Implements abstraction of Tcl namespaces, vari
 
 // Method objects --------------------------------------------------------
 
-static PyObject *make_function(const char *qualname, const char *name, FastKw f, const char *sig,
-                               const char *doc) {
+PyObject *make_method(const char *name, FastKw f, const Params &params, const char *doc) {
     // The definition lives as long as the process, like the class.
-    auto *text = new std::string(std::string(name) + sig + "\n--\n\n" + doc);
-    auto *def = new PyMethodDef{name, (PyCFunction)(void (*)(void))f, METH_FASTCALL | METH_KEYWORDS,
-                                text->c_str()};
+    auto *def = new PyMethodDef{name, c_function(f), METH_FASTCALL | METH_KEYWORDS,
+                                params.doc_with_signature(name, doc)};
     Ref modname = Ref::steal(PyUnicode_FromString(MODULE_NAME));
     if (!modname) return nullptr;
     Ref fn = Ref::steal(PyCFunction_NewEx(def, nullptr, modname.get()));
     if (!fn) return nullptr;
-    (void)qualname;
-    return fn.release();
-}
-
-PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig, const char *doc) {
-    Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
-    if (!fn) return nullptr;
-    return fast_method_new(fn.get());
-}
-
-PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig, const char *doc) {
-    Ref fn = Ref::steal(make_function(qualname, name, f, sig, doc));
-    if (!fn) return nullptr;
-    return PyStaticMethod_New(fn.get());
-}
-
-// Argument parsing ------------------------------------------------------
-
-// The table of a parameter list given as names, the first `nreq` required.
-static Params params_of(const char *fname, SelfArg self, const char *const *pnames, int n, int nreq,
-                        bool star, bool starstar) {
-    Params p{fname, self, {}, star ? "args" : nullptr, starstar ? "kwargs" : nullptr};
-    for (int i = 0; i < n && i < Params::MAX; i++) p.params[i] = {pnames[i], i < nreq ? nullptr : "None"};
-    return p;
-}
-
-bool bind_params(const char *fname, int nself, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                 const char *const *pnames, int n, int nreq, PyObject **out) {
-    return params_of(fname, nself ? SelfArg::separate : SelfArg::none, pnames, n, nreq, false, false)
-            .bind(args, nargs, kwnames, out);
-}
-
-static bool bind(const char *fname, SelfArg self, const char *const *pnames, int n, int nreq,
-                 PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star,
-                 Ref *starstar) {
-    return params_of(fname, self, pnames, n, nreq, star, starstar)
-            .bind(args, nargs, kwnames, out, star, starstar);
-}
-
-bool parse_args(const char *fname, const char *const *pnames, int n, int nreq, PyObject *const *args,
-                Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star, Ref *starstar) {
-    return bind(fname, SelfArg::none, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
-}
-
-bool parse_method(const char *fname, const char *const *pnames, int n, int nreq, PyObject *const *args,
-                  Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star, Ref *starstar) {
-    return bind(fname, SelfArg::first, pnames, n, nreq, args, nargs, kwnames, out, star, starstar);
+    return params.self == SelfArg::none ? PyStaticMethod_New(fn.get()) : fast_method_new(fn.get());
 }
 
 // Class assembly --------------------------------------------------------
@@ -99,11 +51,8 @@ PyObject *make_class(const char *name, const char *qualname, const char *doc,
         !put("__qualname__", PyUnicode_FromString(qualname)) ||
         !put("__doc__", doc ? PyUnicode_FromString(doc) : Py_NewRef(Py_None)))
         return nullptr;
-    for (const MethodDef &d : methods) {
-        PyObject *f = d.is_static ? make_static(qualname, d.name, d.f, d.sig, d.doc)
-                                  : make_method(qualname, d.name, d.f, d.sig, d.doc);
-        if (!put(d.name, f)) return nullptr;
-    }
+    for (const MethodDef &d : methods)
+        if (!put(d.name, make_method(d.name, d.f, d.params, d.doc))) return nullptr;
     for (auto &e : extra)
         if (!put(e.first, Py_NewRef(e.second))) return nullptr;
     Ref b = Ref::steal(PyTuple_New((Py_ssize_t)bases.size()));

@@ -276,18 +276,17 @@ PyObject *split_name(PyObject *s) {
 namespace {
 
 // The single argument `string` of a name-algebra function, converted.
-PyObject *string_arg(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"string"};
+PyObject *string_arg(const Params &params, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *string;
-    if (!parse_args(fname, kw, 1, 1, args, nargs, kwnames, &string)) return nullptr;
-    return wf_str(string, fname);
+    if (!params.bind(args, nargs, kwnames, &string)) return nullptr;
+    return wf_str(string, params.fname);
 }
 
 // The converted `string` argument and the position of its last "::" (-1
 // for none). False with the error set.
-bool string_and_last_colons(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+bool string_and_last_colons(const Params &params, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                             Ref &s, Py_ssize_t &p) {
-    s = Ref::steal(string_arg(fname, args, nargs, kwnames));
+    s = Ref::steal(string_arg(params, args, nargs, kwnames));
     if (!s) return false;
     p = PyUnicode_Find(s.get(), names.colons, 0, PyUnicode_GET_LENGTH(s.get()), -1);
     return p != -2;
@@ -295,10 +294,16 @@ bool string_and_last_colons(const char *fname, PyObject *const *args, Py_ssize_t
 
 }  // namespace
 
+const Params name_split_params{"split", SelfArg::none, {{"string"}}};
+const Params name_normalize_params{"normalize", SelfArg::none, {{"string"}}};
+const Params name_qualifiers_params{"qualifiers", SelfArg::none, {{"string"}}};
+const Params name_tail_params{"tail", SelfArg::none, {{"string"}}};
+const Params name_join_params{"join", SelfArg::none, {{"string"}}, "args"};
+
 PyObject *name_split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     return no_throw([&]() -> PyObject * {
         if (nargs == 1 && !kwnames && PyUnicode_CheckExact(args[0])) return split_name(args[0]);
-        Ref s = Ref::steal(string_arg("split", args, nargs, kwnames));
+        Ref s = Ref::steal(string_arg(name_split_params, args, nargs, kwnames));
         if (!s) return nullptr;
         return split_name(s.get());
     });
@@ -306,7 +311,7 @@ PyObject *name_split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObje
 
 PyObject *name_normalize(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     return no_throw([&]() -> PyObject * {
-        Ref s = Ref::steal(string_arg("normalize", args, nargs, kwnames));
+        Ref s = Ref::steal(string_arg(name_normalize_params, args, nargs, kwnames));
         if (!s) return nullptr;
         PyObject *one = s.get();
         return normalize_strs(&one, 1);
@@ -317,7 +322,7 @@ PyObject *name_qualifiers(PyObject *, PyObject *const *args, Py_ssize_t nargs, P
     return no_throw([&]() -> PyObject * {
         Ref s;
         Py_ssize_t p;
-        if (!string_and_last_colons("qualifiers", args, nargs, kwnames, s, p)) return nullptr;
+        if (!string_and_last_colons(name_qualifiers_params, args, nargs, kwnames, s, p)) return nullptr;
         if (p < 0) return Py_NewRef(names.empty);
         int kind = PyUnicode_KIND(s.get());
         const void *data = PyUnicode_DATA(s.get());
@@ -330,7 +335,7 @@ PyObject *name_tail(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObjec
     return no_throw([&]() -> PyObject * {
         Ref s;
         Py_ssize_t p;
-        if (!string_and_last_colons("tail", args, nargs, kwnames, s, p)) return nullptr;
+        if (!string_and_last_colons(name_tail_params, args, nargs, kwnames, s, p)) return nullptr;
         if (p < 0) return s.release();
         return PyUnicode_Substring(s.get(), p + 2, PyUnicode_GET_LENGTH(s.get()));
     });
@@ -339,10 +344,9 @@ PyObject *name_tail(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObjec
 PyObject *name_join(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     return no_throw([&]() -> PyObject * {
         if (!kwnames && nargs >= 1) return ns_join_raw(args, (size_t)nargs);
-        static const char *const kw[] = {"string"};
         PyObject *string;
         Ref rest;
-        if (!parse_args("join", kw, 1, 1, args, nargs, kwnames, &string, &rest)) return nullptr;
+        if (!name_join_params.bind(args, nargs, kwnames, &string, &rest)) return nullptr;
         if (nargs == 0) return ns_join_raw(&string, 1);  // given by keyword
         return ns_join_raw(args, (size_t)nargs);
     });

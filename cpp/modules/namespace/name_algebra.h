@@ -4,6 +4,8 @@
 #pragma once
 #include <Python.h>
 
+#include "support/params.h"
+
 namespace oskra::ns {
 
 // Whether the str begins with "::" (an absolute name).
@@ -14,7 +16,9 @@ bool starts_with_colons(PyObject *s);
 PyObject *split_name(PyObject *s);
 
 // The static methods TclNamespace.split, normalize, qualifiers, tail and
-// join, as raw METH_FASTCALL | METH_KEYWORDS functions.
+// join, as raw METH_FASTCALL | METH_KEYWORDS functions, and their tables.
+extern const Params name_split_params, name_normalize_params, name_qualifiers_params, name_tail_params,
+        name_join_params;
 PyObject *name_split(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
 PyObject *name_normalize(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
 PyObject *name_qualifiers(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);

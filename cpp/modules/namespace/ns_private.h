@@ -1,7 +1,7 @@
-// Helpers shared by module.cpp, tcl_namespace.cpp, views.cpp and
-// temporaries.cpp: a small argument parser for raw
-// METH_FASTCALL | METH_KEYWORDS methods, and thin wrappers around the
-// calls every class makes (self.tcl.tk.call, wordform, ...).
+// Helpers shared by the files of the namespace module: making raw
+// METH_FASTCALL | METH_KEYWORDS methods from their parameter tables and
+// classes from them, and thin wrappers around the calls every class makes
+// (self.tcl.tk.call, wordform, ...).
 //
 // Everything here follows the C API convention: a new reference or null
 // with the Python error set; no C++ exception on any expected path.
@@ -25,47 +25,22 @@ using oskra::names;  // the interned names (support/names.h)
 
 using FastKw = PyObject *(*)(PyObject *, PyObject *const *, Py_ssize_t, PyObject *);
 
-// A METH_FASTCALL | METH_KEYWORDS function bound as a method (self arrives
-// as args[0]); `sig` is the "($self, a, b=None)" text signature.
-PyObject *make_method(const char *qualname, const char *name, FastKw f, const char *sig,
-                      const char *doc = "");
-// The same as a staticmethod object.
-PyObject *make_static(const char *qualname, const char *name, FastKw f, const char *sig,
-                      const char *doc = "");
+// The raw functions of the classes assembled by type(): bound as methods,
+// they receive self as args[0] (SelfArg::first in their tables).
+#define METHOD(name) PyObject *name(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
 
-// The binder over a list of names (required ones first).
-bool bind_params(const char *fname, int nself, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                 const char *const *names, int n, int nrequired, PyObject **out);
-
-// Argument parsing in the manner of a Python signature
-// `f(names[0], ..., names[n-1], *star, **starstar)`, of which the first
-// `nreq` are required. `out` receives borrowed references (null for an
-// absent optional one); `star` and `starstar`, when given, receive new
-// references (an empty tuple; null when no extra keyword arrived). Passing
-// null for `star`/`starstar` refuses extra positionals/keywords.
-bool parse_args(const char *fname, const char *const *names, int n, int nreq, PyObject *const *args,
-                Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star = nullptr,
-                Ref *starstar = nullptr);
-
-// The functions made by make_method receive self as args[0]. Each checks
-// that it is there ("<fname>() needs self"), then parses the rest of its
-// arguments as parse_args does.
-bool parse_method(const char *fname, const char *const *names, int n, int nreq, PyObject *const *args,
-                  Py_ssize_t nargs, PyObject *kwnames, PyObject **out, Ref *star = nullptr,
-                  Ref *starstar = nullptr);
-// For the methods that take self alone.
-inline bool self_only(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    return parse_method(fname, nullptr, 0, 0, args, nargs, kwnames, nullptr);
-}
+// A METH_FASTCALL | METH_KEYWORDS function as a method (self arrives as
+// args[0]) or, for a table without self, as a static method; the table
+// gives its text signature.
+PyObject *make_method(const char *name, FastKw f, const Params &params, const char *doc = "");
 
 // Class assembly ---------------------------------------------------------
 
-// One function of a class made by make_class: a method, or a staticmethod.
+// One function of a class made by make_class.
 struct MethodDef {
     const char *name;
     FastKw f;
-    const char *sig;
-    bool is_static = false;
+    const Params &params;
     const char *doc = "";
 };
 

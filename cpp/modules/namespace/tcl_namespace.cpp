@@ -70,14 +70,10 @@ PyObject *with_extra(PyObject *tclcmd, PyObject *const *extra, Py_ssize_t nextra
     return t;
 }
 
-#define SELF_ONLY(fname)                                                                                     \
-    if (!self_only(fname, args, nargs, kwnames)) return nullptr;                                             \
-    PyObject *self = args[0]
-
-PyObject *m_init(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"ns", "tcl"};
+const Params init_params{"TclNamespace", SelfArg::first, {{"ns"}, {"tcl", "None"}}};
+METHOD(m_init) {
     PyObject *a[2];
-    if (!parse_method("TclNamespace", kw, 2, 1, args, nargs, kwnames, a)) return nullptr;
+    if (!init_params.bind(args, nargs, kwnames, a)) return nullptr;
     PyObject *self = args[0];
     Ref sup = Ref::steal(PyObject_CallFunctionObjArgs((PyObject *)&PySuper_Type, classes.TclNamespace.ptr(),
                                                       self, nullptr));
@@ -129,10 +125,10 @@ PyObject *ns_read_call(PyObject *self, PyObject *words) {
     return tk_call(self, obj.get());
 }
 
-PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"pattern"};
+const Params children_params{"children", SelfArg::first, {{"pattern", "None"}}};
+METHOD(children) {
     PyObject *pattern;
-    if (!parse_method("children", kw, 1, 0, args, nargs, kwnames, &pattern)) return nullptr;
+    if (!children_params.bind(args, nargs, kwnames, &pattern)) return nullptr;
     PyObject *self = args[0];
     Ref ns = Ref::steal(self_ns(self));
     if (!ns) return nullptr;
@@ -170,10 +166,10 @@ PyObject *children(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject
     return cast_list_of(self, result.get());
 }
 
-PyObject *code(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"script"};
+const Params code_params{"code", SelfArg::first, {{"script"}}};
+METHOD(code) {
     PyObject *script;
-    if (!parse_method("code", kw, 1, 1, args, nargs, kwnames, &script)) return nullptr;
+    if (!code_params.bind(args, nargs, kwnames, &script)) return nullptr;
     Ref words = Ref::steal(words_of(w.code, {script}));
     if (!words) return nullptr;
     return ns_read_call(args[0], words.get());
@@ -181,8 +177,10 @@ PyObject *code(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw
 
 PyObject *current_impl(PyObject *self) { return tk_call(self, w.current); }
 
-PyObject *current(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("current");
+const Params current_params{"current", SelfArg::first, {}};
+METHOD(current) {
+    if (!current_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     return current_impl(self);
 }
 
@@ -208,8 +206,10 @@ PyObject *eval_impl(PyObject *self, PyObject *tclcmd, PyObject *const *extra, Py
     return tk_eval(self, script.get());
 }
 
-PyObject *create(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("create");
+const Params create_params{"create", SelfArg::first, {}};
+METHOD(create) {
+    if (!create_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     Ref ns = Ref::steal(self_ns(self));
     if (!ns) return nullptr;
     int t = PyObject_IsTrue(ns.get());
@@ -234,8 +234,10 @@ PyObject *name_or_current(PyObject *self) {
     return current_impl(self);
 }
 
-PyObject *delete_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("delete");
+const Params delete_params{"delete", SelfArg::first, {}};
+METHOD(delete_) {
+    if (!delete_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     Ref n = Ref::steal(name_or_current(self));
     if (!n) return nullptr;
     Ref words = Ref::steal(words_of(w.delete_, {n.get()}));
@@ -245,27 +247,29 @@ PyObject *delete_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     Py_RETURN_NONE;
 }
 
-PyObject *eval(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"tclcmd"};
+const Params eval_params{"eval", SelfArg::first, {{"tclcmd"}}, "args"};
+METHOD(eval) {
     PyObject *tclcmd;
     Ref extra;
-    if (!parse_method("eval", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra)) return nullptr;
+    if (!eval_params.bind(args, nargs, kwnames, &tclcmd, &extra)) return nullptr;
     return eval_impl(args[0], tclcmd, &PyTuple_GET_ITEM(extra.get(), 0), PyTuple_GET_SIZE(extra.get()));
 }
 
-PyObject *call(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"tclcmd"};
+const Params call_params{"call", SelfArg::first, {{"tclcmd"}}, "args"};
+METHOD(call) {
     PyObject *tclcmd;
     Ref extra;
-    if (!parse_method("call", kw, 1, 1, args, nargs, kwnames, &tclcmd, &extra)) return nullptr;
+    if (!call_params.bind(args, nargs, kwnames, &tclcmd, &extra)) return nullptr;
     Ref cmd =
             Ref::steal(with_extra(tclcmd, &PyTuple_GET_ITEM(extra.get(), 0), PyTuple_GET_SIZE(extra.get())));
     if (!cmd) return nullptr;
     return ns_call(args[0], cmd.get());
 }
 
-PyObject *exists(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("exists");
+const Params exists_params{"exists", SelfArg::first, {}};
+METHOD(exists) {
+    if (!exists_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     Ref n = Ref::steal(name_or_current(self));
     if (!n) return nullptr;
     Ref words = Ref::steal(words_of(w.exists, {n.get()}));
@@ -285,11 +289,11 @@ PyObject *flagged(PyObject *prefix, PyObject *flag, PyObject *word, PyObject *pa
     return t ? words_of(prefix, {word}, patterns) : words_of(prefix, {}, patterns);
 }
 
-PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"clear"};
+const Params export_params{"export", SelfArg::first, {{"clear", "False"}}, "patterns"};
+METHOD(export_) {
     PyObject *clear;
     Ref patterns;
-    if (!parse_method("export", kw, 1, 0, args, nargs, kwnames, &clear, &patterns)) return nullptr;
+    if (!export_params.bind(args, nargs, kwnames, &clear, &patterns)) return nullptr;
     PyObject *self = args[0];
     int clear_true;
     Ref words = Ref::steal(flagged(w.export_, clear, names.opt_clear, patterns.get(), &clear_true));
@@ -316,9 +320,10 @@ PyObject *export_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     Py_RETURN_NONE;
 }
 
-PyObject *forget(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+const Params forget_params{"forget", SelfArg::first, {}, "patterns"};
+METHOD(forget) {
     Ref patterns;
-    if (!parse_method("forget", nullptr, 0, 0, args, nargs, kwnames, nullptr, &patterns)) return nullptr;
+    if (!forget_params.bind(args, nargs, kwnames, nullptr, &patterns)) return nullptr;
     Ref words = Ref::steal(words_of(w.forget, {}, patterns.get()));
     if (!words) return nullptr;
     Ref r = Ref::steal(ns_call(args[0], words.get()));
@@ -326,11 +331,11 @@ PyObject *forget(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
     Py_RETURN_NONE;
 }
 
-PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"force"};
+const Params import_params{"import_", SelfArg::first, {{"force", "False"}}, "patterns"};
+METHOD(import_) {
     PyObject *force;
     Ref patterns;
-    if (!parse_method("import_", kw, 1, 0, args, nargs, kwnames, &force, &patterns)) return nullptr;
+    if (!import_params.bind(args, nargs, kwnames, &force, &patterns)) return nullptr;
     int force_true;
     Ref words = Ref::steal(flagged(w.import_, force, names.opt_force, patterns.get(), &force_true));
     if (!words) return nullptr;
@@ -339,10 +344,10 @@ PyObject *import_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     Py_RETURN_NONE;
 }
 
-PyObject *origin(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"command"};
+const Params origin_params{"origin", SelfArg::first, {{"command"}}};
+METHOD(origin) {
     PyObject *command;
-    if (!parse_method("origin", kw, 1, 1, args, nargs, kwnames, &command)) return nullptr;
+    if (!origin_params.bind(args, nargs, kwnames, &command)) return nullptr;
     Ref words = Ref::steal(words_of(w.origin, {command}));
     if (!words) return nullptr;
     return ns_read_call(args[0], words.get());
@@ -367,10 +372,10 @@ PyObject *is_abs_impl(PyObject *self, bool want_absolute) {
     return PyBool_FromLong(want_absolute ? abs : !abs);
 }
 
-PyObject *parent(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"force_eval"};
+const Params parent_params{"parent", SelfArg::first, {{"force_eval", "False"}}};
+METHOD(parent) {
     PyObject *force_eval;
-    if (!parse_method("parent", kw, 1, 0, args, nargs, kwnames, &force_eval)) return nullptr;
+    if (!parent_params.bind(args, nargs, kwnames, &force_eval)) return nullptr;
     PyObject *self = args[0];
     int force = force_eval ? PyObject_IsTrue(force_eval) : 0;
     if (force < 0) return nullptr;
@@ -405,10 +410,10 @@ PyObject *parent(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
     return tk_call(self, obj.get());
 }
 
-PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const kw[] = {"name", "command", "variable"};
+const Params which_params{"which", SelfArg::first, {{"name"}, {"command", "False"}, {"variable", "False"}}};
+METHOD(which) {
     PyObject *a[3];
-    if (!parse_method("which", kw, 3, 1, args, nargs, kwnames, a)) return nullptr;
+    if (!which_params.bind(args, nargs, kwnames, a)) return nullptr;
     int c = a[1] ? PyObject_IsTrue(a[1]) : 0;
     if (c < 0) return nullptr;
     int v = a[2] ? PyObject_IsTrue(a[2]) : 0;
@@ -422,13 +427,17 @@ PyObject *which(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *k
     return ns_read_call(args[0], words.get());
 }
 
-PyObject *is_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("is_absolute");
+const Params is_absolute_params{"is_absolute", SelfArg::first, {}};
+METHOD(is_absolute) {
+    if (!is_absolute_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     return is_abs_impl(self, true);
 }
 
-PyObject *is_relative(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("is_relative");
+const Params is_relative_params{"is_relative", SelfArg::first, {}};
+METHOD(is_relative) {
+    if (!is_relative_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     return is_abs_impl(self, false);
 }
 
@@ -446,26 +455,34 @@ PyObject *absolute_impl(PyObject *self) {
     return ns_join_raw(pair, 2);
 }
 
-PyObject *absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("absolute");
+const Params absolute_params{"absolute", SelfArg::first, {}};
+METHOD(absolute) {
+    if (!absolute_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     return absolute_impl(self);
 }
 
-PyObject *make_absolute(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("make_absolute");
+const Params make_absolute_params{"make_absolute", SelfArg::first, {}};
+METHOD(make_absolute) {
+    if (!make_absolute_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     Ref a = Ref::steal(absolute_impl(self));
     if (!a || PyObject_SetAttr(self, names.ns, a.get()) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
-PyObject *str_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("__str__");
+const Params str_params{"__str__", SelfArg::first, {}};
+METHOD(str_) {
+    if (!str_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     return self_ns(self);
 }
 
 // TclNamespace('::shop'): the class (a subclass shows its own) and the name.
-PyObject *repr_(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    SELF_ONLY("__repr__");
+const Params repr_params{"__repr__", SelfArg::first, {}};
+METHOD(repr_) {
+    if (!repr_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
+    PyObject *self = args[0];
     Ref cls = Ref::steal(PyType_GetName(Py_TYPE(self)));
     Ref ns = Ref::steal(self_ns(self));
     if (!cls || !ns) return nullptr;
@@ -503,62 +520,63 @@ nb::object make_TclNamespace() {
     PyObject *cls = make_class(
             QUAL, QUAL, TCLNAMESPACE_DOC, {(PyObject *)&PyBaseObject_Type},
             {
-                    {"__init__", m_init, "($self, ns, tcl=None)"},
-                    {"children", children, "($self, pattern=None)", false,
+                    {"__init__", m_init, init_params},
+                    {"children", children, children_params,
                      "The names of the child namespaces (those matching the glob `pattern`), as a tuple."},
-                    {"code", code, "($self, script)", false,
+                    {"code", code, code_params,
                      "``namespace code script`` run in this namespace: the script wrapped to run here "
                      "later."},
-                    {"current", current, "($self)", false,
+                    {"current", current, current_params,
                      "The interpreter's current namespace (``namespace current``)."},
-                    {"create", create, "($self)", false,
+                    {"create", create, create_params,
                      "Create the namespace in Tcl (nothing happens if it exists). ValueError for the empty "
                      "name."},
-                    {"delete", delete_, "($self)", false,
+                    {"delete", delete_, delete_params,
                      "Delete the namespace and everything in it (the current one for the empty name)."},
-                    {"eval", eval, "($self, tclcmd, *args)", false,
+                    {"eval", eval, eval_params,
                      "Evaluate `tclcmd` (with `args` appended as words) as a script inside the namespace; "
                      "the result as a str."},
-                    {"call", call, "($self, tclcmd, *args)", false,
+                    {"call", call, call_params,
                      "Run `tclcmd` (a word tuple, with `args` appended) inside the namespace, each word "
                      "passed as one Tcl word."},
-                    {"exists", exists, "($self)", false, "Whether the namespace exists."},
-                    {"export", export_, "($self, clear=False, *patterns)", false,
+                    {"exists", exists, exists_params, "Whether the namespace exists."},
+                    {"export", export_, export_params,
                      "Without arguments: the export patterns as a tuple. Else set them (`clear` true clears "
                      "first)."},
-                    {"forget", forget, "($self, *patterns)", false,
+                    {"forget", forget, forget_params,
                      "``namespace forget``: remove commands imported from the namespaces of the `patterns`."},
-                    {"import_", import_, "($self, force=False, *patterns)", false,
+                    {"import_", import_, import_params,
                      "``namespace import`` of the commands matching `patterns` (`force` replaces existing "
                      "ones)."},
-                    {"origin", origin, "($self, command)", false,
+                    {"origin", origin, origin_params,
                      "The fully qualified name of the command that `command`, as seen from here, imports "
                      "from."},
-                    {"parent", parent, "($self, force_eval=False)", false,
+                    {"parent", parent, parent_params,
                      "The parent namespace's name, from Tcl; with `force_eval`, an absolute name's parent "
                      "without Tcl."},
-                    {"which", which, "($self, name, command=False, variable=False)", false,
+                    {"which", which, which_params,
                      "``namespace which``: the fully qualified name of a command (or, with `variable`, a "
                      "variable) as seen from here."},
-                    {"is_absolute", is_absolute, "($self)", false,
+                    {"is_absolute", is_absolute, is_absolute_params,
                      "Whether the name starts with \"::\" (the empty name itself when it is empty)."},
-                    {"is_relative", is_relative, "($self)", false,
+                    {"is_relative", is_relative, is_relative_params,
                      "Whether the name is relative (the empty name itself when it is empty)."},
-                    {"absolute", absolute, "($self)", false,
+                    {"absolute", absolute, absolute_params,
                      "The name made absolute against the current namespace."},
-                    {"make_absolute", make_absolute, "($self)", false, "Make the name absolute, in place."},
-                    {"__str__", str_, "($self, /)"},
-                    {"__repr__", repr_, "($self, /)"},
-                    {"qualifiers", name_qualifiers, "(string)", true,
+                    {"make_absolute", make_absolute, make_absolute_params,
+                     "Make the name absolute, in place."},
+                    {"__str__", str_, str_params},
+                    {"__repr__", repr_, repr_params},
+                    {"qualifiers", name_qualifiers, name_qualifiers_params,
                      "Everything before the last \"::\" of a name (\"\" when there is none)."},
-                    {"tail", name_tail, "(string)", true, "Everything after the last \"::\" of a name."},
-                    {"join", name_join, "(string, *args)", true,
+                    {"tail", name_tail, name_tail_params, "Everything after the last \"::\" of a name."},
+                    {"join", name_join, name_join_params,
                      "The names joined with \"::\" and normalized; an absolute name replaces what comes "
                      "before it."},
-                    {"split", name_split, "(string)", true,
+                    {"split", name_split, name_split_params,
                      "The components of a name as a list (\"\" first for an absolute name). ValueError for a "
                      "single \":\"."},
-                    {"normalize", name_normalize, "(string)", true,
+                    {"normalize", name_normalize, name_normalize_params,
                      "The name with repeated and trailing separators removed (\"::\" itself becomes \"\")."},
             },
             {{"VariablesView", views.VariablesView},

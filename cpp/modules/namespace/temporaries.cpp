@@ -9,23 +9,22 @@ namespace oskra::ns {
 
 namespace {
 
-constexpr const char *TEMPLATE = "::__oskra__{cls}_{id}_tmp";
+#define TEMPLATE_NAME "::__oskra__{cls}_{id}_tmp"
+constexpr const char *TEMPLATE = TEMPLATE_NAME;
+constexpr const char *TEMPLATE_TEXT = "'" TEMPLATE_NAME "'";  // as the signatures show it
 
 PyObject *kw_cls_id = nullptr;  // ("cls", "id")
 PyObject *kw_nocomplain = nullptr;  // ("nocomplain",)
 
-#define METHOD(name) PyObject *name(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
-// __exit__(self, *exc_info): self, and no keywords.
-bool exit_args(Py_ssize_t nargs, PyObject *kwnames) {
-    if (nargs < 1) {
-        PyErr_SetString(PyExc_TypeError, "__exit__() needs self");
-        return false;
-    }
-    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
-        PyErr_SetString(PyExc_TypeError, "__exit__() takes no keyword arguments");
-        return false;
-    }
-    return true;
+const Params enter_params{"__enter__", SelfArg::first, {}};
+const Params exit_params{"__exit__", SelfArg::first, {}, "exc_info", nullptr, true};
+const Params del_params{"__del__", SelfArg::first, {}};
+
+// __exit__(self, *exc_info): self, and no keywords; exc_info is used
+// where it lies, args[1:].
+bool exit_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    Ref exc_info;
+    return exit_params.bind(args, nargs, kwnames, nullptr, &exc_info);
 }
 
 // str(template).format(cls=self.__class__.__name__, id=id(self))
@@ -72,12 +71,11 @@ PyObject *init_next(PyObject *cls, PyObject *self, PyObject *tmpl, PyObject *kwa
 }
 
 // The three-step constructor of TempTclVariable and TempTclNamespace.
-PyObject *temp_init(PyObject *cls, const char *fname, const char *pname, PyObject *const *args,
-                    Py_ssize_t nargs, PyObject *kwnames) {
-    const char *kw[] = {pname};
+PyObject *temp_init(PyObject *cls, const Params &params, PyObject *const *args, Py_ssize_t nargs,
+                    PyObject *kwnames) {
     PyObject *tmpl;
     Ref kwargs;
-    if (!parse_method(fname, kw, 1, 0, args, nargs, kwnames, &tmpl, nullptr, &kwargs)) return nullptr;
+    if (!params.bind(args, nargs, kwnames, &tmpl, nullptr, &kwargs)) return nullptr;
     return init_next(cls, args[0], tmpl, kwargs.get());
 }
 
@@ -115,17 +113,17 @@ bool delete_quietly(PyObject *self) {
 
 // TempTclVariable -----------------------------------------------------------
 
-METHOD(tv_init) {
-    return temp_init(classes.TempTclVariable.ptr(), "TempTclVariable", "var_name", args, nargs, kwnames);
-}
+const Params tv_init_params{
+        "TempTclVariable", SelfArg::first, {{"var_name", TEMPLATE_TEXT}}, nullptr, "kwargs"};
+METHOD(tv_init) { return temp_init(classes.TempTclVariable.ptr(), tv_init_params, args, nargs, kwnames); }
 
 METHOD(tv_enter) {
-    if (!self_only("__enter__", args, nargs, kwnames)) return nullptr;
+    if (!enter_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     return enter_next(classes.TempTclVariable.ptr(), args[0]);
 }
 
 METHOD(tv_exit) {
-    if (!exit_args(nargs, kwnames)) return nullptr;
+    if (!exit_args(args, nargs, kwnames)) return nullptr;
     PyObject *self = args[0];
     PyObject *kwv[2] = {self, Py_True};
     Ref r = Ref::steal(
@@ -136,11 +134,12 @@ METHOD(tv_exit) {
 
 // TempTclCommand ------------------------------------------------------------
 
+const Params tc_init_params{
+        "TempTclCommand", SelfArg::first, {{"func", "None"}, {"cmd_name", TEMPLATE_TEXT}}, nullptr, "kwargs"};
 METHOD(tc_init) {
-    static const char *const kw[] = {"func", "cmd_name"};
     PyObject *a[2];
     Ref kwargs;
-    if (!parse_method("TempTclCommand", kw, 2, 0, args, nargs, kwnames, a, nullptr, &kwargs)) return nullptr;
+    if (!tc_init_params.bind(args, nargs, kwnames, a, nullptr, &kwargs)) return nullptr;
     PyObject *self = args[0];
     Ref r = Ref::steal(init_next(classes.TempTclCommand.ptr(), self, a[1], kwargs.get()));
     if (!r) return nullptr;
@@ -159,18 +158,18 @@ METHOD(tc_init) {
 }
 
 METHOD(tc_enter) {
-    if (!self_only("__enter__", args, nargs, kwnames)) return nullptr;
+    if (!enter_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     return enter_next(classes.TempTclCommand.ptr(), args[0]);
 }
 
 METHOD(tc_exit) {
-    if (!exit_args(nargs, kwnames)) return nullptr;
+    if (!exit_args(args, nargs, kwnames)) return nullptr;
     if (!delete_quietly(args[0])) return nullptr;
     return exit_next(classes.TempTclCommand.ptr(), args[0], args + 1, nargs - 1);
 }
 
 METHOD(tc_del) {
-    if (!self_only("__del__", args, nargs, kwnames)) return nullptr;
+    if (!del_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     PyObject *self = args[0];
     PyObject *wrapped = PyObject_GetAttr(self, names.dunder_wrapped);
     if (wrapped) {
@@ -211,12 +210,11 @@ bool names_global_namespace(PyObject *self, int *result) {
     return true;
 }
 
-METHOD(tn_init) {
-    return temp_init(classes.TempTclNamespace.ptr(), "TempTclNamespace", "ns", args, nargs, kwnames);
-}
+const Params tn_init_params{"TempTclNamespace", SelfArg::first, {{"ns", TEMPLATE_TEXT}}, nullptr, "kwargs"};
+METHOD(tn_init) { return temp_init(classes.TempTclNamespace.ptr(), tn_init_params, args, nargs, kwnames); }
 
 METHOD(tn_enter) {
-    if (!self_only("__enter__", args, nargs, kwnames)) return nullptr;
+    if (!enter_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     // A temporary namespace is deleted, with everything in it, on exit:
     // never let that be the global namespace.
     int global;
@@ -233,7 +231,7 @@ METHOD(tn_enter) {
 }
 
 METHOD(tn_exit) {
-    if (!exit_args(nargs, kwnames)) return nullptr;
+    if (!exit_args(args, nargs, kwnames)) return nullptr;
     int global;
     if (!names_global_namespace(args[0], &global)) return nullptr;
     if (!global && !delete_quietly(args[0])) return nullptr;
@@ -262,9 +260,9 @@ nb::object make_TempTclVariable() {
     return make_temp("TempTclVariable",
                      "A TclVariable with a generated unique name, unset when its `with` block ends.",
                      {classes.TclVariable.ptr()},
-                     {{"__init__", tv_init, "($self, var_name='::__oskra__{cls}_{id}_tmp', **kwargs)"},
-                      {"__enter__", tv_enter, "($self)"},
-                      {"__exit__", tv_exit, "($self, *exc_info)"}});
+                     {{"__init__", tv_init, tv_init_params},
+                      {"__enter__", tv_enter, enter_params},
+                      {"__exit__", tv_exit, exit_params}});
 }
 
 nb::object make_TempTclArrayVariable() {
@@ -274,16 +272,15 @@ nb::object make_TempTclArrayVariable() {
 }
 
 nb::object make_TempTclCommand() {
-    return make_temp(
-            "TempTclCommand",
-            "A TclCommand with a generated unique name; with a callable, the callable is\n"
-            "registered under that name. The command is deleted when the `with` block\n"
-            "ends, and (for a registered callable) when the object is destroyed.",
-            {classes.TclCommand.ptr()},
-            {{"__init__", tc_init, "($self, func=None, cmd_name='::__oskra__{cls}_{id}_tmp', **kwargs)"},
-             {"__enter__", tc_enter, "($self)"},
-             {"__exit__", tc_exit, "($self, *exc_info)"},
-             {"__del__", tc_del, "($self)"}});
+    return make_temp("TempTclCommand",
+                     "A TclCommand with a generated unique name; with a callable, the callable is\n"
+                     "registered under that name. The command is deleted when the `with` block\n"
+                     "ends, and (for a registered callable) when the object is destroyed.",
+                     {classes.TclCommand.ptr()},
+                     {{"__init__", tc_init, tc_init_params},
+                      {"__enter__", tc_enter, enter_params},
+                      {"__exit__", tc_exit, exit_params},
+                      {"__del__", tc_del, del_params}});
 }
 
 nb::object make_TempTclNamespace() {
@@ -291,9 +288,9 @@ nb::object make_TempTclNamespace() {
                      "A TclNamespace with a generated unique name, created when its `with` block\n"
                      "starts and deleted, with everything in it, when the block ends.",
                      {classes.TclNamespace.ptr()},
-                     {{"__init__", tn_init, "($self, ns='::__oskra__{cls}_{id}_tmp', **kwargs)"},
-                      {"__enter__", tn_enter, "($self)"},
-                      {"__exit__", tn_exit, "($self, *exc_info)"}});
+                     {{"__init__", tn_init, tn_init_params},
+                      {"__enter__", tn_enter, enter_params},
+                      {"__exit__", tn_exit, exit_params}});
 }
 
 }  // namespace oskra::ns

@@ -4,7 +4,6 @@
 
 #include "core/listsplit.h"
 #include "support/compat.h"
-#include "support/fast_method.h"
 #include "support/tclapp.h"
 #include "parts.h"
 
@@ -85,19 +84,6 @@ PyObject *tk_of(PyObject *tcl) {
         PyErr_Clear();  // a dead proxy raises its own error below
     }
     return PyObject_GetAttr(tcl, names.tk);
-}
-
-PyObject *instance_method(const char *module, const char *name, void *fn, int flags, const char *doc) {
-    PyMethodDef *def = new PyMethodDef;  // lives as long as the process
-    def->ml_name = name;
-    def->ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn));
-    def->ml_flags = flags;
-    def->ml_doc = doc;
-    Ref mod = Ref::steal(PyUnicode_FromString(module));
-    if (!mod) return nullptr;
-    Ref f = Ref::steal(PyCFunction_NewEx(def, nullptr, mod.get()));
-    if (!f) return nullptr;
-    return fast_method_new(f.get());
 }
 
 }  // namespace vc

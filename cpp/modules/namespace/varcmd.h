@@ -90,10 +90,6 @@ PyObject *cast_list(PyObject *value);
 // __module__ and __doc__, then `order` (null-terminated), then the rest.
 int order_type_dict(PyTypeObject *tp, const char *const *order);
 
-// A METH_FASTCALL (| METH_KEYWORDS) C function as a method of a class
-// assembled by type(): the function receives self as args[0].
-PyObject *instance_method(const char *module, const char *name, void *fn, int flags, const char *doc);
-
 // Whether `self.<name>` would find `own` (the member of our native type),
 // that is, neither a subclass nor the instance dict overrides it.
 inline bool not_overridden(PyObject *self, PyObject *name, PyObject *own, PyObject *dict) {

@@ -178,17 +178,19 @@ PyObject *get_obj_impl(PyObject *self, PyObject *index, PyObject *cast) {
     return PyObject_CallOneArg(own.get(), result.get());
 }
 
+// No text signature: the default cast is the object's own, which no
+// default value can show.
+const Params get_obj_params{"get_obj", SelfArg::separate, {{"array_index", "None"}, {"cast", "None"}}};
 PyObject *var_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const params[] = {"array_index", "cast"};
     PyObject *a[2];
-    if (!bind_params("get_obj", 1, args, nargs, kwnames, params, 2, 0, a)) return nullptr;
+    if (!get_obj_params.bind(args, nargs, kwnames, a)) return nullptr;
     return get_obj_impl(self, a[0], a[1]);
 }
 
+const Params get_str_params{"get_str", SelfArg::separate, {{"array_index", "None"}}};
 PyObject *var_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const params[] = {"array_index"};
     PyObject *a[1];
-    if (!bind_params("get_str", 1, args, nargs, kwnames, params, 1, 0, a)) return nullptr;
+    if (!get_str_params.bind(args, nargs, kwnames, a)) return nullptr;
     Ref tk, var_name;
     if (!tk_and_name(self, tk, var_name)) return nullptr;
     Ref name = Ref::steal(name_of(self, a[0]));
@@ -202,10 +204,10 @@ PyObject *set_impl(PyObject *self, PyObject *value, PyObject *index) {
     Py_RETURN_NONE;
 }
 
+const Params set_params{"set", SelfArg::separate, {{"value"}, {"array_index", "None"}}};
 PyObject *var_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const params[] = {"value", "array_index"};
     PyObject *a[2];
-    if (!bind_params("set", 1, args, nargs, kwnames, params, 2, 1, a)) return nullptr;
+    if (!set_params.bind(args, nargs, kwnames, a)) return nullptr;
     return set_impl(self, a[0], a[1]);
 }
 
@@ -225,10 +227,10 @@ PyObject *unset_impl(PyObject *self, PyObject *index, PyObject *nocomplain) {
     Py_RETURN_NONE;
 }
 
+const Params unset_params{"unset", SelfArg::separate, {{"array_index", "None"}, {"nocomplain", "False"}}};
 PyObject *var_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const params[] = {"array_index", "nocomplain"};
     PyObject *a[2];
-    if (!bind_params("unset", 1, args, nargs, kwnames, params, 2, 0, a)) return nullptr;
+    if (!unset_params.bind(args, nargs, kwnames, a)) return nullptr;
     return unset_impl(self, a[0], a[1]);
 }
 
@@ -242,18 +244,19 @@ PyObject *exists_impl(PyObject *self, PyObject *index) {
     return tcl_cast(self, names.cast_boolean, call_words(tk.get(), words.get()));
 }
 
+const Params exists_params{"exists", SelfArg::separate, {{"array_index", "None"}}};
 PyObject *var_exists(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const params[] = {"array_index"};
     PyObject *a[1];
-    if (!bind_params("exists", 1, args, nargs, kwnames, params, 1, 0, a)) return nullptr;
+    if (!exists_params.bind(args, nargs, kwnames, a)) return nullptr;
     return exists_impl(self, a[0]);
 }
 
+const Params array_item_byref_params{
+        "array_item_byref", SelfArg::separate, {{"array_index"}, {"cast", "None"}}};
 PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const params[] = {"array_index", "cast"};
     static PyObject *kw = nullptr;  // ("array_index", "tcl", "cast")
     PyObject *a[2];
-    if (!bind_params("array_item_byref", 1, args, nargs, kwnames, params, 2, 1, a)) return nullptr;
+    if (!array_item_byref_params.bind(args, nargs, kwnames, a)) return nullptr;
     if (!kw && !(kw = Py_BuildValue("(sss)", "array_index", "tcl", "cast"))) return nullptr;
     Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
@@ -263,21 +266,23 @@ PyObject *var_array_item_byref(PyObject *self, PyObject *const *args, Py_ssize_t
 
 // --- whole arrays -----------------------------------------------------------
 
-int one_pattern(const char *fname, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                PyObject **pattern) {
-    static const char *const params[] = {"pattern"};
-    return bind_params(fname, 1, args, nargs, kwnames, params, 1, 0, pattern) ? 0 : -1;
-}
+const Params array_get_obj_params{"array_get_obj", SelfArg::separate, {{"pattern", "None"}}};
+const Params array_get_str_params{"array_get_str", SelfArg::separate, {{"pattern", "None"}}};
+const Params array_unset_params{"array_unset", SelfArg::separate, {{"pattern", "None"}}};
+const Params array_names_params{"array_names", SelfArg::separate, {{"pattern", "None"}}};
+const Params array_set_params{"array_set", SelfArg::separate, {{"value"}}};
+const Params array_size_params{"array_size", SelfArg::separate, {}};
+const Params is_array_params{"is_array", SelfArg::separate, {}};
 
 PyObject *var_array_get_obj(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
-    if (one_pattern("array_get_obj", args, nargs, kwnames, &pattern)) return nullptr;
+    if (!array_get_obj_params.bind(args, nargs, kwnames, &pattern)) return nullptr;
     return tcl_cast(self, names.cast_array, array_call(self, names.get, pattern, Reply::names_as_text));
 }
 
 PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
-    if (one_pattern("array_get_str", args, nargs, kwnames, &pattern)) return nullptr;
+    if (!array_get_str_params.bind(args, nargs, kwnames, &pattern)) return nullptr;
     Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     bool with = pattern && pattern != Py_None;
@@ -288,9 +293,8 @@ PyObject *var_array_get_str(PyObject *self, PyObject *const *args, Py_ssize_t na
 }
 
 PyObject *var_array_set(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    static const char *const params[] = {"value"};
     PyObject *a[1];
-    if (!bind_params("array_set", 1, args, nargs, kwnames, params, 1, 1, a)) return nullptr;
+    if (!array_set_params.bind(args, nargs, kwnames, a)) return nullptr;
     Ref tk, name;
     if (!tk_and_name(self, tk, name)) return nullptr;
     Ref value = Ref::steal(tclobj(a[0]));
@@ -310,23 +314,23 @@ PyObject *array_unset_impl(PyObject *self, PyObject *pattern) {
 
 PyObject *var_array_unset(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
-    if (one_pattern("array_unset", args, nargs, kwnames, &pattern)) return nullptr;
+    if (!array_unset_params.bind(args, nargs, kwnames, &pattern)) return nullptr;
     return array_unset_impl(self, pattern);
 }
 
 PyObject *var_array_size(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (!bind_params("array_size", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
+    if (!array_size_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     return array_call(self, names.size, nullptr);
 }
 
 PyObject *var_array_names(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *pattern;
-    if (one_pattern("array_names", args, nargs, kwnames, &pattern)) return nullptr;
+    if (!array_names_params.bind(args, nargs, kwnames, &pattern)) return nullptr;
     return tcl_cast(self, names.cast_list, array_call(self, names.names_, pattern, Reply::text));
 }
 
 PyObject *var_is_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (!bind_params("is_array", 1, args, nargs, kwnames, nullptr, 0, 0, nullptr)) return nullptr;
+    if (!is_array_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     return tcl_cast(self, names.cast_boolean, array_call(self, names.exists, nullptr));
 }
 
@@ -361,41 +365,31 @@ PyObject *var_repr(PyObject *self) {
     return PyUnicode_FromFormat("%U(%R)", cls.get(), name.get());
 }
 
-#define FASTKW(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
-
 PyMethodDef var_methods[] = {
-        {"get_obj", FASTKW(var_get_obj), METH_FASTCALL | METH_KEYWORDS,
+        {"get_obj", c_function(var_get_obj), METH_FASTCALL | METH_KEYWORDS,
          "Read the variable (or its element array_index), then apply cast:\n"
          "by default the object's own cast; None reads without any cast."},
-        {"get_str", FASTKW(var_get_str), METH_FASTCALL | METH_KEYWORDS,
-         "get_str($self, /, array_index=None)\n--\n\nRead the value's string form with the Tcl command set."},
-        {"set", FASTKW(var_set), METH_FASTCALL | METH_KEYWORDS,
-         "set($self, /, value, array_index=None)\n--\n\nWrite the variable or one of its elements."},
-        {"unset", FASTKW(var_unset), METH_FASTCALL | METH_KEYWORDS,
-         "unset($self, /, array_index=None, nocomplain=False)\n--\n\n"
-         "Unset the variable or one element; nocomplain drops the TclError."},
-        {"exists", FASTKW(var_exists), METH_FASTCALL | METH_KEYWORDS,
-         "exists($self, /, array_index=None)\n--\n\nWhether the variable (or the element) exists."},
-        {"array_item_byref", FASTKW(var_array_item_byref), METH_FASTCALL | METH_KEYWORDS,
-         "array_item_byref($self, /, array_index, cast=None)\n--\n\nA TclVariable for one element of this "
-         "array."},
-        {"array_get_obj", FASTKW(var_array_get_obj), METH_FASTCALL | METH_KEYWORDS,
-         "array_get_obj($self, /, pattern=None)\n--\n\nThe array's elements (those matching pattern) as an "
-         "Array."},
-        {"array_get_str", FASTKW(var_array_get_str), METH_FASTCALL | METH_KEYWORDS,
-         "array_get_str($self, /, pattern=None)\n--\n\nLike array_get_obj, evaluated as a script (values as "
-         "text)."},
-        {"array_set", FASTKW(var_array_set), METH_FASTCALL | METH_KEYWORDS,
-         "array_set($self, /, value)\n--\n\nSet elements from a mapping or a flat name, value sequence."},
-        {"array_unset", FASTKW(var_array_unset), METH_FASTCALL | METH_KEYWORDS,
-         "array_unset($self, /, pattern=None)\n--\n\nUnset the elements matching pattern, or the whole "
-         "array."},
-        {"array_size", FASTKW(var_array_size), METH_FASTCALL | METH_KEYWORDS,
-         "array_size($self, /)\n--\n\nThe number of elements (0 for a missing array)."},
-        {"array_names", FASTKW(var_array_names), METH_FASTCALL | METH_KEYWORDS,
-         "array_names($self, /, pattern=None)\n--\n\nThe element names (matching pattern) as a tuple."},
-        {"is_array", FASTKW(var_is_array), METH_FASTCALL | METH_KEYWORDS,
-         "is_array($self, /)\n--\n\nWhether the variable is an array."},
+        fast_kw_def("get_str", var_get_str, get_str_params,
+                    "Read the value's string form with the Tcl command set."),
+        fast_kw_def("set", var_set, set_params, "Write the variable or one of its elements."),
+        fast_kw_def("unset", var_unset, unset_params,
+                    "Unset the variable or one element; nocomplain drops the TclError."),
+        fast_kw_def("exists", var_exists, exists_params, "Whether the variable (or the element) exists."),
+        fast_kw_def("array_item_byref", var_array_item_byref, array_item_byref_params,
+                    "A TclVariable for one element of this array."),
+        fast_kw_def("array_get_obj", var_array_get_obj, array_get_obj_params,
+                    "The array's elements (those matching pattern) as an Array."),
+        fast_kw_def("array_get_str", var_array_get_str, array_get_str_params,
+                    "Like array_get_obj, evaluated as a script (values as text)."),
+        fast_kw_def("array_set", var_array_set, array_set_params,
+                    "Set elements from a mapping or a flat name, value sequence."),
+        fast_kw_def("array_unset", var_array_unset, array_unset_params,
+                    "Unset the elements matching pattern, or the whole array."),
+        fast_kw_def("array_size", var_array_size, array_size_params,
+                    "The number of elements (0 for a missing array)."),
+        fast_kw_def("array_names", var_array_names, array_names_params,
+                    "The element names (matching pattern) as a tuple."),
+        fast_kw_def("is_array", var_is_array, is_array_params, "Whether the variable is an array."),
         {"absolute", var_absolute, METH_NOARGS,
          "absolute($self, /)\n--\n\nThe name made absolute against the current namespace."},
         {"make_absolute", var_make_absolute, METH_NOARGS,

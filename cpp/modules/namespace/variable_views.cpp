@@ -10,12 +10,11 @@ namespace {
 
 METHOD(vv_init) { return view_init(views.VariablesView, args, nargs, kwnames); }
 
+const Params vv_byref_params{"byref", SelfArg::first, {{"var_name"}}, "args", "kwargs"};
 METHOD(vv_byref) {
-    constexpr int NREQ = 1;
-    static const char *const kw[] = {"var_name"};
     PyObject *var_name;
     Ref extra, kwargs;
-    if (!parse_method("byref", kw, 1, NREQ, args, nargs, kwnames, &var_name, &extra, &kwargs)) return nullptr;
+    if (!vv_byref_params.bind(args, nargs, kwnames, &var_name, &extra, &kwargs)) return nullptr;
     PyObject *self = args[0];
     PyObject *var_type = classes.TclVariable.ptr();
     Ref vt;
@@ -34,13 +33,11 @@ METHOD(vv_byref) {
     return build("byref", self, var_type, n.get(), extra.get(), kwargs.get());
 }
 
+const Params vv_array_byref_params{"array_byref", SelfArg::first, {{"var_name"}}, "args", "kwargs"};
 METHOD(vv_array_byref) {
-    constexpr int NREQ = 1;
-    static const char *const kw[] = {"var_name"};
     PyObject *var_name;
     Ref extra, kwargs;
-    if (!parse_method("array_byref", kw, 1, NREQ, args, nargs, kwnames, &var_name, &extra, &kwargs))
-        return nullptr;
+    if (!vv_array_byref_params.bind(args, nargs, kwnames, &var_name, &extra, &kwargs)) return nullptr;
     PyObject *self = args[0];
     if (kwargs) {
         int has = PyDict_Contains(kwargs.get(), names.var_type);
@@ -125,9 +122,11 @@ PyObject *vv_get_impl(PyObject *self, PyObject *name) {
     return read_array(self, name, false);
 }
 
+const Params vv_get_params{"get", SelfArg::first, {{"var_name"}}};
 METHOD(vv_get) {
-    constexpr int NREQ = 1;
-    ARGS("get", "var_name");
+    PyObject *a[1];
+    if (!vv_get_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return vv_get_impl(self, a[0]);
 }
 
@@ -142,9 +141,11 @@ PyObject *vv_set_impl(PyObject *self, PyObject *name, PyObject *value, PyObject 
     return lean_or(self, name, lean, slow);
 }
 
+const Params vv_set_params{"set", SelfArg::first, {{"var_name"}, {"value"}, {"array_index", "None"}}};
 METHOD(vv_set) {
-    constexpr int NREQ = 2;
-    ARGS("set", "var_name", "value", "array_index");
+    PyObject *a[3];
+    if (!vv_set_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return vv_set_impl(self, a[0], a[1], a[2]);
 }
 
@@ -152,39 +153,52 @@ PyObject *vv_unset_impl(PyObject *self, PyObject *name, PyObject *index, PyObjec
     return on(var_of(self, name), names.unset, {or_none(index), or_false(nocomplain)}, k.kw_unset, true);
 }
 
+const Params vv_unset_params{
+        "unset", SelfArg::first, {{"var_name"}, {"array_index", "None"}, {"nocomplain", "False"}}};
 METHOD(vv_unset) {
-    constexpr int NREQ = 1;
-    ARGS("unset", "var_name", "array_index", "nocomplain");
+    PyObject *a[3];
+    if (!vv_unset_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return vv_unset_impl(self, a[0], a[1], a[2]);
 }
 
+const Params vv_array_get_params{"array_get", SelfArg::first, {{"var_name"}, {"pattern", "None"}}};
 METHOD(vv_array_get) {
-    constexpr int NREQ = 1;
-    ARGS("array_get", "var_name", "pattern");
+    PyObject *a[2];
+    if (!vv_array_get_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(var_of(self, a[0]), names.array_get_str, {or_none(a[1])}, k.kw_pattern);
 }
 
+const Params vv_array_set_params{"array_set", SelfArg::first, {{"var_name"}, {"value"}}};
 METHOD(vv_array_set) {
-    constexpr int NREQ = 2;
-    ARGS("array_set", "var_name", "value");
+    PyObject *a[2];
+    if (!vv_array_set_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(var_of(self, a[0]), names.array_set, {a[1]}, nullptr, true);
 }
 
+const Params vv_array_unset_params{"array_unset", SelfArg::first, {{"var_name"}, {"pattern", "None"}}};
 METHOD(vv_array_unset) {
-    constexpr int NREQ = 1;
-    ARGS("array_unset", "var_name", "pattern");
+    PyObject *a[2];
+    if (!vv_array_unset_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(var_of(self, a[0]), names.array_unset, {or_none(a[1])}, k.kw_pattern, true);
 }
 
+const Params vv_array_names_params{"array_names", SelfArg::first, {{"var_name"}, {"pattern", "None"}}};
 METHOD(vv_array_names) {
-    constexpr int NREQ = 1;
-    ARGS("array_names", "var_name", "pattern");
+    PyObject *a[2];
+    if (!vv_array_names_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(var_of(self, a[0]), names.array_names, {or_none(a[1])}, k.kw_pattern);
 }
 
+const Params vv_is_array_params{"is_array", SelfArg::first, {{"var_name"}}};
 METHOD(vv_is_array) {
-    constexpr int NREQ = 1;
-    ARGS("is_array", "var_name");
+    PyObject *a[1];
+    if (!vv_is_array_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(var_of(self, a[0]), names.is_array, {});
 }
 
@@ -192,9 +206,11 @@ PyObject *vv_exists_impl(PyObject *self, PyObject *name) {
     return on(var_of(self, name), names.exists, {Py_None}, k.kw_array_index);
 }
 
+const Params vv_exists_params{"exists", SelfArg::first, {{"var_name"}, {"array_index", "None"}}};
 METHOD(vv_exists) {
-    constexpr int NREQ = 1;
-    ARGS("exists", "var_name", "array_index");
+    PyObject *a[2];
+    if (!vv_exists_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(var_of(self, a[0]), names.exists, {or_none(a[1])}, k.kw_array_index);
 }
 
@@ -209,15 +225,19 @@ PyObject *ov_get_impl(PyObject *self, PyObject *name, PyObject *index) {
     return read_array(self, name, true);
 }
 
+const Params ov_get_params{"get", SelfArg::first, {{"var_name"}, {"array_index", "None"}}};
 METHOD(ov_get) {
-    constexpr int NREQ = 1;
-    ARGS("get", "var_name", "array_index");
+    PyObject *a[2];
+    if (!ov_get_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return ov_get_impl(self, a[0], a[1]);
 }
 
+const Params ov_array_get_params{"array_get", SelfArg::first, {{"var_name"}, {"pattern", "None"}}};
 METHOD(ov_array_get) {
-    constexpr int NREQ = 1;
-    ARGS("array_get", "var_name", "pattern");
+    PyObject *a[2];
+    if (!ov_array_get_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     return on(var_of(self, a[0]), names.array_get_obj, {or_none(a[1])}, k.kw_pattern);
 }
 
@@ -229,26 +249,32 @@ PyObject *dispatch_get(PyObject *self, PyObject *name) {
     return call_method1(self, names.get, name);
 }
 
+const Params vv_getitem_params{"__getitem__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
 METHOD(vv_getitem) {
-    constexpr int NREQ = 1;
-    ARGS("__getitem__", "name");
+    PyObject *a[1];
+    if (!vv_getitem_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     PyObject *r = dispatch_get(self, a[0]);
     if (r) return r;
     if (error_is_tcl() || PyErr_ExceptionMatches(PyExc_ValueError)) return raise_key_error_from_current();
     return nullptr;
 }
 
+const Params vv_contains_params{"__contains__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
 METHOD(vv_contains) {
-    constexpr int NREQ = 1;
-    ARGS("__contains__", "name");
+    PyObject *a[1];
+    if (!vv_contains_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     if (is_type(self, views.VariablesView) || is_type(self, views.ObjectsView))
         return vv_exists_impl(self, a[0]);
     return call_method1(self, names.exists, a[0]);
 }
 
+const Params vv_setitem_params{"__setitem__", SelfArg::first, {{"name"}, {"value"}}, nullptr, nullptr, true};
 METHOD(vv_setitem) {
-    constexpr int NREQ = 2;
-    ARGS("__setitem__", "name", "value");
+    PyObject *a[2];
+    if (!vv_setitem_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     if (is_type(self, views.VariablesView) || is_type(self, views.ObjectsView)) {
         Ref r = Ref::steal(vv_set_impl(self, a[0], a[1], nullptr));
         if (!r) return nullptr;
@@ -260,9 +286,11 @@ METHOD(vv_setitem) {
     Py_RETURN_NONE;
 }
 
+const Params vv_delitem_params{"__delitem__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
 METHOD(vv_delitem) {
-    constexpr int NREQ = 1;
-    ARGS("__delitem__", "name");
+    PyObject *a[1];
+    if (!vv_delitem_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     Ref r = Ref::steal((is_type(self, views.VariablesView) || is_type(self, views.ObjectsView))
                                ? vv_unset_impl(self, a[0], nullptr, nullptr)
                                : call_method1(self, names.unset, a[0]));
@@ -278,43 +306,42 @@ bool make_variable_views() {
             "VariablesView", "TclNamespace.VariablesView",
             "The variables of a namespace as a mapping: name -> value as a string.",
             {classes.MutableMapping.ptr()},
-            {{"__init__", vv_init, "($self, ns)"},
-             {"byref", vv_byref, "($self, var_name, *args, **kwargs)", false,
+            {{"__init__", vv_init, view_init_params},
+             {"byref", vv_byref, vv_byref_params,
               "A TclVariable (or `var_type`) for the name joined onto the namespace; nothing is asked of "
               "Tcl."},
-             {"array_byref", vv_array_byref, "($self, var_name, *args, **kwargs)", false,
+             {"array_byref", vv_array_byref, vv_array_byref_params,
               "A TclArrayVariable for the name joined onto the namespace."},
-             {"get", vv_get, "($self, var_name)", false,
+             {"get", vv_get, vv_get_params,
               "The variable's value as a str (TclError for a missing variable)."},
-             {"set", vv_set, "($self, var_name, value, array_index=None)", false,
-              "Set the variable (or its element `array_index`) to `value`."},
-             {"unset", vv_unset, "($self, var_name, array_index=None, nocomplain=False)", false,
+             {"set", vv_set, vv_set_params, "Set the variable (or its element `array_index`) to `value`."},
+             {"unset", vv_unset, vv_unset_params,
               "Unset the variable or one element; `nocomplain` drops Tcl's error."},
-             {"array_get", vv_array_get, "($self, var_name, pattern=None)", false,
+             {"array_get", vv_array_get, vv_array_get_params,
               "The array's elements (matching `pattern`) as an Array of strings."},
-             {"array_set", vv_array_set, "($self, var_name, value)", false,
+             {"array_set", vv_array_set, vv_array_set_params,
               "Set array elements from a mapping or a flat name, value sequence."},
-             {"array_unset", vv_array_unset, "($self, var_name, pattern=None)", false,
+             {"array_unset", vv_array_unset, vv_array_unset_params,
               "Unset the array elements matching `pattern`, or the whole array."},
-             {"array_names", vv_array_names, "($self, var_name, pattern=None)", false,
+             {"array_names", vv_array_names, vv_array_names_params,
               "The array's element names (matching `pattern`) as a tuple."},
-             {"is_array", vv_is_array, "($self, var_name)", false, "Whether the variable is an array."},
-             {"exists", vv_exists, "($self, var_name, array_index=None)", false,
+             {"is_array", vv_is_array, vv_is_array_params, "Whether the variable is an array."},
+             {"exists", vv_exists, vv_exists_params,
               "Whether the variable (or its element `array_index`) exists."},
-             {"__getitem__", vv_getitem, "($self, name, /)"},
-             {"__contains__", vv_contains, "($self, name, /)"},
-             {"__setitem__", vv_setitem, "($self, name, value, /)"},
-             {"__delitem__", vv_delitem, "($self, name, /)"},
-             {"__len__", view_len, "($self, /)"},
-             {"__repr__", view_repr, "($self, /)"},
-             {"__iter__", names_iter<&Consts::info_vars>, "($self, /)"}});
+             {"__getitem__", vv_getitem, vv_getitem_params},
+             {"__contains__", vv_contains, vv_contains_params},
+             {"__setitem__", vv_setitem, vv_setitem_params},
+             {"__delitem__", vv_delitem, vv_delitem_params},
+             {"__len__", view_len, view_len_params},
+             {"__repr__", view_repr, view_repr_params},
+             {"__iter__", names_iter<&Consts::info_vars>, names_iter_params}});
     if (!views.VariablesView) return false;
     views.ObjectsView = make_class(
             "ObjectsView", "TclNamespace.ObjectsView",
             "The variables of a namespace as a mapping: name -> typed value.", {views.VariablesView},
-            {{"get", ov_get, "($self, var_name, array_index=None)", false,
+            {{"get", ov_get, ov_get_params,
               "The variable's (or element's) value as the Tcl layer delivers it: int, float, tuple, str..."},
-             {"array_get", ov_array_get, "($self, var_name, pattern=None)", false,
+             {"array_get", ov_array_get, ov_array_get_params,
               "The array's elements (matching `pattern`) as an Array of typed values."}});
     return views.ObjectsView != nullptr;
 }

@@ -39,27 +39,18 @@ PyObject *on(PyObject *obj, PyObject *method, std::initializer_list<PyObject *> 
 inline PyObject *or_none(PyObject *o) { return o ? o : Py_None; }
 inline PyObject *or_false(PyObject *o) { return o ? o : Py_False; }
 
-// The view methods are raw functions bound by make_method: self is args[0].
-#define METHOD(name) PyObject *name(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames)
-
-// Parses `fname(self, <names...>)` into a[], the first NREQ required.
-#define ARGS(fname, ...)                                                                                     \
-    static const char *const kw[] = {__VA_ARGS__};                                                           \
-    constexpr int NK = sizeof(kw) / sizeof(kw[0]);                                                           \
-    PyObject *a[NK];                                                                                         \
-    if (!parse_method(fname, kw, NK, NREQ, args, nargs, kwnames, a)) return nullptr;                         \
-    PyObject *self = args[0];
-
 // __init__(self, ns) of the two root views (cls: the view class itself).
+extern const Params view_init_params;
 PyObject *view_init(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
 
 // len(view) and iter(view) over the names one listing command yields.
 METHOD(view_len);
 METHOD(view_repr);
+extern const Params view_len_params, view_repr_params, names_iter_params;
 PyObject *new_iter(PyObject *view, PyObject *words);
 template <PyObject *Consts::*listing>
 METHOD(names_iter) {
-    if (!self_only("__iter__", args, nargs, kwnames)) return nullptr;
+    if (!names_iter_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     return new_iter(args[0], k.*listing);
 }
 

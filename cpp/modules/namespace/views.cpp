@@ -202,9 +202,11 @@ PyObject *on(PyObject *obj, PyObject *method, std::initializer_list<PyObject *> 
     return r.release();
 }
 
+const Params view_init_params{"__init__", SelfArg::first, {{"ns"}}};
 PyObject *view_init(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    constexpr int NREQ = 1;
-    ARGS("__init__", "ns");
+    PyObject *a[1];
+    if (!view_init_params.bind(args, nargs, kwnames, a)) return nullptr;
+    PyObject *self = args[0];
     if (state->asserts_enabled) {
         int ok = PyObject_IsInstance(a[0], classes.TclNamespace.ptr());
         if (ok < 0) return nullptr;
@@ -221,11 +223,14 @@ PyObject *view_init(PyObject *cls, PyObject *const *args, Py_ssize_t nargs, PyOb
     Py_RETURN_NONE;
 }
 
+const Params names_iter_params{"__iter__", SelfArg::first, {}};
+
 PyObject *new_iter(PyObject *view, PyObject *words) { return lazy_names(view, list_names, words); }
 
 // len(view): the number of names one listing yields.
+const Params view_len_params{"__len__", SelfArg::first, {}};
 METHOD(view_len) {
-    if (!self_only("__len__", args, nargs, kwnames)) return nullptr;
+    if (!view_len_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     Ref it = Ref::steal(PyObject_GetIter(args[0]));
     if (!it) return nullptr;
     Py_ssize_t n = 0;
@@ -241,8 +246,9 @@ METHOD(view_len) {
 
 // TclNamespace.VariablesView(TclNamespace('::shop')): the view's class and
 // the namespace object it shows.
+const Params view_repr_params{"__repr__", SelfArg::first, {}};
 METHOD(view_repr) {
-    if (!self_only("__repr__", args, nargs, kwnames)) return nullptr;
+    if (!view_repr_params.bind(args, nargs, kwnames, nullptr)) return nullptr;
     Ref cls = Ref::steal(PyType_GetQualName(Py_TYPE(args[0])));
     Ref ns = Ref::steal(PyObject_GetAttr(args[0], names.ns));
     if (!cls || !ns) return nullptr;
