@@ -15,6 +15,14 @@ def interp():
     return Interpreter()
 
 
+@pytest.fixture(scope="module")
+def shared():
+    """An Interpreter shared by the tests of one module."""
+    from oskra.tcl.interpreter import Interpreter
+
+    return Interpreter()
+
+
 @pytest.fixture(scope="session")
 def tcl():
     """A bare tkinter Tcl interpreter with TclX: the oracle."""
