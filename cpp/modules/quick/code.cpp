@@ -201,7 +201,7 @@ PyObject *tk_call(PyObject *tk, PyObject *words, bool *made) {
     if (ready) {
         *made = true;
         oskra::TclCallScope scope;
-        result = PyObject_VectorcallMethod(names.call, argv, (size_t)(n + 1), nullptr);
+        result = oskra::tk_method(oskra::TkMethod::call, argv, (size_t)(n + 1));
     }
     for (Py_ssize_t i = 1; i <= n; ++i) Py_XDECREF(argv[i]);
     if (argv != small) PyMem_Free(argv);

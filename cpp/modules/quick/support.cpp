@@ -73,6 +73,13 @@ PyObject *probe_miss(PyObject *self, PyObject *name) {
 
 namespace {
 
+// Whether CPython makes obj's instance dict only when asked for it (an
+// instance of a Python class, such as an interpreter): once made, the
+// instance loses the interpreter's fast attribute lookups for good (every
+// interp.method(...) would then build a bound method), so its attributes
+// are read by the generic lookup instead.
+bool dict_made_on_demand(PyObject *obj) { return PyType_HasFeature(Py_TYPE(obj), Py_TPFLAGS_MANAGED_DICT); }
+
 // obj.__dict__, owned: a lookup in it may run a key's __eq__, which may
 // replace the dict (as object.__getattribute__ does, it is held meanwhile).
 Ref instance_dict(PyObject *obj) {
@@ -85,7 +92,10 @@ Ref instance_dict(PyObject *obj) {
 PyObject *get_attr(PyObject *obj, PyObject *name, ClassAttr &c) {
     describe(c, Py_TYPE(obj), name);
     if (c.generic && !c.descr) {
-        if (Ref dict = instance_dict(obj)) {
+        if (dict_made_on_demand(obj)) {
+            PyObject *v = oskra::generic_getattr_or_null(obj, name);
+            if (v || PyErr_Occurred()) return v;
+        } else if (Ref dict = instance_dict(obj)) {
             PyObject *v = PyDict_GetItemWithError(dict.get(), name);
             if (v) return Py_NewRef(v);
             if (PyErr_Occurred()) return nullptr;
@@ -98,6 +108,16 @@ PyObject *call_method(PyObject *name, ClassAttr &c, PyObject *const *args, size_
     PyObject *obj = args[0];
     describe(c, Py_TYPE(obj), name);
     if (c.generic && c.descr && PyType_HasFeature(Py_TYPE(c.descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+        if (dict_made_on_demand(obj)) {
+            // The method as the ordinary lookup binds it (or the instance's
+            // own attribute of that name).
+            Ref bound = Ref::steal(oskra::generic_getattr_or_null(obj, name));
+            if (bound)
+                return PyObject_Vectorcall(bound.get(), args + 1,
+                                           (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+            if (PyErr_Occurred()) return nullptr;
+            return PyObject_VectorcallMethod(name, args, nargs, nullptr);
+        }
         // Owned: the lookup and the call may change the class and so drop
         // the descriptor.
         Ref descr = Ref::borrow(c.descr);
