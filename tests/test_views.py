@@ -286,3 +286,43 @@ def test_listing_keeps_odd_names_exact(interp):
     assert set(odd) <= set(view)
     assert all(type(k) is str for k in view)
     assert all(view[k] == "1" for k in odd)
+
+
+@pytest.mark.parametrize("base", ["VariablesView", "ObjectsView"])
+def test_item_access_of_a_view_subclass_goes_through_its_methods(interp, base):
+    calls = []
+
+    class Logged(getattr(TclNamespace, base)):
+        def get(self, var_name, *rest):
+            calls.append("get")
+            return super().get(var_name, *rest)
+
+        def set(self, var_name, value, array_index=None):
+            calls.append("set")
+            return super().set(var_name, value, array_index)
+
+        def unset(self, var_name, array_index=None, nocomplain=False):
+            calls.append("unset")
+            return super().unset(var_name, array_index, nocomplain)
+
+    view = Logged(TclNamespace("::", tcl=interp))
+    view["logged"] = "1"
+    assert view["logged"] in ("1", 1)
+    del view["logged"]
+    with pytest.raises(KeyError):
+        view["logged"]
+    with pytest.raises(KeyError):
+        del view["logged"]
+    assert calls == ["set", "get", "unset", "get", "unset"]
+
+
+def test_a_view_class_given_another_getitem_uses_it(interp):
+    class Mine(TclNamespace.VariablesView):
+        pass
+
+    view = Mine(TclNamespace("::", tcl=interp))
+    interp.tk.setvar("::mine", "tcl")
+    assert view["mine"] == "tcl"
+    Mine.__getitem__ = lambda self, name: "mine:" + name
+    assert view["mine"] == "mine:mine"
+    assert interp.global_ns.vars["mine"] == "tcl"

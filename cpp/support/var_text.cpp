@@ -8,6 +8,8 @@
 // Tcl value: reading an object's text runs no script and no trace.
 #include "support/var_text.h"
 
+#include <cstring>
+
 #include "core/callback_errors.h"
 #include "core/convert.h"
 #include "core/tclconv.h"
@@ -108,7 +110,13 @@ bool joins_as_itself_locally(PyObject *name) {
     const int kind = PyUnicode_KIND(name);
     const void *data = PyUnicode_DATA(name);
     const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
-    for (Py_ssize_t i = 0; i < n;) {
+    Py_ssize_t i = 0;
+    if (kind == PyUnicode_1BYTE_KIND) {  // the usual name: find the colons directly
+        const void *colon = memchr(data, ':', (size_t)n);
+        if (!colon) return true;
+        i = (const Py_UCS1 *)colon - (const Py_UCS1 *)data;
+    }
+    while (i < n) {
         if (PyUnicode_READ(kind, data, i) != ':') {
             ++i;
             continue;

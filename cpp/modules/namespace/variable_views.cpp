@@ -1,5 +1,6 @@
 // The variable views of TclNamespace: VariablesView (name -> value as a
 // string) and ObjectsView (name -> typed value).
+#include "support/compat.h"
 #include "support/var_text.h"
 #include "variable.h"
 #include "view_common.h"
@@ -69,6 +70,17 @@ PyObject *full_name(PyObject *self, PyObject *ns, PyObject *key) {
     return joined(self, key);
 }
 
+// The truth of an interpreter reference, read from the interpreter itself
+// behind a live weak proxy (a dead one raises ReferenceError as its own
+// truth test does).
+int interpreter_truth(PyObject *tcl) {
+    if (!PyWeakref_CheckProxy(tcl)) return vc::truthy(tcl);
+    PyObject *target = nullptr;
+    int alive = weakref_target(tcl, &target);
+    Ref interp = Ref::steal(target);
+    return alive > 0 ? vc::truthy(interp.get()) : PyObject_IsTrue(tcl);
+}
+
 bool target(PyObject *self, PyObject *key, Ref &tk, Ref &name) {
     Ref ns = Ref::steal(PyObject_GetAttr(self, names.ns));
     if (!ns) return false;
@@ -76,7 +88,7 @@ bool target(PyObject *self, PyObject *key, Ref &tk, Ref &name) {
     if (!name) return false;
     Ref tcl = Ref::steal(PyObject_GetAttr(ns.get(), names.tcl));
     if (!tcl) return false;
-    int t = vc::truthy(tcl.get());
+    int t = interpreter_truth(tcl.get());
     if (t <= 0) return false;
     tk = Ref::steal(vc::tk_of(tcl.get()));
     return (bool)tk;
@@ -249,15 +261,19 @@ PyObject *dispatch_get(PyObject *self, PyObject *name) {
     return call_method1(self, names.get, name);
 }
 
+// self[name]
+PyObject *item_of(PyObject *self, PyObject *name) {
+    PyObject *r = dispatch_get(self, name);
+    if (r) return r;
+    if (error_is_tcl() || PyErr_ExceptionMatches(PyExc_ValueError)) return raise_key_error_from_current();
+    return nullptr;
+}
+
 const Params vv_getitem_params{"__getitem__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
 METHOD(vv_getitem) {
     PyObject *a[1];
     if (!vv_getitem_params.bind(args, nargs, kwnames, a)) return nullptr;
-    PyObject *self = args[0];
-    PyObject *r = dispatch_get(self, a[0]);
-    if (r) return r;
-    if (error_is_tcl() || PyErr_ExceptionMatches(PyExc_ValueError)) return raise_key_error_from_current();
-    return nullptr;
+    return item_of(args[0], a[0]);
 }
 
 const Params vv_contains_params{"__contains__", SelfArg::first, {{"name"}}, nullptr, nullptr, true};
@@ -270,19 +286,38 @@ METHOD(vv_contains) {
     return call_method1(self, names.exists, a[0]);
 }
 
+// self[name] = value
+int set_item(PyObject *self, PyObject *name, PyObject *value) {
+    Ref r;
+    if (is_type(self, views.VariablesView) || is_type(self, views.ObjectsView)) {
+        r = Ref::steal(vv_set_impl(self, name, value, nullptr));
+    } else {
+        PyObject *pair[2] = {name, value};
+        r = Ref::steal(call_method(self, names.set, pair, 2));
+    }
+    return r ? 0 : -1;
+}
+
+// del self[name]
+int del_item(PyObject *self, PyObject *name) {
+    Ref r = Ref::steal((is_type(self, views.VariablesView) || is_type(self, views.ObjectsView))
+                               ? vv_unset_impl(self, name, nullptr, nullptr)
+                               : call_method1(self, names.unset, name));
+    if (r) return 0;
+    if (error_is_tcl()) raise_key_error_from_current();
+    return -1;
+}
+
+// The type slot of both: a null value deletes.
+int assign_item(PyObject *self, PyObject *name, PyObject *value) {
+    return value ? set_item(self, name, value) : del_item(self, name);
+}
+
 const Params vv_setitem_params{"__setitem__", SelfArg::first, {{"name"}, {"value"}}, nullptr, nullptr, true};
 METHOD(vv_setitem) {
     PyObject *a[2];
     if (!vv_setitem_params.bind(args, nargs, kwnames, a)) return nullptr;
-    PyObject *self = args[0];
-    if (is_type(self, views.VariablesView) || is_type(self, views.ObjectsView)) {
-        Ref r = Ref::steal(vv_set_impl(self, a[0], a[1], nullptr));
-        if (!r) return nullptr;
-        Py_RETURN_NONE;
-    }
-    PyObject *pair[2] = {a[0], a[1]};
-    Ref r = Ref::steal(call_method(self, names.set, pair, 2));
-    if (!r) return nullptr;
+    if (set_item(args[0], a[0], a[1]) < 0) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -290,13 +325,8 @@ const Params vv_delitem_params{"__delitem__", SelfArg::first, {{"name"}}, nullpt
 METHOD(vv_delitem) {
     PyObject *a[1];
     if (!vv_delitem_params.bind(args, nargs, kwnames, a)) return nullptr;
-    PyObject *self = args[0];
-    Ref r = Ref::steal((is_type(self, views.VariablesView) || is_type(self, views.ObjectsView))
-                               ? vv_unset_impl(self, a[0], nullptr, nullptr)
-                               : call_method1(self, names.unset, a[0]));
-    if (r) Py_RETURN_NONE;
-    if (error_is_tcl()) return raise_key_error_from_current();
-    return nullptr;
+    if (del_item(args[0], a[0]) < 0) return nullptr;
+    Py_RETURN_NONE;
 }
 
 }  // namespace
@@ -343,7 +373,19 @@ bool make_variable_views() {
               "The variable's (or element's) value as the Tcl layer delivers it: int, float, tuple, str..."},
              {"array_get", ov_array_get, ov_array_get_params,
               "The array's elements (matching `pattern`) as an Array of typed values."}});
-    return views.ObjectsView != nullptr;
+    if (!views.ObjectsView) return false;
+    // view[name] (and its assignment and deletion) on the two classes
+    // themselves goes from the type slot to the C++ body, past Python's
+    // lookup and call of __getitem__ (__setitem__, __delitem__). A
+    // subclass, or a class given another such method, gets Python's own
+    // dispatch back when its slots are made.
+    for (PyObject *cls : {views.VariablesView, views.ObjectsView}) {
+        PyMappingMethods *m = ((PyTypeObject *)cls)->tp_as_mapping;
+        m->mp_subscript = item_of;
+        m->mp_ass_subscript = assign_item;
+        PyType_Modified((PyTypeObject *)cls);
+    }
+    return true;
 }
 
 }  // namespace oskra::ns::view
