@@ -53,6 +53,7 @@ void add_function(ClassBuilder &cb, const char *name, FastKw fn, const Params &p
 // Method bodies (casts.cpp, callbacks.cpp): registered in definition order
 // by the class assembly in interpreter.cpp.
 void add_callback_methods(ClassBuilder &cb);
+void add_eval_methods(ClassBuilder &cb);  // evaluation.cpp
 void add_variable_methods(ClassBuilder &cb);
 void add_cast_methods(ClassBuilder &cb);
 void add_lifecycle_methods(ClassBuilder &cb);  // lifecycle.cpp

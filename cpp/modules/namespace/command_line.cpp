@@ -7,8 +7,6 @@
 
 namespace oskra::ns::cmd {
 
-#define FIELD(self, f) vc::field(self, C(self)->f, #f)
-
 namespace {
 
 // The options of a mapping as a flat tuple (key1, value1, key2, ...), read
