@@ -171,3 +171,21 @@ def test_create_with_empty_name_generates_one(interp):
     assert str(cmd) == "::hello"
     cmd = interp.create_callback(hello, None, force=True)
     assert interp.eval("hello x") == "hello x"
+
+
+@pytest.mark.parametrize("name", ["g*", "g?", "g[x]", "g\\x"])
+def test_registration_checks_the_exact_name(interp, name):
+    # A procedure whose name the new one matches as a pattern is no clash,
+    # and a forced registration backs up only a command of that very name.
+    interp.tk.call("proc", "::g*", "", "return star")
+    interp.tk.call("proc", "::gx", "", "return gx")
+    clash = name == "g*"
+    if clash:
+        with pytest.raises(ValueError, match="already exists"):
+            interp.create_callback(lambda: "new", name)
+    interp.create_callback(lambda: "new", name, force=clash)
+    assert interp.tk.call("::" + name) == "new"
+    interp.remove_callback(name)
+    assert interp.tk.call("::g*") == "star" and interp.tk.call("::gx") == "gx"
+    assert not interp.tk.call("info", "commands", "::pivotlib::_cbBkup::*")
+    assert (name in interp.global_ns.cmds) is clash

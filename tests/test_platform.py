@@ -45,6 +45,32 @@ def nested_map(depth):
 
 
 @pytest.mark.parametrize(
+    "first_read, expected",
+    [
+        ("len(TclNamespace('::g', tcl=i).cmds)", 2),
+        ("sorted(TclNamespace('::g', tcl=i).procs)", ["a", "b"]),
+        ("i.quick.list('a', 'b c', cast_=False)", "a {b c}"),
+        ("i.get_var('::v')", "0x10"),
+        ("TclVariable('::v', tcl=i).get_str()", "0x10"),
+    ],
+)
+def test_first_read_of_a_result_in_a_fresh_process(first_read, expected):
+    """Each module binds to the Tcl library at its first direct use, which
+    runs a package require in the interpreter: the result the read is about
+    to take must survive it."""
+    script = (
+        "from oskra.tcl.interpreter import Interpreter\n"
+        "from oskra.tcl.namespace import TclNamespace, TclVariable\n"
+        "i = Interpreter()\n"
+        "i.tk.eval('namespace eval ::g {proc a {} {}; proc b {} {}}; set ::v 0x10')\n"
+        f"print(repr({first_read}))\n"
+    )
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == repr(expected)
+
+
+@pytest.mark.parametrize(
     "convert, build",
     [
         (wordform, nested_list),

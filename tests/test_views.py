@@ -326,3 +326,22 @@ def test_a_view_class_given_another_getitem_uses_it(interp):
     Mine.__getitem__ = lambda self, name: "mine:" + name
     assert view["mine"] == "mine:mine"
     assert interp.global_ns.vars["mine"] == "tcl"
+
+
+GLOB_NAMES = ["a*", "a?", "a[b]", "x\\y", "[", "]", "\\", "*"]
+
+
+@pytest.mark.parametrize("nsname", ["::globs", "::gl[o]b*"])
+def test_command_membership_is_by_name_not_by_pattern(interp, nsname):
+    # Every name that a pattern could match is defined, so a membership test
+    # that matched by pattern would answer True for the missing ones.
+    interp.tk.call("namespace", "eval", nsname, "")
+    defined = GLOB_NAMES[::2]
+    for name in defined:
+        interp.tk.call("proc", nsname + "::" + name, "", "")
+    interp.tk.call("interp", "alias", "", nsname + "::alias*", "", "::set")
+    ns = T(nsname, tcl=interp)
+    for name in GLOB_NAMES + ["ab", "aa", "xy", "alias*", "aliasX"]:
+        listed = name in set(ns.cmds)
+        assert (name in ns.cmds) is listed, name
+        assert (name in ns.procs) is (listed and name != "alias*"), name

@@ -340,5 +340,30 @@ PyObject *build_list(PyObject *const *items, Py_ssize_t n) { return build(items,
 
 PyObject *build_list_of_exact_str(PyObject *const *items, Py_ssize_t n) { return build(items, n, true); }
 
+PyObject *literal_name_pattern(PyObject *name) {
+    const int kind = PyUnicode_KIND(name);
+    const void *data = PyUnicode_DATA(name);
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    auto is_glob = [](Py_UCS4 c) { return c == '*' || c == '?' || c == '[' || c == ']' || c == '\\'; };
+    Py_ssize_t tail = 0, globs = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c == ':' && i + 1 < n && PyUnicode_READ(kind, data, i + 1) == ':') tail = i + 2, globs = 0;
+        else if (is_glob(c)) ++globs;
+    }
+    if (!globs) return Py_NewRef(name);
+    PyObject *out = PyUnicode_New(n + globs, PyUnicode_MAX_CHAR_VALUE(name));
+    if (!out) return nullptr;
+    const int out_kind = PyUnicode_KIND(out);
+    void *out_data = PyUnicode_DATA(out);
+    Py_ssize_t j = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (i >= tail && is_glob(c)) PyUnicode_WRITE(out_kind, out_data, j++, '\\');
+        PyUnicode_WRITE(out_kind, out_data, j++, c);
+    }
+    return out;
+}
+
 }  // namespace quote
 }  // namespace oskra

@@ -31,5 +31,12 @@ PyObject *build_list(PyObject *const *items, Py_ssize_t n);
 // as one is not (nothing is then allocated). Runs no Python code.
 PyObject *build_list_of_exact_str(PyObject *const *items, Py_ssize_t n);
 
+// A qualified Tcl name as a pattern of `info commands`/`info procs` that
+// matches that name only: the glob characters *?[]\ of its tail (after the
+// last "::") get a backslash. Tcl takes a pattern's namespace part as a
+// name, so that part is left as it is. New reference (the same str when
+// there is nothing to escape), or null with an error set.
+PyObject *literal_name_pattern(PyObject *name);
+
 }  // namespace quote
 }  // namespace oskra

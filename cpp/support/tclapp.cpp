@@ -54,14 +54,17 @@ struct InterpHead {
 // Before this module is bound, the owner test asks the interpreter's own
 // library (a thread-safe query); on the owner thread it then binds the
 // module with Tcl_InitStubs, which also checks the version (a package
-// require of Tcl, which must run on that thread).
+// require of Tcl, which must run on that thread). The require sets the
+// interpreter's result, which a caller may be about to read (the text of
+// the command it has just run), so the interpreter's state is put back.
 bool owner_thread_unbound(TkappHead *app) {
     const TclStubs *table = reinterpret_cast<InterpHead *>(app->interp)->stub_table;
     if (table == nullptr || table->magic != TCL_STUB_MAGIC) return false;
     if (app->thread_id != table->tcl_GetCurrentThread()) return false;
-    if (Tcl_InitStubs(app->interp, "8.6", 0) != nullptr) return true;
-    table->tcl_ResetResult(app->interp);  // the failed require's message
-    return false;
+    Tcl_InterpState saved = table->tcl_SaveInterpState(app->interp, TCL_OK);
+    bool bound = Tcl_InitStubs(app->interp, "8.6", 0) != nullptr;
+    table->tcl_RestoreInterpState(app->interp, saved);
+    return bound;
 }
 
 }  // namespace

@@ -44,6 +44,14 @@ nb::object generate_name(nb::handle callback, bool mangle) {
 
 nb::object global_cmds(nb::handle self) { return self.attr("global_ns").attr("cmds"); }
 
+// Whether a command of exactly that name exists (TclCommand.exists() would
+// take the name as a pattern).
+bool command_exists(nb::handle self, nb::handle cmd_name) {
+    int has = PySequence_Contains(global_cmds(self).ptr(), cmd_name.ptr());
+    if (has < 0) throw nb::python_error();
+    return has;
+}
+
 const Params m_generate_params{"Interpreter.generate_callback_cmd_name",
                                SelfArg::none,
                                {{"callback"}, {"mangle_cmd_name", "False"}}};
@@ -68,7 +76,7 @@ PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         // The absolute name itself, not str(tclcmd): that is the command line
         // as a Tcl list, which braces a name with a space or a brace in it.
         cmd_name = tclcmd.attr("cmd_name");
-        if (nb::bool_(tclcmd.attr("exists")())) {
+        if (command_exists(self, cmd_name)) {
             if (!(a[3] && nb::bool_(nb::handle(a[3])))) {
                 nb::object msg =
                         nb::str("Cannot create command '") + cmd_name + nb::str("': command already exists");
@@ -78,7 +86,7 @@ PyObject *m_create(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
             // One backup per name: when it is taken (a forced registration
             // on a forced registration), it keeps the command displaced
             // first and the current one is simply replaced.
-            if (!nb::bool_(backup_command(self, cmd_name).attr("exists")())) {
+            if (!command_exists(self, backup_name(cmd_name))) {
                 // A second object for the name: tclcmd keeps naming cmd_name.
                 global_cmds(self)[cmd_name].attr("rename")(backup_name(cmd_name));
             }
@@ -115,8 +123,8 @@ PyObject *m_remove(PyObject *self_, PyObject *const *args, Py_ssize_t nargs, PyO
         }
         tclcmd.attr("delete")();
         table.attr("__delitem__")(cmd_name);
-        nb::object bkupcmd = backup_command(self, cmd_name);
-        if (nb::bool_(bkupcmd.attr("exists")())) bkupcmd.attr("rename")(cmd_name);
+        if (command_exists(self, backup_name(cmd_name)))
+            backup_command(self, cmd_name).attr("rename")(cmd_name);
         return nb::none();
     });
 }

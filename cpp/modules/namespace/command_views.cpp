@@ -1,5 +1,6 @@
 // The command views of TclNamespace: CommandsView (name -> TclCommand)
 // and ProcsView (the procedures only).
+#include "core/quote.h"
 #include "view_common.h"
 
 namespace oskra::ns::view {
@@ -116,9 +117,18 @@ METHOD(cv_contains) {
     PyObject *a[1];
     if (!cv_contains_params.bind(args, nargs, kwnames, a)) return nullptr;
     PyObject *self = args[0];
-    if (is_type(self, views.CommandsView)) return cv_exists_impl(self, a[0]);
-    if (is_type(self, views.ProcsView)) return pv_exists_impl(self, a[0]);
-    return call_method1(self, names.exists, a[0]);
+    const bool commands = is_type(self, views.CommandsView);
+    if (!commands && !is_type(self, views.ProcsView)) return call_method1(self, names.exists, a[0]);
+    // Membership is by name: exists() takes the name as a pattern, so the
+    // glob characters of the name are escaped first.
+    Ref name = Ref::steal(joined(self, a[0]));
+    if (!name) return nullptr;
+    Ref pattern = Ref::steal(quote::literal_name_pattern(name.get()));
+    if (!pattern) return nullptr;
+    Ref one = Ref::steal(PyTuple_Pack(1, pattern.get()));
+    if (!one) return nullptr;
+    PyObject *cmd = build("byref", self, classes.TclCommand.ptr(), one.get(), nullptr, nullptr);
+    return on(cmd, commands ? names.exists : names.is_proc, {});
 }
 
 const Params cv_setitem_params{"__setitem__", SelfArg::first, {{"name"}, {"value"}}, nullptr, nullptr, true};
