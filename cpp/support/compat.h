@@ -88,6 +88,9 @@ inline bool python_is_finalizing() {
 // borrowed, null when absent (no error set).
 inline PyObject *type_lookup(PyTypeObject *type, PyObject *name) { return _PyType_Lookup(type, name); }
 
+// A type's name without its module, as Python's own messages give it.
+inline const char *type_short_name(PyTypeObject *type) { return _PyType_Name(type); }
+
 // object.__getattribute__(obj, name) that returns null without raising when
 // the attribute is missing (AttributeError suppressed; other errors set).
 inline PyObject *generic_getattr_or_null(PyObject *obj, PyObject *name) {

@@ -66,8 +66,8 @@ bool is_probe_name(PyObject *name) {
 }
 
 PyObject *probe_miss(PyObject *self, PyObject *name) {
-    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", _PyType_Name(Py_TYPE(self)),
-                 name);
+    PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'",
+                 type_short_name(Py_TYPE(self)), name);
     return nullptr;
 }
 
