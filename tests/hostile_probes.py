@@ -331,6 +331,49 @@ def history_probes():
         state["extra"] = Tclobj(lambda: None)
         hist.__setstate__(state)
 
+    def logger_dict():
+        # The history's logger state reads the logger's dict twice; on the
+        # second read a key's comparison logs through another logger, which
+        # drops the state's hold on the first one's (replaced) dict.
+        import logging
+
+        from oskra.tcl import history as module
+
+        hist, saved = History(), module.log
+        logger = logging.Logger(fresh("probe"))
+        compares = []
+
+        def action():
+            compares.append(1)
+            if compares == [1, 1]:
+                logger.__dict__ = {k: v for k, v in logger.__dict__.items() if type(k) is str}
+                module.log = logging.Logger(fresh("other"))
+                spare = [{} for _ in range(200)]
+                del spare  # Python's free list of dicts is full: the dict is freed for good
+                hist.append("nested")
+
+        class EveryTime(SameHash):
+            __hash__ = SameHash.__hash__
+
+            def __eq__(self, other):
+                action()
+                return str.__eq__(self, other)
+
+        old = logger.__dict__
+        cache = old.pop("_cache")
+        cache[logging.DEBUG] = False  # answered from the cache, without isEnabledFor
+        key = EveryTime("_cache", None)
+        compares.append(-1)  # the insertion below compares once
+        old[key] = None
+        old["_cache"] = cache
+        compares.clear()
+        del old, key
+        module.log = logger
+        try:
+            hist.append("x")
+        finally:
+            module.log = saved
+
     return {
         "Entry.__init__[word __contains__]": lambda: words(Entry),
         "History.append[word __contains__]": lambda: words(History().append),
@@ -341,6 +384,7 @@ def history_probes():
         "History.append[enabled __bool__]": switch,
         "Entry.__str__[api __str__]": entry_api,
         "History.__setstate__[state]": setstate,
+        "History.append[logger __dict__ key __eq__]": logger_dict,
     }
 
 
