@@ -29,12 +29,10 @@ namespace {
 void order_methods(PyTypeObject *type, std::initializer_list<const char *> names) {
     PyObject *dict = type->tp_dict;
     for (const char *name : names) {
-        PyObject *value = PyDict_GetItemString(dict, name);
-        if (!value) throw nb::python_error();
-        Py_INCREF(value);
-        int rc = PyDict_DelItemString(dict, name) < 0 ? -1 : PyDict_SetItemString(dict, name, value);
-        Py_DECREF(value);
-        if (rc < 0) throw nb::python_error();
+        oskra::Ref value = oskra::Ref::borrow(PyDict_GetItemString(dict, name));
+        if (!value || PyDict_DelItemString(dict, name) < 0 ||
+            PyDict_SetItemString(dict, name, value.get()) < 0)
+            throw nb::python_error();
     }
     PyType_Modified(type);
 }
