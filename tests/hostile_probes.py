@@ -438,7 +438,22 @@ def quick_probes():
 
         return probe
 
+    def quick_repr():
+        from oskra.tcl.quick import Quick
+
+        class Target:
+            def __repr__(self):
+                quick.tcl = None
+                return fresh("target")
+
+        target = Target()
+        quick = Quick(tcl=target)
+        repr(quick)
+        quick.tcl = target
+        repr(quick)
+
     return {
+        "Quick.__repr__[interpreter __repr__]": quick_repr,
         "Quick_Code.__call__[interp.__dict__ key __eq__, history]": instance_dict("history"),
         "Quick_Code.__call__[interp.__dict__ key __eq__, tk]": instance_dict("tk"),
         "Quick_Code.__call__[word __str__]": held_words("str"),
