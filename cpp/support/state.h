@@ -30,6 +30,7 @@ struct State {
     // Set by the modules that make them (null until then).
     PyObject *NestMap;  // oskra.tcl.nestmap.NestMap
     PyObject *SafeCallback;  // the type of core/tclsafe.h's callable wrapper
+    PyObject *Interpreter;  // oskra.tcl.interpreter.Interpreter
 
     // Exceptions of Python callbacks, kept per Tcl interpreter until the
     // call that ran the Tcl code returns, and the number of the package's

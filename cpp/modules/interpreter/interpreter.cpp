@@ -317,6 +317,7 @@ NB_MODULE(_interpreter_body, m) {
     nb::object cls = cb.build(nb::make_tuple(m.attr("Tk")));
     finish_class(cls);
     g.Interpreter = keep("Interpreter", cls);
+    state->Interpreter = g.Interpreter;
 
     // The shared interpreter.
     nb::object gi = cls();

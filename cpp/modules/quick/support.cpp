@@ -5,6 +5,7 @@
 
 #include "core/callback_errors.h"
 #include "support/compat.h"
+#include "support/state.h"
 #include "support/tclapp.h"
 
 namespace oskra::quick {
@@ -109,8 +110,14 @@ PyObject *call_method(PyObject *name, ClassAttr &c, PyObject *const *args, size_
     describe(c, Py_TYPE(obj), name);
     if (c.generic && c.descr && PyType_HasFeature(Py_TYPE(c.descr), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
         if (dict_made_on_demand(obj)) {
-            // The method as the ordinary lookup binds it (or the instance's
-            // own attribute of that name).
+            // An interpreter of the package's own class is served by its
+            // class's method, as its own typed reads are; an instance of
+            // another class by the method as the ordinary lookup binds it
+            // (or by the instance's own attribute of that name).
+            if ((PyObject *)Py_TYPE(obj) == state->Interpreter) {
+                Ref descr = Ref::borrow(c.descr);  // the call may change the class
+                return PyObject_Vectorcall(descr.get(), args, nargs, nullptr);
+            }
             Ref bound = Ref::steal(oskra::generic_getattr_or_null(obj, name));
             if (bound)
                 return PyObject_Vectorcall(bound.get(), args + 1,
