@@ -52,7 +52,10 @@
     X(dunder_str, "__str__") X(dunder_tclobj, "__tclobj__")                       \
     X(dunder_wordform, "__wordform__") X(dunder_wrapped, "__wrapped__")           \
     /* Tcl words and variable names */                                            \
-    X(array_cmd, "::array") X(body, "body") X(children, "children")               \
+    X(apply_cmd, "::apply") X(array_cmd, "::array") X(body, "body")               \
+    X(children, "children") X(if_cmd, "::if") X(inscope, "inscope")               \
+    X(namespace_export, "::namespace export") X(subst_cmd, "::subst")             \
+    X(all_below, "::*") X(stand_in, "x")                                          \
     X(code, "code") X(commands, "commands") X(export_, "export")                  \
     X(forget, "forget") X(import_, "import") X(parent, "parent") X(which, "which") \
     X(default_, "default") X(errorInfo, "errorInfo")                              \

@@ -112,23 +112,34 @@ Tcl_Interp *interp_on_own_thread(PyObject *tkapp) {
 
 Tcl_Obj *tcl_obj_value(PyObject *obj) { return reinterpret_cast<TclObjHead *>(obj)->value; }
 
+namespace {
+
+PyObject *method_name(TkMethod m) {
+    switch (m) {
+    case TkMethod::call: return names.call;
+    case TkMethod::eval: return names.eval;
+    case TkMethod::getvar: return names.getvar;
+    case TkMethod::setvar: return names.setvar;
+    default: return names.unsetvar;
+    }
+}
+
+}  // namespace
+
 PyObject *tk_method(TkMethod m, PyObject *const *stack, size_t n) {
-    static const char *const names[] = {"call", "eval", "getvar", "setvar", "unsetvar"};
-    static PyObject *interned[5] = {};
     static PyObject *methods[5] = {};  // the descriptors of the tkapp type
     auto i = (size_t)m;
     PyObject *tk = stack[0];
-    if (!interned[i] && !(interned[i] = PyUnicode_InternFromString(names[i]))) return nullptr;
     if (Py_TYPE(tk) == state->tkapp_type && methods[i])
         return PyObject_Vectorcall(methods[i], stack, n, nullptr);
     if (!methods[i] && interp_of_tkapp(tk)) {
-        PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), interned[i]);
+        PyObject *descr = PyObject_GetAttr((PyObject *)Py_TYPE(tk), method_name(m));
         if (!descr) return nullptr;
         methods[i] = descr;  // kept for the life of the process
         return PyObject_Vectorcall(descr, stack, n, nullptr);
     }
     PyErr_Clear();
-    return PyObject_VectorcallMethod(interned[i], const_cast<PyObject **>(stack), n, nullptr);
+    return PyObject_VectorcallMethod(method_name(m), const_cast<PyObject **>(stack), n, nullptr);
 }
 
 PyObject *new_tcl_obj(const char *text) {

@@ -15,6 +15,7 @@
 #include "core/tclconv.h"
 #include "core/tcltext.h"
 #include "support/kept_words.h"
+#include "support/names.h"
 #include "support/pyref.h"
 #include "support/tclapp.h"
 
@@ -26,20 +27,9 @@ struct Words {
     PyObject *set, *subst, *array, *exists, *get;
 };
 
-// Interned for the life of the process.
+// The words of these commands, from the names registry (support/names.h).
 const Words *interned() {
-    static Words w{};
-    if (!w.set) {
-        w.set = PyUnicode_InternFromString("::set");
-        w.subst = PyUnicode_InternFromString("::subst");
-        w.array = PyUnicode_InternFromString("::array");
-        w.exists = PyUnicode_InternFromString("exists");
-        w.get = PyUnicode_InternFromString("get");
-        if (!w.set || !w.subst || !w.array || !w.exists || !w.get) {
-            for (PyObject **p : {&w.set, &w.subst, &w.array, &w.exists, &w.get}) Py_CLEAR(*p);
-            return nullptr;
-        }
-    }
+    static const Words w{names.set_cmd, names.subst_cmd, names.array_cmd, names.exists, names.get};
     return &w;
 }
 

@@ -82,7 +82,7 @@ PyObject *cmd_createcommand(PyObject *self, PyObject *func) {
     // An interpreter keeps the callables of its commands in its own table.
     Ref tcl = FIELD(self, tcl);
     if (!tcl) return nullptr;
-    Ref table = Ref::steal(PyObject_GetAttrString(tcl.get(), "__commands__"));
+    Ref table = Ref::steal(PyObject_GetAttr(tcl.get(), names.dunder_commands));
     if (!table) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
         PyErr_Clear();

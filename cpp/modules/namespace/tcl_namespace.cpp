@@ -22,8 +22,6 @@ constexpr const char *QUAL = "TclNamespace";
 }  // namespace
 
 bool init_words() {
-    Ref inscope = Ref::steal(PyUnicode_InternFromString("inscope"));
-    if (!inscope) return false;
     struct {
         PyObject **slot;
         PyObject *sub;
@@ -31,11 +29,12 @@ bool init_words() {
              {&w.delete_, names.delete_},   {&w.exists, names.exists},   {&w.export_, names.export_},
              {&w.forget, names.forget},     {&w.import_, names.import_}, {&w.origin, names.origin},
              {&w.parent, names.parent},     {&w.which, names.which},     {&w.eval, names.eval},
-             {&w.inscope, inscope.get()}};
+             {&w.inscope, names.inscope}};
     for (auto &e : t)
         if (!(*e.slot = tuple_of({names.namespace_cmd, e.sub}))) return false;
-    return (w.if_ = PyUnicode_InternFromString("::if")) &&
-            (w.export_query = PyUnicode_InternFromString("::namespace export"));
+    w.if_ = names.if_cmd;
+    w.export_query = names.namespace_export;
+    return true;
 }
 
 // prefix + items, as a new tuple.

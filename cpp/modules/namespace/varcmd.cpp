@@ -54,17 +54,12 @@ namespace {
 // Whether instances of `tp` look their attributes up the ordinary way
 // (object.__getattribute__; a __getattr__ only answers what that misses).
 bool plain_lookup(PyTypeObject *tp) {
-    static PyObject *name = nullptr;  // both kept for the life of the process
-    static PyObject *object_getattribute = nullptr;
+    static PyObject *object_getattribute = nullptr;  // kept for the life of the process
     if (!object_getattribute) {
-        if (!name && !(name = PyUnicode_InternFromString("__getattribute__"))) {
-            PyErr_Clear();
-            return false;
-        }
-        object_getattribute = Py_XNewRef(oskra::type_lookup(&PyBaseObject_Type, name));
+        object_getattribute = Py_XNewRef(oskra::type_lookup(&PyBaseObject_Type, names.dunder_getattribute));
         if (!object_getattribute) return false;
     }
-    return oskra::type_lookup(tp, name) == object_getattribute;
+    return oskra::type_lookup(tp, names.dunder_getattribute) == object_getattribute;
 }
 
 }  // namespace

@@ -12,8 +12,6 @@ namespace oskra::ns::view {
 struct Consts {
     PyObject *kw_tcl, *kw_array_index, *kw_pattern, *kw_unset;  // kwnames tuples
     PyObject *info_vars, *info_commands, *info_procs;  // listing words
-    PyObject *all_below;  // "::*"
-    PyObject *stand_in;  // "x"
 };
 extern Consts k;
 

@@ -26,20 +26,15 @@ constexpr const char *VARS_LAMBDA =
         "{::if {[::uplevel 1 [::list ::info exists $v]]} {::set v} else ::continue}}";
 
 bool init_consts() {
-    Ref apply = Ref::steal(PyUnicode_InternFromString("::apply"));
     Ref lambda = Ref::steal(PyUnicode_FromString(VARS_LAMBDA));
-    Ref all = Ref::steal(PyUnicode_InternFromString("::*"));
-    if (!apply || !lambda || !all) return false;
+    if (!lambda) return false;
     k.kw_tcl = tuple_of({names.tcl});
     k.kw_array_index = tuple_of({names.array_index});
     k.kw_pattern = tuple_of({names.pattern});
     k.kw_unset = tuple_of({names.array_index, names.nocomplain});
-    k.info_vars = tuple_of({apply.get(), lambda.get()});
+    k.info_vars = tuple_of({names.apply_cmd, lambda.get()});
     k.info_commands = tuple_of({names.info_cmd, names.commands});
     k.info_procs = tuple_of({names.info_cmd, names.procs});
-    k.all_below = all.release();
-    k.stand_in = PyUnicode_InternFromString("x");
-    if (!k.stand_in) return false;
     return k.kw_tcl && k.kw_array_index && k.kw_pattern && k.kw_unset && k.info_vars && k.info_commands &&
             k.info_procs;
 }
@@ -59,7 +54,7 @@ PyObject *all_below(PyObject *name) {
     while (n > 0 && PyUnicode_READ_CHAR(name, n - 1) == ':') --n;
     Ref head = Ref::steal(PyUnicode_Substring(name, 0, n));
     if (!head) return nullptr;
-    return PyUnicode_Concat(head.get(), k.all_below);
+    return PyUnicode_Concat(head.get(), names.all_below);
 }
 
 // What follows the last "::" of a qualified name (all of it if none).
@@ -138,7 +133,7 @@ PyObject *joined(PyObject *self, PyObject *name) {
     }
     // The namespace joined with a one-letter stand-in, which is then
     // replaced by the name.
-    PyObject *pair[2] = {ns.get(), k.stand_in};
+    PyObject *pair[2] = {ns.get(), names.stand_in};
     Ref placed = Ref::steal(ns_join_raw(pair, 2));
     if (!placed) return nullptr;
     Ref head = Ref::steal(PyUnicode_Substring(placed.get(), 0, PyUnicode_GET_LENGTH(placed.get()) - 1));
