@@ -133,13 +133,19 @@ int cmd_init(PyObject *self, PyObject *a, PyObject *kw) {
     return 0;
 }
 
-// self.build_tclcmd(*args, **kwargs), honouring an override.
-PyObject *build(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vc::not_overridden(self, names.build_tclcmd, own_build, C(self)->dict))
-        return build_impl(self, args, nargs, kwnames);
-    Ref method = Ref::steal(PyObject_GetAttr(self, names.build_tclcmd));
+// self.<name>(*args, **kwargs): `body` itself when neither a subclass nor
+// the instance overrides the method (`own`, TclCommand's), else the override.
+PyObject *own_or_override(PyObject *self, PyObject *name, PyObject *own, FastKw body, PyObject *const *args,
+                          Py_ssize_t nargs, PyObject *kwnames) {
+    if (vc::not_overridden(self, name, own, C(self)->dict)) return body(self, args, nargs, kwnames);
+    Ref method = Ref::steal(PyObject_GetAttr(self, name));
     if (!method) return nullptr;
     return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
+}
+
+// self.build_tclcmd(*args, **kwargs), honouring an override.
+PyObject *build(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
+    return own_or_override(self, names.build_tclcmd, own_build, build_impl, args, nargs, kwnames);
 }
 
 PyObject *cmd_build_tclcmd(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -183,12 +189,7 @@ PyObject *cmd_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 
 // __call__ is self.call(*args, **kwargs), looked up on the instance.
 PyObject *cmd_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (vc::not_overridden(self, names.call, own_call, C(self)->dict))
-        return call_impl(self, args, nargs, kwnames);
-    Ref method = Ref::steal(PyObject_GetAttr(self, names.call));
-    if (!method) return nullptr;
-    return PyObject_Vectorcall(method.get(), args, nargs, kwnames);
+    return own_or_override(self, names.call, own_call, call_impl, args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
 PyObject *cmd_eval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
