@@ -97,6 +97,22 @@ def test_closing_deletes_every_python_command(end):
     assert sys.getrefcount(tk) == baseline - 1  # only `tk` here: the interpreter let go too
 
 
+@pytest.mark.parametrize(
+    "damage", ["namespace delete ::", "rename ::apply {}", "rename ::info {}; rename ::set {}"]
+)
+def test_closing_an_interpreter_whose_own_commands_are_gone(damage):
+    # Listing the commands is a Tcl script; without the commands it needs,
+    # close() still deletes the callbacks it knows and lets the interpreter go.
+    interp = Interpreter()
+    tk = interp.tk
+    baseline = sys.getrefcount(tk)
+    interp.create_callback(lambda *a: "cb", "::cb")
+    tk.eval(damage)
+    interp.close()
+    assert repr(interp).startswith("<Interpreter (closed)")
+    assert sys.getrefcount(tk) <= baseline - 1
+
+
 def test_with_block_closes_when_it_raises_and_the_exception_propagates():
     with pytest.raises(KeyError):
         with Interpreter() as interp:

@@ -151,6 +151,25 @@ bool clear_table(PyObject *self, PyObject *name) {
     return true;
 }
 
+// Deletes the commands named by the keys of one of the instance's tables
+// (a snapshot of them: deleting runs Tcl traces and Python code).
+bool delete_table_commands(PyObject *self, PyObject *tk, PyObject *table_name) {
+    Ref dict = instance_dict(self);
+    Ref table = dict ? Ref::borrow(PyDict_GetItemWithError(dict.get(), table_name)) : Ref();
+    if (!table || !PyDict_Check(table.get())) return !PyErr_Occurred();
+    Ref keys = Ref::steal(PyDict_Keys(table.get()));
+    if (!keys) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+        Ref name = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
+        Ref r = Ref::steal(PyObject_CallMethod(tk, "deletecommand", "O", name.get()));
+        if (!r) {
+            if (!PyErr_ExceptionMatches(g.TclError)) return false;
+            PyErr_Clear();  // gone already
+        }
+    }
+    return true;
+}
+
 bool clear_callbacks(PyObject *self) {
     return clear_table(self, names.dunder_callbacks) && clear_table(self, names.dunder_commands);
 }
@@ -165,7 +184,15 @@ bool close_interpreter(PyObject *self) {
             return false;
         }
         if (!tkapp_type) tkapp_type = (PyTypeObject *)Py_NewRef(Py_TYPE(tk.get()));
-        if (!delete_python_commands(tk.get())) return false;
+        if (!delete_python_commands(tk.get())) {
+            // The listing is a Tcl script: with the interpreter's own
+            // commands gone or replaced (the global namespace deleted, say)
+            // it cannot run. The callbacks are known by name; commands in
+            // deleted namespaces went with them.
+            if (!PyErr_ExceptionMatches(g.TclError)) return false;
+            PyErr_Clear();
+            if (!delete_table_commands(self, tk.get(), names.dunder_callbacks)) return false;
+        }
     }
     if (!clear_callbacks(self) || !set_closed(self)) return false;
     return true;  // `tk` goes here: the Tcl interpreter with it, unless held elsewhere
