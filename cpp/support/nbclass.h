@@ -59,16 +59,14 @@ public:
     // half the call overhead of a nanobind method); `params` gives its text
     // signature, which feeds inspect.signature.
     nb::object fast_method(const char *name, _PyCFunctionFast f, const Params &params, const char *doc = "") {
-        return instance_method(name,
-                               method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL, params, doc));
+        return instance_method(name, method_def(name, c_function(f), METH_FASTCALL, params, doc));
     }
 
     // The same for a function that also takes keywords.
     nb::object fast_kw_method(const char *name, _PyCFunctionFastWithKeywords f, const Params &params,
                               const char *doc = "") {
-        return instance_method(
-                name,
-                method_def(name, (PyCFunction)(void (*)(void))f, METH_FASTCALL | METH_KEYWORDS, params, doc));
+        return instance_method(name,
+                               method_def(name, c_function(f), METH_FASTCALL | METH_KEYWORDS, params, doc));
     }
 
     // A PyMethodDef that lives as long as the process, its doc led by the

@@ -325,7 +325,6 @@ void History_dealloc(PyObject *self) {
     Py_DECREF(tp);
 }
 
-#define FASTKW(f) (PyCFunction)(void (*)(void))(f), METH_FASTCALL | METH_KEYWORDS
 const char *const history_attrs[] = {"__history__", "__markers__", "__activeMarkers__", "enabled"};
 
 PyObject *History_getstate(PyObject *self, PyObject *) {
@@ -338,22 +337,17 @@ PyMethodDef History_methods[] = {
         {"__setstate__", restore_attrs, METH_O, "__setstate__($self, state, /)\n--\n\nSet them again."},
         {"enable", History_enable, METH_NOARGS, "enable($self, /)\n--\n\nSwitch recording on."},
         {"disable", History_disable, METH_NOARGS, "disable($self, /)\n--\n\nSwitch recording off."},
-        {"append", FASTKW(History_append), append_params.doc_with_signature("append", "Record one call.")},
-        {"_record", FASTKW(History_record),
-         record_params.doc_with_signature(
-                 "_record", "Record one call and return its entry (None when recording is off).")},
-        {"clear", FASTKW(History_clear),
-         clear_params.doc_with_signature("clear",
-                                         "Empty the general record, one marker's record, or everything.")},
-        {"start_marker", FASTKW(History_start_marker),
-         start_marker_params.doc_with_signature("start_marker",
-                                                "Start (or restart) recording into a named marker.")},
-        {"end_marker", FASTKW(History_end_marker),
-         end_marker_params.doc_with_signature("end_marker",
-                                              "End one activation of a marker; its entries stay.")},
-        {"filter", FASTKW(History_filter),
-         filter_params.doc_with_signature(
-                 "filter", "The last `count` entries (of a marker, when given) whose call matches `regex`.")},
+        fast_kw_def("append", History_append, append_params, "Record one call."),
+        fast_kw_def("_record", History_record, record_params,
+                    "Record one call and return its entry (None when recording is off)."),
+        fast_kw_def("clear", History_clear, clear_params,
+                    "Empty the general record, one marker's record, or everything."),
+        fast_kw_def("start_marker", History_start_marker, start_marker_params,
+                    "Start (or restart) recording into a named marker."),
+        fast_kw_def("end_marker", History_end_marker, end_marker_params,
+                    "End one activation of a marker; its entries stay."),
+        fast_kw_def("filter", History_filter, filter_params,
+                    "The last `count` entries (of a marker, when given) whose call matches `regex`."),
         {nullptr, nullptr, 0, nullptr},
 };
 

@@ -21,8 +21,8 @@ Globals g;
 static std::vector<std::pair<PyObject *, PyMethodDef *>> method_defs;
 
 void add_function(ClassBuilder &cb, const char *name, FastKw fn, const Params &params, const char *doc) {
-    PyMethodDef *def = ClassBuilder::method_def(name, (PyCFunction)(void (*)(void))fn,
-                                                METH_FASTCALL | METH_KEYWORDS, params, doc);
+    PyMethodDef *def =
+            ClassBuilder::method_def(name, c_function(fn), METH_FASTCALL | METH_KEYWORDS, params, doc);
     if (params.self == SelfArg::none) {
         // Made for the class (which the function gets as its first C
         // parameter, and which gives it its __qualname__) in finish_class.

@@ -129,8 +129,6 @@ const Params tclobj_from_mapping_params{"_tclobj_from_mapping", SelfArg::none, {
 const Params wordform_params{"wordform", SelfArg::none, {{"obj"}}};
 const Params tclobj_params{"tclobj", SelfArg::none, {{"obj"}}};
 
-#define FN(f) ((PyCFunction)(void (*)(void))(f))
-
 // The module's plain functions: name, table, body and doc (the text
 // signature is put in front of the doc at module set-up).
 struct FunctionDef {
@@ -139,19 +137,21 @@ struct FunctionDef {
     const char *doc;
 };
 const FunctionDef FUNCTIONS[] = {
-        {scan_element_params, FN(scan_element),
+        {scan_element_params, oskra::c_function(scan_element),
          "Scan one list element: (2 * length + 2, set of quoting flag names)."},
-        {convert_element_params, FN(convert_element),
+        {convert_element_params, oskra::c_function(convert_element),
          "The element quoted as the flags say; may add \"BRACES_UNMATCHED\" to flags."},
         {update_string_of_list_params,
-         FN((one_arg<oskra::wordform_from_sequence, update_string_of_list_params>)),
+         oskra::c_function(one_arg<oskra::wordform_from_sequence, update_string_of_list_params>),
          "The Tcl list string of the elements of an iterable."},
         {wordform_from_mapping_params,
-         FN((one_arg<oskra::wordform_from_mapping, wordform_from_mapping_params>)),
+         oskra::c_function(one_arg<oskra::wordform_from_mapping, wordform_from_mapping_params>),
          "The Tcl list string key1 value1 key2 value2 ... of a mapping."},
-        {tclobj_from_sequence_params, FN((one_arg<oskra::tclobj_from_sequence, tclobj_from_sequence_params>)),
+        {tclobj_from_sequence_params,
+         oskra::c_function(one_arg<oskra::tclobj_from_sequence, tclobj_from_sequence_params>),
          "Tuple of tclobj() of every element."},
-        {tclobj_from_mapping_params, FN((one_arg<oskra::tclobj_from_mapping, tclobj_from_mapping_params>)),
+        {tclobj_from_mapping_params,
+         oskra::c_function(one_arg<oskra::tclobj_from_mapping, tclobj_from_mapping_params>),
          "Tuple (key1, value1, key2, value2, ...) of a mapping, each through tclobj()."},
 };
 
