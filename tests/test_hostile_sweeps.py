@@ -325,18 +325,16 @@ def _sweep(group, extra=""):
     sys.stderr.write("sweep done\n")
 
 
-def _sweep_unbound():
-    """Child side: every method of every class, called through the class
-    with a `self` of the wrong kind (the C++ methods must check it)."""
+def _native_classes():
+    """Every class the package defines in C++ (the child sweeps' subjects)."""
     from oskra.tcl import namespace as ns_mod
     from oskra.tcl.history import Entry, History
     from oskra.tcl.interpreter import Interpreter
     from oskra.tcl.nestmap import NestMap
     from oskra.tcl.quick import Quick, Quick_Code
 
-    interp = Interpreter()
     space = ns_mod.TclNamespace
-    classes = [
+    return [
         Interpreter,
         NestMap,
         History,
@@ -356,6 +354,19 @@ def _sweep_unbound():
         space.CommandsView,
         space.ProcsView,
     ]
+
+
+def _sweep_unbound():
+    """Child side: every method of every class, called through the class
+    with a `self` of the wrong kind (the C++ methods must check it)."""
+    from oskra.tcl import namespace as ns_mod
+    from oskra.tcl.history import Entry, History
+    from oskra.tcl.interpreter import Interpreter
+    from oskra.tcl.nestmap import NestMap
+
+    interp = Interpreter()
+    space = ns_mod.TclNamespace
+    classes = _native_classes()
     selves = [
         None,
         5,
@@ -393,33 +404,7 @@ def _sweep_unbound():
 
 def _sweep_uninitialised():
     """Child side: every method of an instance whose __init__ never ran."""
-    from oskra.tcl import namespace as ns_mod
-    from oskra.tcl.history import Entry, History
-    from oskra.tcl.interpreter import Interpreter
-    from oskra.tcl.nestmap import NestMap
-    from oskra.tcl.quick import Quick, Quick_Code
-
-    space = ns_mod.TclNamespace
-    for cls in [
-        Interpreter,
-        NestMap,
-        History,
-        Entry,
-        Quick,
-        Quick_Code,
-        ns_mod.TclVariable,
-        ns_mod.TclArrayVariable,
-        ns_mod.TclCommand,
-        space,
-        ns_mod.TempTclVariable,
-        ns_mod.TempTclArrayVariable,
-        ns_mod.TempTclCommand,
-        ns_mod.TempTclNamespace,
-        space.VariablesView,
-        space.ObjectsView,
-        space.CommandsView,
-        space.ProcsView,
-    ]:
+    for cls in _native_classes():
         try:
             obj = cls.__new__(cls)
         except Exception:
